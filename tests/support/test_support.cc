@@ -1,0 +1,63 @@
+#include "tests/support/test_support.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <system_error>
+
+namespace orv::test {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir(AsRoot as_root) {
+  std::string tmpl = (fs::temp_directory_path() / "orvane-test-XXXXXX").string();
+  char* made = ::mkdtemp(tmpl.data());
+  if (!made) throw std::system_error(errno, std::generic_category(), "mkdtemp");
+  path_ = made;
+  if (as_root == AsRoot::Yes) {
+    if (const char* old = std::getenv("ORVANE_ROOT")) {
+      had_previous_root_ = true;
+      previous_root_ = old;
+    }
+    ::setenv("ORVANE_ROOT", path_.c_str(), 1);
+    set_root_ = true;
+  }
+}
+
+TempDir::~TempDir() {
+  if (set_root_) {
+    if (had_previous_root_)
+      ::setenv("ORVANE_ROOT", previous_root_.c_str(), 1);
+    else
+      ::unsetenv("ORVANE_ROOT");
+  }
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+fs::path TempDir::real(std::string_view logical) const {
+  while (!logical.empty() && logical.front() == '/') logical.remove_prefix(1);
+  return path_ / logical;
+}
+
+void write_file(const fs::path& path, std::string_view contents) {
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+}
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+fs::path shared_data_dir() {
+  fs::path dir = ORVANE_SHARED_DATA_DIR;
+  std::error_code ec;
+  return fs::is_directory(dir, ec) ? fs::canonical(dir, ec) : fs::path();
+}
+
+}  // namespace orv::test

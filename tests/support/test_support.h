@@ -1,0 +1,47 @@
+// Helpers shared by the tests: a temporary root directory, file helpers, and access to the
+// shared test data that other projects wrote (absent on a user's machine: tests then skip).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace orv::test {
+
+// A fresh directory under the system temporary directory, removed with everything in it when
+// the object goes away. With as_root, ORVANE_ROOT points at it for the object's lifetime.
+class TempDir {
+ public:
+  enum class AsRoot { No, Yes };
+  explicit TempDir(AsRoot as_root = AsRoot::No);
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  // The real path of a logical absolute path under this root ("/var/mobile/Media/x").
+  std::filesystem::path real(std::string_view logical) const;
+
+ private:
+  std::filesystem::path path_;
+  bool set_root_ = false;
+  std::string previous_root_;
+  bool had_previous_root_ = false;
+};
+
+void write_file(const std::filesystem::path& path, std::string_view contents);
+std::string read_file(const std::filesystem::path& path);
+
+// The shared data directory (../shared/data beside the checkout), or empty when absent.
+std::filesystem::path shared_data_dir();
+
+}  // namespace orv::test
+
+// Skips the current test with a message when the shared data directory is not there.
+#define ORV_REQUIRE_SHARED_DATA()                                                      \
+  do {                                                                                 \
+    if (orv::test::shared_data_dir().empty())                                          \
+      GTEST_SKIP() << "shared test data not found beside the checkout (../shared/data)"; \
+  } while (0)
