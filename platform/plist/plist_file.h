@@ -1,0 +1,29 @@
+// Property-list files: the form is recognised by content, and writes replace a file atomically.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "platform/value/value.h"
+
+namespace orv {
+
+// By content: "bplist00" magic -> binary, otherwise XML. nullopt when neither reads.
+std::optional<Value> decode_plist(std::span<const std::uint8_t> bytes);
+// Reads a real file path; nullopt for missing, unreadable, empty or malformed files.
+std::optional<Value> read_plist_file(const std::filesystem::path& real_path);
+// The platform's "dictionary with contents of file": the LOGICAL path is mapped through
+// orv::real_path (root prefix); the result is a dictionary Value or a null Value (missing,
+// unreadable, empty, malformed, a JSON file, or a root that is not a dictionary).
+Value dictionary_with_contents_of_file(std::string_view logical_path);
+
+enum class PlistFormat { Xml, Binary };
+// Writes atomically: temporary file in the same directory, flush (fsync), rename. false on
+// failure (the previous file, if any, is then left as it was).
+bool write_plist_file_atomically(const std::filesystem::path& real_path, const Value& root,
+                                 PlistFormat format);
+
+}  // namespace orv
