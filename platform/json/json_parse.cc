@@ -1,0 +1,159 @@
+// JSON text -> Value on simdjson's DOM parser: simdjson validates the whole text (structure,
+// UTF-8, escapes, surrogate pairs, depth) and we then copy its tape into Values.
+#include <simdjson.h>
+
+#include <charconv>
+#include <cstdint>
+
+#include "platform/json/json.h"
+
+namespace orv {
+
+namespace {
+
+using simdjson::dom::element;
+using simdjson::dom::element_type;
+
+Value to_value(element e);
+
+Value array_to_value(simdjson::dom::array in) {
+  Array out;
+  out.reserve(in.size());
+  for (element child : in)
+    out.push_back(to_value(child));
+  return Value(std::move(out));
+}
+
+Value object_to_value(simdjson::dom::object in) {
+  Dictionary out;
+  out.reserve(in.size());
+  for (simdjson::dom::key_value_pair field : in) {
+    // A repeated key keeps its first position and takes the last value.
+    std::string key(field.key);
+    Value value = to_value(field.value);
+    if (!out.insert_new(key, value)) out.set(std::move(key), std::move(value));
+  }
+  return Value(std::move(out));
+}
+
+Value to_value(element e) {
+  switch (e.type()) {
+    case element_type::ARRAY:
+      return array_to_value(e.get_array().value_unsafe());
+    case element_type::OBJECT:
+      return object_to_value(e.get_object().value_unsafe());
+    case element_type::INT64:
+      return Value(e.get_int64().value_unsafe());
+    case element_type::UINT64:
+      return Value::unsigned_integer(e.get_uint64().value_unsafe());
+    case element_type::DOUBLE:
+      return Value(e.get_double().value_unsafe());
+    case element_type::STRING:
+      return Value(e.get_string().value_unsafe());
+    case element_type::BOOL:
+      return Value(e.get_bool().value_unsafe());
+    case element_type::NULL_VALUE:
+      return Value();
+  }
+  return Value();
+}
+
+// One parser per thread: its buffers (including the padded copy of the input that simdjson
+// reads past the end of) grow to the largest document seen and are then reused.
+simdjson::dom::parser* thread_parser() {
+  thread_local simdjson::dom::parser parser;
+  // The depth limit is fixed at allocation and kept whenever the parser grows later.
+  if (parser.max_depth() != kMaxJsonDepth &&
+      parser.allocate(simdjson::dom::MINIMAL_DOCUMENT_CAPACITY, kMaxJsonDepth) != simdjson::SUCCESS)
+    return nullptr;
+  return &parser;
+}
+
+std::optional<Value> parse_validated(std::string_view text, simdjson::error_code& error) {
+  simdjson::dom::parser* parser = thread_parser();
+  if (!parser) return std::nullopt;
+  element root;
+  error = parser->parse(text.data(), text.size(), true).get(root);
+  if (error != simdjson::SUCCESS) return std::nullopt;
+  if (!root.is_array() && !root.is_object()) return std::nullopt;
+  return to_value(root);
+}
+
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+bool is_number_char(char c) {
+  return is_digit(c) || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
+}
+
+bool is_token_start_boundary(char c) {
+  return c == '[' || c == ',' || c == ':' || c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// True for a well-formed JSON integer that fits neither int64 nor uint64.
+bool is_integer_beyond_64_bits(std::string_view token) {
+  std::string_view digits = token.starts_with('-') ? token.substr(1) : token;
+  if (digits.empty() || digits.size() < 19 || digits[0] == '0') return false;
+  for (char c : digits)
+    if (!is_digit(c)) return false;
+  const char* end = token.data() + token.size();
+  if (token.starts_with('-')) {
+    std::int64_t ignored;
+    return std::from_chars(token.data(), end, ignored).ec == std::errc::result_out_of_range;
+  }
+  std::uint64_t ignored;
+  return std::from_chars(token.data(), end, ignored).ec == std::errc::result_out_of_range;
+}
+
+// simdjson refuses integers beyond 64 bits; we read them as reals instead. Outside strings,
+// every such integer gets ".0" appended, which makes it a real of the same value and leaves
+// everything else (and every other error) exactly as it was. Empty when nothing changed.
+std::string with_big_integers_as_reals(std::string_view text) {
+  std::string out;
+  bool changed = false;
+  bool in_string = false;
+  std::size_t i = 0;
+  out.reserve(text.size() + 16);
+  while (i < text.size()) {
+    char c = text[i];
+    if (in_string) {
+      out.push_back(c);
+      if (c == '\\' && i + 1 < text.size()) out.push_back(text[++i]);
+      if (c == '"') in_string = false;
+      ++i;
+      continue;
+    }
+    if (c == '"') in_string = true;
+    bool at_boundary = i == 0 || is_token_start_boundary(text[i - 1]);
+    if (at_boundary && (c == '-' || is_digit(c))) {
+      std::size_t end = i;
+      while (end < text.size() && is_number_char(text[end]))
+        ++end;
+      std::string_view token = text.substr(i, end - i);
+      out.append(token);
+      if (is_integer_beyond_64_bits(token)) {
+        out.append(".0");
+        changed = true;
+      }
+      i = end;
+      continue;
+    }
+    out.push_back(c);
+    ++i;
+  }
+  return changed ? out : std::string();
+}
+
+}  // namespace
+
+std::optional<Value> parse_json(std::string_view text) {
+  simdjson::error_code error = simdjson::SUCCESS;
+  std::optional<Value> value = parse_validated(text, error);
+  if (value || error != simdjson::NUMBER_ERROR) return value;
+  std::string rewritten = with_big_integers_as_reals(text);
+  if (rewritten.empty()) return std::nullopt;
+  return parse_validated(rewritten, error);
+}
+
+}  // namespace orv
