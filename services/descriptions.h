@@ -1,0 +1,10 @@
+// Human-readable descriptions of launchd jobs from the bundle's KnownDaemon.plist, in English
+// or Chinese by the current locale.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The description of the job label: the short text, or with long_form the long text when the
+// job has one (else the short text). A job without a description gives the text of "$UNKNOWN".
+std::string get_desc(std::string_view label, bool long_form);
