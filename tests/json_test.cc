@@ -1,0 +1,207 @@
+#include "platform/json/json.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <string>
+
+#include "services/json_text.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using orv::Array;
+using orv::Dictionary;
+using orv::Value;
+
+std::string text_of(const Value& object) {
+  Value text = ns_2_json(object);
+  EXPECT_TRUE(text.is_string());
+  return text.as_string();
+}
+
+Value parsed(std::string_view text) {
+  return json_2_ns(Value(text));
+}
+
+std::string nested_arrays(std::size_t depth) {
+  return std::string(depth, '[') + std::string(depth, ']');
+}
+
+Value nested_array_value(std::size_t depth) {
+  Value v = Value(Array{});
+  for (std::size_t i = 1; i < depth; ++i)
+    v = Value(Array{v});
+  return v;
+}
+
+TEST(JsonWrite, ProducesCompactTextInInsertionOrder) {
+  EXPECT_EQ(text_of(Value(Dictionary{})), "{}");
+  EXPECT_EQ(text_of(Value(Array{})), "[]");
+  EXPECT_EQ(text_of(Value(Dictionary{{"name", "sshd"}, {"on", true}})),
+            R"({"name":"sshd","on":true})");
+  EXPECT_EQ(text_of(Value(Dictionary{{"z", 1}, {"a", nullptr}, {"m", Value(Array{false, -7})}})),
+            R"({"z":1,"a":null,"m":[false,-7]})");
+  EXPECT_EQ(text_of(Value(Array{Value::unsigned_integer(18446744073709551615u),
+                                Value(std::numeric_limits<std::int64_t>::min())})),
+            "[18446744073709551615,-9223372036854775808]");
+}
+
+TEST(JsonWrite, PrintsRealsSoTheyReadBackAsReals) {
+  EXPECT_EQ(text_of(Value(Array{2.0, 0.5, -3.0, 1e300, 5e-324, 1e21})),
+            "[2.0,0.5,-3.0,1e+300,5e-324,1e+21]");
+  Value back = parsed(text_of(Value(Array{2.0, 0.1, -0.0})));
+  ASSERT_TRUE(back.is_array());
+  for (const Value& v : back.as_array())
+    EXPECT_TRUE(v.is_real());
+  EXPECT_TRUE(std::signbit(*back.as_array()[2].if_real()));
+}
+
+TEST(JsonWrite, EscapesOnlyWhatJsonRequires) {
+  std::string with_nul("a\0b", 3);
+  EXPECT_EQ(text_of(Value(Array{Value("q\"b\\s/\n\r\t\b\f\x01\x1f")})),
+            R"(["q\"b\\s/\n\r\t\b\f\u0001\u001f"])");
+  EXPECT_EQ(text_of(Value(Array{Value(with_nul)})), R"(["a\u0000b"])");
+  EXPECT_EQ(text_of(Value(Dictionary{{"clé", "日本 🙂"}})), "{\"clé\":\"日本 🙂\"}");
+  EXPECT_EQ(parsed(text_of(Value(Array{Value(with_nul)}))), Value(Array{Value(with_nul)}));
+}
+
+TEST(JsonWrite, RefusesWhatJsonCannotHold) {
+  EXPECT_TRUE(ns_2_json(Value()).is_null());
+  EXPECT_TRUE(ns_2_json(Value("top")).is_null());
+  EXPECT_TRUE(ns_2_json(Value(3)).is_null());
+  EXPECT_TRUE(ns_2_json(Value(true)).is_null());
+  EXPECT_TRUE(ns_2_json(Value(Array{Value::data({1, 2})})).is_null());
+  EXPECT_TRUE(ns_2_json(Value(Dictionary{{"when", Value(orv::Date{3.5})}})).is_null());
+  EXPECT_TRUE(ns_2_json(Value(Array{std::nan("")})).is_null());
+  EXPECT_TRUE(ns_2_json(Value(Array{-std::numeric_limits<double>::infinity()})).is_null());
+  EXPECT_TRUE(ns_2_json(Value(Array{Value("bad \xff byte")})).is_null());
+  EXPECT_TRUE(ns_2_json(Value(Dictionary{{"\xc3", 1}})).is_null());
+  EXPECT_TRUE(ns_2_json(Value(Array{Value("\xed\xa0\x80")})).is_null());  // encoded surrogate
+  EXPECT_TRUE(ns_2_json(nested_array_value(512)).is_string());
+  EXPECT_TRUE(ns_2_json(nested_array_value(513)).is_null());
+}
+
+TEST(JsonRead, KeepsKindsOrderAndNulls) {
+  Value v = parsed(R"({"b":1,"a":[true,null,-2.5,"s"],"c":{}})");
+  ASSERT_TRUE(v.is_dictionary());
+  const Dictionary& d = v.as_dictionary();
+  ASSERT_EQ(d.size(), 3u);
+  EXPECT_EQ(d.entry(0).first, "b");
+  EXPECT_EQ(d.entry(1).first, "a");
+  EXPECT_EQ(d.entry(2).first, "c");
+  EXPECT_TRUE(d.get("b").is_integer());
+  EXPECT_EQ(v["a"], Value(Array{true, nullptr, -2.5, "s"}));
+  EXPECT_TRUE(v["c"].is_dictionary());
+  // A repeated key keeps its first position and takes the last value.
+  Value dup = parsed(R"({"k":1,"x":0,"k":2})");
+  EXPECT_EQ(dup, Value(Dictionary{{"k", 2}, {"x", 0}}));
+  EXPECT_EQ(dup.as_dictionary().entry(0).first, "k");
+  EXPECT_EQ(parsed(R"(["\ud83d\ude42\u00e9"])"), Value(Array{Value("🙂é")}));
+}
+
+TEST(JsonRead, ReadsIntegersBeyondSignedRange) {
+  Value v = parsed("[9223372036854775807,9223372036854775808,18446744073709551615,-0]");
+  EXPECT_EQ(v, Value(Array{Value(std::numeric_limits<std::int64_t>::max()),
+                           Value::unsigned_integer(9223372036854775808u),
+                           Value::unsigned_integer(18446744073709551615u), Value(0)}));
+  Value big = parsed(
+      R"({"123456789012345678901234":[18446744073709551616,-9223372036854775809,"99999999999999999999"]})");
+  ASSERT_TRUE(big.is_dictionary());
+  const Value& list = big["123456789012345678901234"];
+  EXPECT_EQ(list, Value(Array{18446744073709551616.0, -9223372036854775809.0,
+                              Value("99999999999999999999")}));
+  // Reading big integers as reals must not make anything else acceptable.
+  EXPECT_TRUE(parsed("[18446744073709551616,]").is_null());
+  EXPECT_TRUE(parsed("[018446744073709551616]").is_null());
+  EXPECT_TRUE(parsed("[1e400]").is_null());
+}
+
+TEST(JsonRead, RefusesEveryMalformedInput) {
+  EXPECT_TRUE(json_2_ns(Value()).is_null());
+  EXPECT_TRUE(json_2_ns(Value(5)).is_null());
+  EXPECT_TRUE(json_2_ns(Value(Array{"[]"})).is_null());
+  for (const char* text : {"1",          "\"top\"",       "true",          "null",
+                           "",           "   ",           "[1,2]]",        "[1,2",
+                           "{\"a\":1}x", "[1,]",          "{\"a\" 1}",     "['a']",
+                           "[01]",       "[\"\\ud800\"]", "[\"\\udc00\"]", "[\"\\ud800\\u0041\"]",
+                           "[\"\\x\"]",  "[\"a\tb\"]",    "[\"\xff\"]",    "[\"\xed\xa0\x80\"]",
+                           "[NaN]",      "[Infinity]",    "[.5]",          "[1.]"})
+    EXPECT_TRUE(parsed(text).is_null()) << text;
+  EXPECT_TRUE(parsed(std::string("[1]\0", 4)).is_null());
+  EXPECT_TRUE(parsed(std::string("[\"a\0\"]", 6)).is_null());
+}
+
+TEST(JsonRead, LimitsNestingDepth) {
+  EXPECT_EQ(parsed(nested_arrays(512)), nested_array_value(512));
+  EXPECT_TRUE(parsed(nested_arrays(513)).is_null());
+  EXPECT_TRUE(parsed(nested_arrays(200000)).is_null());
+  EXPECT_TRUE(parsed(std::string(200000, '[')).is_null());
+  std::string objects;
+  for (int i = 0; i < 600; ++i)
+    objects += "{\"a\":";
+  EXPECT_TRUE(parsed(objects + "1" + std::string(600, '}')).is_null());
+}
+
+TEST(JsonRoundTrip, GivesAnEqualTree) {
+  Value tree(Dictionary{{"Label", "com.example.job"},
+                        {"Pid", -1},
+                        {"ratio", 0.1},
+                        {"big", Value::unsigned_integer(1ull << 63)},
+                        {"args", Value(Array{"/bin/sleep", "60", Value(Dictionary{})})},
+                        {"flags", Value(Dictionary{{"RunAtLoad", true}, {"KeepAlive", false}})},
+                        {"none", nullptr}});
+  Value text = ns_2_json(tree);
+  ASSERT_TRUE(text.is_string());
+  EXPECT_EQ(json_2_ns(text), tree);
+  EXPECT_EQ(ns_2_json(json_2_ns(text)), text);
+}
+
+std::filesystem::path json_data(std::string_view name) {
+  return orv::test::shared_data_dir() / "json" / name;
+}
+
+TEST(JsonSharedData, CheckerVerdicts) {
+  ORV_REQUIRE_SHARED_DATA();
+  int seen = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(json_data("jsonchecker"))) {
+    std::string name = entry.path().filename().string();
+    if (entry.path().extension() != ".json") continue;
+    std::optional<Value> value = orv::parse_json(orv::test::read_file(entry.path()));
+    ++seen;
+    if (name.starts_with("pass"))
+      EXPECT_TRUE(value) << name;
+    else if (name == "fail18_EXCLUDE.json")
+      EXPECT_TRUE(value) << name;  // 20 levels deep: well inside our limit
+    else
+      EXPECT_FALSE(value) << name;
+  }
+  EXPECT_GT(seen, 30);
+}
+
+void expect_round_trip(const std::filesystem::path& path) {
+  std::optional<Value> value = orv::parse_json(orv::test::read_file(path));
+  if (!value) {
+    ADD_FAILURE() << path << " did not parse";
+    return;
+  }
+  std::optional<std::string> text = orv::write_json(*value);
+  ASSERT_TRUE(text) << path;
+  EXPECT_EQ(orv::parse_json(*text), value) << path;
+}
+
+TEST(JsonSharedData, RoundTripsDocuments) {
+  ORV_REQUIRE_SHARED_DATA();
+  int seen = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(json_data("roundtrip"))) {
+    expect_round_trip(entry.path());
+    ++seen;
+  }
+  EXPECT_GT(seen, 20);
+  expect_round_trip(json_data("canada.json"));
+  expect_round_trip(json_data("citm_catalog.json"));
+}
+
+}  // namespace
