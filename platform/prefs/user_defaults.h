@@ -13,9 +13,14 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/value/value.h"
+
+struct stat;
 
 namespace orv {
 
@@ -40,14 +45,19 @@ class NSUserDefaults {
     std::uint64_t device = 0;
     std::int64_t size = -1;
     std::int64_t mtime_ns = 0;
+    std::int64_t ctime_ns = 0;
     bool exists = false;
     friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
   };
 
+  enum class WriterLock { Held, NotHeld };
+
+  static FileIdentity identity_of(const struct ::stat& st);
   FileIdentity identity_now() const;
   void refresh_locked();
-  void load_file_locked(const FileIdentity& identity);
-  void move_corrupt_file_aside() const;
+  void load_file_locked(WriterLock writer_lock);
+  bool move_corrupt_file_aside(WriterLock writer_lock);
+  void overlay_pending_locked();
 
   std::filesystem::path file_;
   std::filesystem::path lock_file_;
@@ -55,6 +65,10 @@ class NSUserDefaults {
   Dictionary cache_;
   FileIdentity cached_identity_;
   bool loaded_once_ = false;
+  bool broken_file_kept_ = false;  // a broken file that could not be moved aside
+  // Changes of this process not yet in the file (its last write failed), oldest first; a
+  // null value is a removal.
+  std::vector<std::pair<std::string, Value>> pending_;
 };
 
 }  // namespace orv
