@@ -1,18 +1,132 @@
 #include "platform/plist/plist_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "platform/fs/root.h"
+#include "platform/plist/binary_plist.h"
+#include "platform/plist/xml_plist.h"
+
 namespace orv {
 
-std::optional<Value> decode_plist(std::span<const std::uint8_t>) {
-  return std::nullopt;
+namespace {
+
+constexpr std::string_view kBinaryMagic = "bplist00";
+
+// Closes a descriptor when it goes out of scope.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  // Closes now, reporting the result (a failed close can mean lost data on write).
+  bool close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+std::optional<Bytes> read_regular_file(const std::filesystem::path& path) {
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st {};
+  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  Bytes bytes;
+  bytes.reserve(static_cast<std::size_t>(st.st_size));
+  std::uint8_t buffer[64 * 1024];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    bytes.insert(bytes.end(), buffer, buffer + n);
+  }
+  return bytes;
 }
-std::optional<Value> read_plist_file(const std::filesystem::path&) {
-  return std::nullopt;
+
+bool write_all(int fd, std::span<const std::uint8_t> bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes = bytes.subspan(static_cast<std::size_t>(n));
+  }
+  return true;
 }
-Value dictionary_with_contents_of_file(std::string_view) {
-  return Value();
+
+std::optional<Bytes> encode(const Value& root, PlistFormat format) {
+  if (format == PlistFormat::Binary) return encode_binary_plist(root);
+  std::optional<std::string> text = encode_xml_plist(root);
+  if (!text) return std::nullopt;
+  return Bytes(text->begin(), text->end());
 }
-bool write_plist_file_atomically(const std::filesystem::path&, const Value&, PlistFormat) {
-  return false;
+
+// Makes the rename durable: the directory entry itself is flushed.
+void sync_directory(const std::filesystem::path& dir) {
+  FileDescriptor fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() >= 0) ::fsync(fd.get());
+}
+
+}  // namespace
+
+std::optional<Value> decode_plist(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() >= kBinaryMagic.size() &&
+      std::memcmp(bytes.data(), kBinaryMagic.data(), kBinaryMagic.size()) == 0)
+    return decode_binary_plist(bytes);
+  return decode_xml_plist(
+      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+std::optional<Value> read_plist_file(const std::filesystem::path& real_path) {
+  std::optional<Bytes> bytes = read_regular_file(real_path);
+  if (!bytes || bytes->empty()) return std::nullopt;
+  return decode_plist(*bytes);
+}
+
+Value dictionary_with_contents_of_file(std::string_view logical_path) {
+  std::optional<Value> v = read_plist_file(real_path(logical_path));
+  if (!v || !v->is_dictionary()) return Value();
+  return std::move(*v);
+}
+
+bool write_plist_file_atomically(const std::filesystem::path& real_path, const Value& root,
+                                 PlistFormat format) {
+  const std::optional<Bytes> bytes = encode(root, format);
+  if (!bytes || real_path.filename().empty()) return false;
+  const std::filesystem::path dir =
+      real_path.has_parent_path() ? real_path.parent_path() : std::filesystem::path(".");
+  std::string temp = (dir / ("." + real_path.filename().string() + ".XXXXXX")).string();
+  FileDescriptor fd(::mkstemp(temp.data()));
+  if (fd.get() < 0) return false;
+  // Keep the permissions of the file being replaced; a new file is readable by everyone, like
+  // one created with the usual umask.
+  struct stat st {};
+  const mode_t mode = ::stat(real_path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+  const bool written = ::fchmod(fd.get(), mode) == 0 && write_all(fd.get(), *bytes) &&
+                       ::fsync(fd.get()) == 0 && fd.close() &&
+                       ::rename(temp.c_str(), real_path.c_str()) == 0;
+  if (!written) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  sync_directory(dir);
+  return true;
 }
 
 }  // namespace orv
