@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "platform/ui/class_registry.h"
@@ -41,4 +42,8 @@ class OrvaneRootListController : public orv::ListController {
 
   // "Root" entries, localized, followed by one job row per shown record, in the reply's order.
   std::shared_ptr<orv::SpecifierList> specifiers() override;
+
+ private:
+  // Reads the named export file and stops the jobs it marks as stopped.
+  void import_policies(const std::string& name);
 };

@@ -1,0 +1,114 @@
+#include "list/root_list_controller.h"
+
+#include <string>
+
+#include "platform/runloop/run_loop.h"
+#include "services/control_service.h"
+#include "services/descriptions.h"
+#include "services/localization.h"
+#include "services/settings.h"
+
+using orv::Specifier;
+using orv::SpecifierList;
+using orv::Value;
+
+namespace {
+
+constexpr std::string_view kDetailPageClass = "OrvaneDetailController";
+constexpr std::string_view kMultilineCellClass = "OrvaneMultilineCell";
+// Jobs of this "Type" and above are the system's own; they are listed only on request.
+constexpr std::int32_t kFirstSystemJobType = 10;
+
+// "<short description> <status word>:<running or stopped>". A missing "Pid" reads as 0 and so
+// as running.
+std::string status_line(const Value& record, std::string_view label) {
+  const bool running = record["Pid"].read_int32() >= 0;
+  return get_desc(label, false) + " " + localize("$STATUS") + ":" +
+         localize(running ? "$RUNNING" : "$STOPPED");
+}
+
+bool shown(const Value& record, bool show_system_jobs) {
+  return show_system_jobs || record["Type"].read_int32() < kFirstSystemJobType;
+}
+
+}  // namespace
+
+orv::PageMethods OrvaneRootListController::methods() {
+  using Page = OrvaneRootListController;
+  orv::MethodTable<Page> table;
+  table.getter("getShowSys:", &Page::getShowSys)
+      .setter("setShowSys:specifier:", &Page::setShowSys)
+      .action("onRefresh", &Page::onRefresh)
+      .action("onExport", &Page::onExport)
+      .action("onImport", &Page::onImport);
+  return std::move(table).build();
+}
+
+void OrvaneRootListController::init() {
+  // Only weak references to the page: the timer stops once the host lets the page go.
+  std::weak_ptr<ListController> page = weak_from_this();
+  orv::Timer::scheduledTimerWithTimeInterval(
+      kRefreshInterval, page,
+      [page] {
+        if (auto live = page.lock()) live->reloadSpecifiers();
+      },
+      true);
+}
+
+std::shared_ptr<SpecifierList> OrvaneRootListController::specifiers() {
+  auto self = shared_from_this();
+  auto rows = loadSpecifiersFromPlistName("Root", self);
+  if (!rows) rows = std::make_shared<SpecifierList>();
+  _specifiers = rows;
+  parseLocalizationsForSpecifiers(*rows);
+
+  const Value daemons = getAllDaemons();
+  const bool show_system_jobs = getPref("show_sys", Value(false)).read_bool();
+  const orv::Array* records = daemons.if_array();
+  if (!records) return _specifiers;
+
+  for (const Value& record : *records) {
+    // Something that is not a record cannot be shown or opened: no row for it.
+    if (!record.is_dictionary() || !shown(record, show_system_jobs)) continue;
+    const Value& label = record["Label"];
+    const std::string_view label_text = label.read_string().value_or("");
+    std::optional<std::string> name;
+    if (label.is_string()) name = label.as_string();
+
+    auto row = Specifier::preferenceSpecifierNamed(
+        std::move(name), self, "", "", std::string(kDetailPageClass), orv::PSLinkCell, "");
+    row->setProperty(Value(kMultilineCellClass), orv::PSCellClassKey);
+    row->setProperty(Value(status_line(record, label_text)), "content");
+    row->setProperty(Value(true), orv::PSEnabledKey);
+    row->setProperty(label, orv::PSKeyNameKey);
+    row->setProperty(record, "detail");
+    rows->push_back(std::move(row));
+  }
+  return _specifiers;
+}
+
+void OrvaneRootListController::parseLocalizationsForSpecifiers(SpecifierList& specifiers) {
+  for (const auto& specifier : specifiers) {
+    const Value& label = specifier->propertyForKey(orv::PSTitleKey);
+    if (label.is_string()) specifier->setName(localize(label.as_string()));
+  }
+}
+
+bool OrvaneRootListController::stopOne(const Value& record) {
+  auto center = get_ipc();
+  if (!center) return false;
+  return send_start_one(*center, record, false);
+}
+
+void OrvaneRootListController::onRefresh() {
+  reloadSpecifiers();
+}
+
+Value OrvaneRootListController::getShowSys(Specifier&) {
+  return getPref("show_sys", Value(false));
+}
+
+void OrvaneRootListController::setShowSys(const Value& value, Specifier&) {
+  setPref("show_sys", value);
+  reloadSpecifiers();
+}

@@ -1,0 +1,71 @@
+#include "tests/support/scripted_service.h"
+
+#include <stdexcept>
+
+namespace orv::test {
+
+namespace {
+
+constexpr const char* kCenterName = "msgport.orvane";
+constexpr const char* kAnsweredMessages[] = {"listAll", "startOne", "export"};
+
+std::filesystem::path prepared_socket_path() {
+  std::filesystem::path path = center_socket_path(kCenterName);
+  std::filesystem::create_directories(path.parent_path());
+  return path;
+}
+
+}  // namespace
+
+ScriptedService::ScriptedService() : server_(prepared_socket_path()) {
+  replies_["listAll"] = Value(Dictionary{{"data", Value(Array{})}});
+  replies_["startOne"] = Value(Dictionary{{"status", Value(0)}});
+  replies_["export"] = Value(Dictionary{{"status", Value(0)}});
+  for (const char* message : kAnsweredMessages)
+    server_.register_handler(
+        message, [this, message](const Value& user_info) { return answer(message, user_info); });
+  if (!server_.start())
+    throw std::runtime_error("scripted service: cannot listen on " + socket_path().string());
+}
+
+ScriptedService::~ScriptedService() {
+  server_.stop();
+}
+
+std::optional<Value> ScriptedService::answer(const std::string& message, const Value& user_info) {
+  std::lock_guard lock(mutex_);
+  requests_.push_back({message, user_info});
+  return replies_[message];
+}
+
+void ScriptedService::set_daemons(Array records) {
+  set_reply("listAll", Value(Dictionary{{"data", Value(std::move(records))}}));
+}
+
+void ScriptedService::set_status(std::string_view message, int status) {
+  set_reply(message, Value(Dictionary{{"status", Value(status)}}));
+}
+
+void ScriptedService::set_reply(std::string_view message, std::optional<Value> reply) {
+  std::lock_guard lock(mutex_);
+  replies_[std::string(message)] = std::move(reply);
+}
+
+std::vector<RecordedRequest> ScriptedService::requests() const {
+  std::lock_guard lock(mutex_);
+  return requests_;
+}
+
+std::vector<RecordedRequest> ScriptedService::requests_named(std::string_view message) const {
+  std::vector<RecordedRequest> matching;
+  for (RecordedRequest& request : requests())
+    if (request.name == message) matching.push_back(std::move(request));
+  return matching;
+}
+
+void ScriptedService::clear_requests() {
+  std::lock_guard lock(mutex_);
+  requests_.clear();
+}
+
+}  // namespace orv::test

@@ -1,0 +1,59 @@
+// A stand-in control service for tests: a messaging-center server on the real socket of
+// "msgport.orvane" under the current root (or $ORVANE_RUNTIME_DIR) that answers "listAll",
+// "startOne" and "export" as a test tells it and records every request it receives, in order.
+//
+// Defaults: "listAll" answers {"data": []}, "startOne" and "export" answer {"status": 0}.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/ipc/messaging_center.h"
+#include "platform/value/value.h"
+
+namespace orv::test {
+
+struct RecordedRequest {
+  std::string name;
+  Value user_info;  // null when the request carried no "userInfo" key
+  bool has_user_info() const { return !user_info.is_null(); }
+};
+
+class ScriptedService {
+ public:
+  // Starts serving at once; throws std::runtime_error when the socket cannot be bound.
+  ScriptedService();
+  ~ScriptedService();
+  ScriptedService(const ScriptedService&) = delete;
+  ScriptedService& operator=(const ScriptedService&) = delete;
+
+  // "listAll" answers {"data": records}.
+  void set_daemons(Array records);
+  // "startOne" or "export" answers {"status": status}.
+  void set_status(std::string_view message, int status);
+  // Any answer for a message: a reply dictionary (or any value, to play a confused service), or
+  // nullopt for no reply at all.
+  void set_reply(std::string_view message, std::optional<Value> reply);
+
+  std::vector<RecordedRequest> requests() const;
+  std::vector<RecordedRequest> requests_named(std::string_view message) const;
+  void clear_requests();
+
+  const std::filesystem::path& socket_path() const { return server_.socket_path(); }
+
+ private:
+  std::optional<Value> answer(const std::string& message, const Value& user_info);
+
+  mutable std::mutex mutex_;
+  std::map<std::string, std::optional<Value>, std::less<>> replies_;
+  std::vector<RecordedRequest> requests_;
+  MessagingCenterServer server_;
+};
+
+}  // namespace orv::test
