@@ -8,12 +8,14 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,9 +53,9 @@ class CPDistributedMessagingCenter {
   const std::string& name() const { return name_; }
 
  private:
-  enum class Outcome { Replied, BrokenBeforeReply, Failed };
-  Outcome round_trip(const std::vector<std::uint8_t>& frame, Value& reply);
-  bool ensure_connected();
+  enum class Attempt { Answered, Failed, RetryOnFreshConnection };
+  Attempt attempt(std::span<const std::uint8_t> payload, bool on_kept_connection,
+                  std::chrono::steady_clock::time_point deadline, Value& reply);
   void disconnect();
 
   std::string name_;
