@@ -4,6 +4,7 @@
 // 888-second dialog time-out is tested without sleeping.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -26,7 +27,7 @@ class VirtualClock : public Clock {
   void set(TimePoint t);
 
  private:
-  TimePoint now_{};
+  std::atomic<TimePoint> now_{TimePoint{}};
 };
 
 bool isMainThread();
@@ -80,6 +81,9 @@ class RunLoop {
   // Calls `on_readable` on the main thread whenever `fd` can be read (the host's terminal input).
   void watch_fd(int fd, std::function<void()> on_readable);
   void unwatch_fd(int fd);
+
+  // Puts a scheduled timer on this loop (Timer::scheduledTimerWithTimeInterval does).
+  void add_timer(std::shared_ptr<Timer::State> timer);
 
   struct Impl;
 
