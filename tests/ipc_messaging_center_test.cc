@@ -1,0 +1,294 @@
+// The messaging center through real Unix sockets: what crosses the wire, how the client turns
+// every kind of failure into a null reply, and that the format is readable by an independent
+// peer (Python's plistlib).
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "platform/ipc/frame.h"
+#include "platform/ipc/messaging_center.h"
+#include "platform/ipc/socket_io.h"
+#include "platform/plist/binary_plist.h"
+#include "tests/support/test_support.h"
+
+namespace orv {
+namespace {
+
+using namespace std::chrono_literals;
+
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_)
+      ::setenv(name_, old_->c_str(), 1);
+    else
+      ::unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// A peer that answers the first request of one connection with fixed raw bytes, to play a
+// service that speaks garbage.
+class RawPeer {
+ public:
+  RawPeer(const std::filesystem::path& path, Bytes answer) : answer_(std::move(answer)) {
+    listener_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+    EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    EXPECT_EQ(::listen(listener_, 1), 0);
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~RawPeer() {
+    ::shutdown(listener_, SHUT_RDWR);
+    if (connection_ >= 0) ::shutdown(connection_, SHUT_RDWR);
+    thread_.join();
+    ::close(listener_);
+  }
+
+ private:
+  void serve() {
+    connection_ = ::accept(listener_, nullptr, nullptr);
+    if (connection_ < 0) return;
+    Bytes request;
+    if (ipc::read_frame(connection_, request, std::nullopt) == ipc::ReadResult::Frame)
+      (void)!::send(connection_, answer_.data(), answer_.size(), MSG_NOSIGNAL);
+    ::shutdown(connection_, SHUT_WR);  // nothing more will come
+    char drain;
+    while (::recv(connection_, &drain, 1, 0) > 0) {
+    }
+    ::close(connection_);
+  }
+
+  Bytes answer_;
+  int listener_ = -1;
+  std::atomic<int> connection_{-1};
+  std::thread thread_;
+};
+
+Bytes frame_of(std::uint32_t announced, Bytes payload) {
+  std::uint8_t header[ipc::kFrameHeaderSize];
+  ipc::put_frame_length(announced, header);
+  payload.insert(payload.begin(), header, header + ipc::kFrameHeaderSize);
+  return payload;
+}
+
+Bytes plist_frame(const Value& root) {
+  Bytes payload = *encode_binary_plist(root);
+  return frame_of(static_cast<std::uint32_t>(payload.size()), payload);
+}
+
+class MessagingCenterTest : public ::testing::Test {
+ protected:
+  test::TempDir dir_;
+  ScopedEnv runtime_{"ORVANE_RUNTIME_DIR", dir_.path().string()};
+  std::filesystem::path socket_ = center_socket_path("test.center");
+  CPDistributedMessagingCenter client_{"test.center"};
+};
+
+TEST_F(MessagingCenterTest, RequestsArriveUnchangedAndRepliesComeBack) {
+  MessagingCenterServer server(socket_);
+  std::vector<Value> seen;
+  server.register_handler("echo", [&](const Value& info) -> std::optional<Value> {
+    seen.push_back(info);
+    return Value(Dictionary{{"got", info.is_null() ? Value("none") : info}, {"status", -1}});
+  });
+  server.register_handler("silent", [](const Value&) { return std::nullopt; });
+  ASSERT_TRUE(server.start());
+
+  const Value info(Dictionary{{"isStart", false}, {"flag", 0}, {"Label", "x"}});
+  EXPECT_EQ(client_.sendMessageAndReceiveReplyName("echo", info),
+            Value(Dictionary{{"got", info}, {"status", -1}}));
+  EXPECT_EQ(client_.sendMessageAndReceiveReplyName("echo")["got"], Value("none"));
+  EXPECT_EQ(client_.sendMessageAndReceiveReplyName("echo", Value(Dictionary{}))["got"],
+            Value(Dictionary{}));
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_TRUE(seen[0]["isStart"].is_boolean());
+  EXPECT_TRUE(seen[0]["flag"].is_integer());
+  EXPECT_TRUE(seen[1].is_null()) << "no user info must arrive as no key, not an empty dict";
+  EXPECT_TRUE(seen[2].is_dictionary());
+
+  // "No reply" and unknown messages give null, and the connection stays usable.
+  EXPECT_TRUE(client_.sendMessageAndReceiveReplyName("silent").is_null());
+  EXPECT_TRUE(client_.sendMessageAndReceiveReplyName("nobody.listens").is_null());
+  EXPECT_TRUE(client_.sendMessageAndReceiveReplyName("echo", Value(3)).is_null());
+  EXPECT_TRUE(client_.sendMessageAndReceiveReplyName("echo").is_dictionary());
+}
+
+TEST_F(MessagingCenterTest, MissingOrSlowServiceGivesNullAndLateRepliesAreNeverReused) {
+  EXPECT_TRUE(client_.sendMessageAndReceiveReplyName("echo").is_null());
+
+  MessagingCenterServer server(socket_);
+  std::atomic<int> calls{0};
+  server.register_handler("count", [&](const Value&) -> std::optional<Value> {
+    const int n = ++calls;
+    if (n == 1) std::this_thread::sleep_for(600ms);
+    return Value(Dictionary{{"n", n}});
+  });
+  ASSERT_TRUE(server.start());
+  {
+    ScopedEnv timeout("ORVANE_IPC_TIMEOUT_MS", "200");
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_TRUE(client_.sendMessageAndReceiveReplyName("count").is_null());
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 500ms);
+  }
+  // The first reply arrives late, on the dropped connection; the next request gets its own.
+  EXPECT_EQ(client_.sendMessageAndReceiveReplyName("count")["n"], Value(2));
+}
+
+TEST_F(MessagingCenterTest, GarbageFromThePeerGivesNull) {
+  ScopedEnv timeout("ORVANE_IPC_TIMEOUT_MS", "5000");
+  const Bytes answers[] = {
+      {'j', 'u', 'n', 'k', '!', '!'},
+      frame_of(0, {}),
+      frame_of(0xFFFFFFFFu, {}),  // over-long: refused before allocation
+      frame_of(ipc::kMaxFrameLength + 1, {}),
+      frame_of(12, {'n', 'o', 't', ' ', 'a', ' ', 'p', 'l', 'i', 's', 't', '!'}),
+      frame_of(100, {'b', 'p'}),            // peer closes inside the frame
+      plist_frame(Value(Array{Value(1)})),  // root not a dictionary
+      plist_frame(Value(Dictionary{{"reply", "text"}})),
+  };
+  for (const Bytes& answer : answers) {
+    RawPeer peer(socket_, answer);
+    EXPECT_TRUE(client_.sendMessageAndReceiveReplyName("listAll").is_null());
+    std::filesystem::remove(socket_);
+  }
+}
+
+TEST_F(MessagingCenterTest, ClientReconnectsToARestartedServer) {
+  auto answer_with = [](int generation) {
+    return [generation](const Value&) -> std::optional<Value> {
+      return Value(Dictionary{{"generation", generation}});
+    };
+  };
+  {
+    MessagingCenterServer first(socket_);
+    first.register_handler("who", answer_with(1));
+    ASSERT_TRUE(first.start());
+    EXPECT_EQ(client_.sendMessageAndReceiveReplyName("who")["generation"], Value(1));
+  }
+  EXPECT_FALSE(std::filesystem::exists(socket_));
+  MessagingCenterServer second(socket_);
+  second.register_handler("who", answer_with(2));
+  ASSERT_TRUE(second.start());
+  EXPECT_EQ(client_.sendMessageAndReceiveReplyName("who")["generation"], Value(2));
+}
+
+TEST_F(MessagingCenterTest, ServerSocketLifecycleAndAdmission) {
+  MessagingCenterServer server(socket_);
+  server.register_handler("ping", [](const Value&) { return Value(Dictionary{}); });
+  ASSERT_TRUE(server.start());
+  struct stat info {};
+  ASSERT_EQ(::stat(socket_.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0660u);
+
+  MessagingCenterServer rival(socket_);
+  EXPECT_FALSE(rival.start()) << "a live server's socket must not be taken over";
+  EXPECT_EQ(errno, EADDRINUSE);
+
+  // Two kept connections are served side by side.
+  CPDistributedMessagingCenter other("test.center");
+  EXPECT_TRUE(client_.sendMessageAndReceiveReplyName("ping").is_dictionary());
+  EXPECT_TRUE(other.sendMessageAndReceiveReplyName("ping").is_dictionary());
+  EXPECT_TRUE(client_.sendMessageAndReceiveReplyName("ping").is_dictionary());
+  server.stop();
+
+  // A stale socket file is replaced; a regular file is never removed.
+  ASSERT_EQ(::mknod(socket_.c_str(), S_IFSOCK | 0600, 0), 0);
+  MessagingCenterServer picky(socket_);
+  picky.register_handler("ping", [](const Value&) { return Value(Dictionary{}); });
+  picky.set_peer_filter([](uid_t, gid_t) { return false; });
+  ASSERT_TRUE(picky.start());
+  EXPECT_TRUE(client_.sendMessageAndReceiveReplyName("ping").is_null());
+  picky.stop();
+
+  test::write_file(socket_, "precious");
+  MessagingCenterServer blocked(socket_);
+  EXPECT_FALSE(blocked.start());
+  EXPECT_EQ(test::read_file(socket_), "precious");
+}
+
+TEST_F(MessagingCenterTest, SocketPathAndClientIdentity) {
+  EXPECT_EQ(socket_, dir_.path() / "test.center.sock");
+  {
+    ::unsetenv("ORVANE_RUNTIME_DIR");
+    test::TempDir root(test::TempDir::AsRoot::Yes);
+    EXPECT_EQ(center_socket_path("a"), root.real("/var/run/orvane/a.sock"));
+    ::setenv("ORVANE_RUNTIME_DIR", dir_.path().c_str(), 1);
+  }
+  EXPECT_EQ(CPDistributedMessagingCenter::centerNamed("x"),
+            CPDistributedMessagingCenter::centerNamed("x"));
+  EXPECT_NE(CPDistributedMessagingCenter::centerNamed("x"),
+            CPDistributedMessagingCenter::centerNamed("y"));
+  EXPECT_EQ(CPDistributedMessagingCenter::centerNamed("x")->name(), "x");
+}
+
+// The wire format checked against Python's plistlib, in both directions.
+class PythonPeerTest : public MessagingCenterTest {
+ protected:
+  void SetUp() override {
+    // The system interpreter starts much faster than a version-manager shim on PATH.
+    python_ = ::access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
+    if (std::system((python_ + " -c 'import plistlib' >/dev/null 2>&1").c_str()) != 0)
+      GTEST_SKIP() << "python3 with plistlib not available";
+  }
+  std::string peer_command(const std::string& arguments) const {
+    return python_ + " " + ORVANE_SOURCE_DIR + "/tests/peers/plist_peer.py " + arguments;
+  }
+  std::string python_;
+};
+
+TEST_F(PythonPeerTest, PythonClientCallsOurServer) {
+  MessagingCenterServer server(socket_);
+  Value received;
+  server.register_handler("startOne", [&](const Value& info) -> std::optional<Value> {
+    received = info;
+    return Value(Dictionary{{"status", -2}, {"ok", true}});
+  });
+  ASSERT_TRUE(server.start());
+  FILE* pipe = ::popen(peer_command("client " + socket_.string() + " startOne").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char line[256] = {};
+  ASSERT_NE(std::fgets(line, sizeof(line), pipe), nullptr);
+  EXPECT_EQ(::pclose(pipe), 0);
+  EXPECT_STREQ(line, "{\"reply\": {\"ok\": true, \"status\": -2}}\n");
+  EXPECT_EQ(received, Value(Dictionary{{"Label", "a.b"}, {"isStart", true}, {"flag", 0}}));
+  EXPECT_TRUE(received["isStart"].is_boolean());
+}
+
+TEST_F(PythonPeerTest, OurClientCallsPythonServer) {
+  FILE* pipe = ::popen(peer_command("server " + socket_.string()).c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char line[64] = {};
+  ASSERT_NE(std::fgets(line, sizeof(line), pipe), nullptr);
+  ASSERT_STREQ(line, "ready\n");
+  {
+    CPDistributedMessagingCenter client("test.center");
+    const Value info(Dictionary{{"path", "/var/mobile/Media/x"},
+                                {"data", Dictionary{{"a", true}, {"b", false}}}});
+    EXPECT_EQ(client.sendMessageAndReceiveReplyName("export", info),
+              Value(Dictionary{{"name", "export"}, {"hasUserInfo", true}, {"userInfo", info}}));
+    EXPECT_EQ(client.sendMessageAndReceiveReplyName("listAll")["hasUserInfo"], Value(false));
+    EXPECT_TRUE(client.sendMessageAndReceiveReplyName("silent").is_null());
+  }
+  EXPECT_EQ(::pclose(pipe), 0);
+}
+
+}  // namespace
+}  // namespace orv
