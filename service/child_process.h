@@ -1,0 +1,51 @@
+// Starting a job's process. Everything the child needs (argument and environment arrays, the
+// resolved executable, the user to become) is prepared in the parent, because the service is
+// multi-threaded and a forked child may only make async-signal-safe calls before exec.
+//
+// The child gets its own process group (so a stop reaches everything it started), standard
+// input from /dev/null, and inherits the service's standard output and error, so job output
+// ends up wherever the service's own diagnostics go.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "service/job_file.h"
+
+namespace orv::service {
+
+struct Identity {
+  uid_t uid = 0;
+  gid_t gid = 0;
+  std::vector<gid_t> groups;
+};
+
+struct LaunchPlan {
+  std::string executable;  // the path handed to execve
+  std::vector<std::string> argv;
+  std::vector<std::string> environment;  // "KEY=value"
+  std::optional<std::string> working_directory;
+  std::optional<Identity> identity;  // switch to this user in the child (service runs as root)
+};
+
+struct PlanResult {
+  std::optional<LaunchPlan> plan;
+  std::string error;  // why the job cannot be started
+  // Set when the job names another user but the service cannot switch users: the job then
+  // runs as the service's own user.
+  bool runs_as_self_instead_of_user = false;
+};
+PlanResult plan_launch(const JobSpec& job);
+
+struct SpawnResult {
+  pid_t pid = -1;     // > 0 on success
+  std::string error;  // on failure: the step that failed and why
+};
+// Forks and execs. Failures up to and including exec are reported here (through a close-on-exec
+// pipe), and the failed child is already reaped.
+SpawnResult spawn_process(const LaunchPlan& plan);
+
+}  // namespace orv::service

@@ -1,0 +1,138 @@
+// orvaned: the control service. Loads the job files under the root, starts the RunAtLoad jobs,
+// answers the messaging center "msgport.orvane" on the server's threads, and on the main
+// thread waits for signals: SIGCHLD reaps exited jobs (and schedules KeepAlive restarts), and
+// SIGTERM, SIGINT or SIGHUP stop every job, remove the socket and exit 0.
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/ipc/messaging_center.h"
+#include "service/job_file.h"
+#include "service/log.h"
+#include "service/options.h"
+#include "service/peer_admission.h"
+#include "service/request_handlers.h"
+#include "service/supervisor.h"
+
+namespace {
+
+using namespace orv::service;
+using Clock = Supervisor::Clock;
+
+constexpr const char* kCenterName = "msgport.orvane";
+
+sigset_t handled_signals() {
+  sigset_t set;
+  ::sigemptyset(&set);
+  for (int sig : {SIGCHLD, SIGTERM, SIGINT, SIGHUP})
+    ::sigaddset(&set, sig);
+  return set;
+}
+
+// Blocked before any thread exists, so every server thread inherits the mask and the signals
+// reach only the main thread's signalfd.
+int take_over_signals() {
+  sigset_t set = handled_signals();
+  ::sigprocmask(SIG_BLOCK, &set, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+  return ::signalfd(-1, &set, SFD_CLOEXEC);
+}
+
+void apply_environment(const Options& options) {
+  if (options.root) ::setenv("ORVANE_ROOT", options.root->c_str(), 1);
+  if (options.runtime_dir) ::setenv("ORVANE_RUNTIME_DIR", options.runtime_dir->c_str(), 1);
+}
+
+// Members of the first admitted group need write access to the socket to connect at all.
+void share_socket_with_group(const std::filesystem::path& socket, const Options& options) {
+  if (options.allowed_gids.empty()) return;
+  if (::chown(socket.c_str(), static_cast<uid_t>(-1), options.allowed_gids.front()) != 0)
+    log_line("cannot give the socket to group " + std::to_string(options.allowed_gids.front()) +
+             ": " + std::strerror(errno));
+}
+
+int poll_timeout_ms(const Supervisor& supervisor) {
+  constexpr int kIdleWakeMs = 1000;
+  auto next = supervisor.next_restart();
+  if (!next) return kIdleWakeMs;
+  auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now()).count();
+  return static_cast<int>(std::clamp<long long>(wait, 0, kIdleWakeMs));
+}
+
+// Returns when a termination signal arrives.
+void supervise_until_terminated(Supervisor& supervisor, int signal_fd) {
+  while (true) {
+    struct pollfd pfd {
+      signal_fd, POLLIN, 0
+    };
+    int ready = ::poll(&pfd, 1, poll_timeout_ms(supervisor));
+    if (ready < 0 && errno != EINTR) return;
+    bool terminate = false;
+    struct signalfd_siginfo info {};
+    while (ready > 0 && ::read(signal_fd, &info, sizeof info) == sizeof info) {
+      if (info.ssi_signo != SIGCHLD) terminate = true;
+      pollfd again{signal_fd, POLLIN, 0};
+      ready = ::poll(&again, 1, 0);
+    }
+    supervisor.reap_exited_children();
+    if (terminate) return;
+    supervisor.start_due_restarts();
+  }
+}
+
+int run(const Options& options) {
+  apply_environment(options);
+  int signal_fd = take_over_signals();
+  if (signal_fd < 0) {
+    log_line(std::string("signalfd: ") + std::strerror(errno));
+    return 1;
+  }
+  Supervisor supervisor(load_jobs(), {options.throttle, options.stop_timeout});
+  supervisor.start_run_at_load_jobs();
+
+  std::filesystem::path socket = orv::center_socket_path(kCenterName);
+  std::error_code ec;
+  std::filesystem::create_directories(socket.parent_path(), ec);
+  orv::MessagingCenterServer server(socket);
+  PeerAdmission admission(options.allowed_uids, options.allowed_gids);
+  server.set_peer_filter([&admission](uid_t uid, gid_t gid) { return admission.admits(uid, gid); });
+  register_request_handlers(server, supervisor);
+  if (!server.start()) {
+    log_line("cannot serve on " + socket.string() + ": " + std::strerror(errno));
+    supervisor.stop_all();
+    return 1;
+  }
+  share_socket_with_group(socket, options);
+  log_line("serving " + std::string(kCenterName) + " on " + socket.string());
+
+  supervise_until_terminated(supervisor, signal_fd);
+  server.stop();
+  supervisor.stop_all();
+  ::close(signal_fd);
+  log_line("stopped");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ParsedOptions parsed = parse_options(argc, argv);
+  if (!parsed.options) {
+    std::fprintf(stderr, "orvaned: %s\nTry 'orvaned --help'.\n", parsed.error.c_str());
+    return 2;
+  }
+  if (parsed.options->help) {
+    std::fputs(usage_text(), stdout);
+    return 0;
+  }
+  return run(*parsed.options);
+}

@@ -1,0 +1,137 @@
+#include "service/options.h"
+
+#include <getopt.h>
+#include <grp.h>
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string_view>
+
+namespace orv::service {
+
+namespace {
+
+std::optional<std::chrono::milliseconds> parse_seconds(std::string_view text) {
+  double seconds = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(seconds) ||
+      seconds < 0 || seconds > 86400)
+    return std::nullopt;
+  return std::chrono::milliseconds(static_cast<long long>(std::llround(seconds * 1000)));
+}
+
+std::optional<unsigned> parse_id(std::string_view text) {
+  unsigned id = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), id);
+  if (ec != std::errc() || end != text.data() + text.size() || text.empty() ||
+      id == std::numeric_limits<unsigned>::max())
+    return std::nullopt;
+  return id;
+}
+
+std::optional<gid_t> parse_group(const std::string& text) {
+  if (auto id = parse_id(text)) return static_cast<gid_t>(*id);
+  struct group grp {};
+  struct group* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (::getgrnam_r(text.c_str(), &grp, buffer.data(), buffer.size(), &found) != 0 || !found)
+    return std::nullopt;
+  return found->gr_gid;
+}
+
+enum OptionId {
+  kRoot = 1,
+  kRuntimeDir,
+  kThrottle,
+  kStopTimeout,
+  kAllowUid,
+  kAllowGroup,
+  kForeground,
+  kHelp
+};
+
+}  // namespace
+
+const char* usage_text() {
+  return "Usage: orvaned [OPTIONS]\n"
+         "Supervises the jobs of the root's /System/Library/LaunchDaemons and\n"
+         "/Library/LaunchDaemons and answers the messaging center \"msgport.orvane\".\n"
+         "Runs in the foreground; SIGTERM or SIGINT stops every job and exits.\n"
+         "\n"
+         "  --root DIR           root prefix of all logical paths (default: $ORVANE_ROOT,\n"
+         "                       else the root compiled in)\n"
+         "  --runtime-dir DIR    directory of the service socket (default: $ORVANE_RUNTIME_DIR,\n"
+         "                       else <root>/var/run/orvane)\n"
+         "  --throttle S         least seconds between two starts of a KeepAlive job (10)\n"
+         "  --stop-timeout S     seconds between SIGTERM and SIGKILL when stopping a job (5)\n"
+         "  --allow-uid UID      also admit clients of this user id (repeatable); root and\n"
+         "                       the service's own user are always admitted\n"
+         "  --allow-group GROUP  also admit clients whose group, or one of whose groups, is\n"
+         "                       GROUP (name or id; repeatable); the socket is given the\n"
+         "                       first such group so its members can reach it\n"
+         "  --foreground         run in the foreground (the default and only mode)\n"
+         "  --help               show this text\n";
+}
+
+ParsedOptions parse_options(int argc, char** argv) {
+  static const struct option kLongOptions[] = {
+      {"root", required_argument, nullptr, kRoot},
+      {"runtime-dir", required_argument, nullptr, kRuntimeDir},
+      {"throttle", required_argument, nullptr, kThrottle},
+      {"stop-timeout", required_argument, nullptr, kStopTimeout},
+      {"allow-uid", required_argument, nullptr, kAllowUid},
+      {"allow-group", required_argument, nullptr, kAllowGroup},
+      {"foreground", no_argument, nullptr, kForeground},
+      {"help", no_argument, nullptr, kHelp},
+      {nullptr, 0, nullptr, 0},
+  };
+  Options options;
+  ::optind = 1;
+  ::opterr = 0;
+  int id;
+  while ((id = ::getopt_long(argc, argv, "h", kLongOptions, nullptr)) != -1) {
+    std::string value = ::optarg ? ::optarg : "";
+    switch (id) {
+      case kRoot:
+        options.root = value;
+        break;
+      case kRuntimeDir:
+        options.runtime_dir = value;
+        break;
+      case kThrottle:
+      case kStopTimeout: {
+        auto seconds = parse_seconds(value);
+        if (!seconds) return {std::nullopt, "not a number of seconds: " + value};
+        (id == kThrottle ? options.throttle : options.stop_timeout) = *seconds;
+        break;
+      }
+      case kAllowUid: {
+        auto uid = parse_id(value);
+        if (!uid) return {std::nullopt, "not a user id: " + value};
+        options.allowed_uids.push_back(static_cast<uid_t>(*uid));
+        break;
+      }
+      case kAllowGroup: {
+        auto gid = parse_group(value);
+        if (!gid) return {std::nullopt, "no such group: " + value};
+        options.allowed_gids.push_back(*gid);
+        break;
+      }
+      case kForeground:
+        break;
+      case 'h':
+      case kHelp:
+        options.help = true;
+        break;
+      default: {
+        std::string arg = argv[::optind - 1] ? argv[::optind - 1] : "";
+        return {std::nullopt, "unknown option or missing value: " + arg};
+      }
+    }
+  }
+  if (::optind < argc) return {std::nullopt, std::string("unexpected argument: ") + argv[::optind]};
+  return {std::move(options), {}};
+}
+
+}  // namespace orv::service

@@ -1,0 +1,31 @@
+// The command line of orvaned.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orv::service {
+
+struct Options {
+  std::optional<std::string> root;         // --root DIR: sets ORVANE_ROOT
+  std::optional<std::string> runtime_dir;  // --runtime-dir DIR: sets ORVANE_RUNTIME_DIR
+  std::chrono::milliseconds throttle{10'000};
+  std::chrono::milliseconds stop_timeout{5'000};
+  std::vector<uid_t> allowed_uids;
+  std::vector<gid_t> allowed_gids;
+  bool help = false;
+};
+
+struct ParsedOptions {
+  std::optional<Options> options;
+  std::string error;  // usage error, when options is empty
+};
+ParsedOptions parse_options(int argc, char** argv);
+
+const char* usage_text();
+
+}  // namespace orv::service

@@ -1,0 +1,51 @@
+#include "service/request_handlers.h"
+
+#include "service/export_file.h"
+#include "service/log.h"
+
+namespace orv::service {
+
+namespace {
+
+Value status_reply(int status) {
+  return Value(Dictionary{{"status", status}});
+}
+
+}  // namespace
+
+Value handle_list_all(const Supervisor& supervisor) {
+  return Value(Dictionary{{"data", supervisor.records()}});
+}
+
+// "flag" carries no meaning for this service; any value is accepted and ignored.
+Value handle_start_one(Supervisor& supervisor, const Value& request) {
+  std::optional<std::string_view> label = request["Label"].read_string();
+  if (!label) return status_reply(static_cast<int>(StartOneStatus::MissingLabel));
+  bool start = request["isStart"].read_bool();
+  JobStatus status = start ? supervisor.start_job(*label) : supervisor.stop_job(*label);
+  return status_reply(static_cast<int>(status));
+}
+
+Value handle_export(const Value& request) {
+  std::optional<std::string_view> path = request["path"].read_string();
+  ExportStatus status =
+      path ? write_export_file(*path, request["data"]) : ExportStatus::PathRefused;
+  if (status != ExportStatus::Ok)
+    log_line("export to " + std::string(path.value_or("(no path)")) + " refused or failed (" +
+             std::to_string(static_cast<int>(status)) + ")");
+  return status_reply(static_cast<int>(status));
+}
+
+void register_request_handlers(MessagingCenterServer& server, Supervisor& supervisor) {
+  server.register_handler("listAll", [&supervisor](const Value&) -> std::optional<Value> {
+    return handle_list_all(supervisor);
+  });
+  server.register_handler("startOne", [&supervisor](const Value& request) -> std::optional<Value> {
+    return handle_start_one(supervisor, request);
+  });
+  server.register_handler("export", [](const Value& request) -> std::optional<Value> {
+    return handle_export(request);
+  });
+}
+
+}  // namespace orv::service

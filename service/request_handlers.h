@@ -1,0 +1,21 @@
+// The three messages of the control service on the messaging center:
+//   "listAll"  -> {"data": [daemon record, ...]}
+//   "startOne" {"Label", "isStart", "flag"} -> {"status": n}, n < 0 on failure
+//   "export"   {"path", "data"} -> {"status": n}, n < 0 on failure
+#pragma once
+
+#include "platform/ipc/messaging_center.h"
+#include "service/supervisor.h"
+
+namespace orv::service {
+
+enum class StartOneStatus : int { MissingLabel = -1 };
+
+Value handle_list_all(const Supervisor& supervisor);
+Value handle_start_one(Supervisor& supervisor, const Value& request);
+Value handle_export(const Value& request);
+
+// Registers the three handlers; the supervisor must outlive the server.
+void register_request_handlers(MessagingCenterServer& server, Supervisor& supervisor);
+
+}  // namespace orv::service
