@@ -1,0 +1,197 @@
+// The binary reader against hand-assembled documents: every width of references and offsets,
+// and each way a document can lie about its own layout.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/plist/binary_plist.h"
+
+namespace orv {
+namespace {
+
+void put_be(Bytes& out, std::uint64_t v, unsigned size) {
+  for (unsigned i = size; i-- > 0;)
+    out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+Bytes ref_bytes(std::initializer_list<std::uint64_t> refs, unsigned ref_size) {
+  Bytes out;
+  for (std::uint64_t r : refs)
+    put_be(out, r, ref_size);
+  return out;
+}
+
+Bytes concat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// A document of the given objects, object 0 at the top unless said otherwise.
+struct Document {
+  std::vector<Bytes> objects;
+  unsigned offset_size = 1;
+  unsigned ref_size = 1;
+  std::uint64_t top = 0;
+
+  Bytes bytes() const {
+    Bytes out = {'b', 'p', 'l', 'i', 's', 't', '0', '0'};
+    std::vector<std::uint64_t> offsets;
+    for (const Bytes& o : objects) {
+      offsets.push_back(out.size());
+      out.insert(out.end(), o.begin(), o.end());
+    }
+    const std::uint64_t table = out.size();
+    for (std::uint64_t offset : offsets)
+      put_be(out, offset, offset_size);
+    out.insert(out.end(), 6, 0);
+    out.push_back(static_cast<std::uint8_t>(offset_size));
+    out.push_back(static_cast<std::uint8_t>(ref_size));
+    put_be(out, objects.size(), 8);
+    put_be(out, top, 8);
+    put_be(out, table, 8);
+    return out;
+  }
+};
+
+// Trailer fields, counted from the end of the document.
+constexpr std::size_t kOffsetSizeAt = 26, kRefSizeAt = 25, kCountAt = 24, kTopAt = 16, kTableAt = 8;
+
+void patch_be(Bytes& b, std::size_t from_end, std::uint64_t v, unsigned size) {
+  Bytes field;
+  put_be(field, v, size);
+  std::copy(field.begin(), field.end(), b.end() - static_cast<std::ptrdiff_t>(from_end));
+}
+
+std::optional<Value> decode(const Bytes& b) {
+  return decode_binary_plist(b);
+}
+std::optional<Value> decode(const Document& d) {
+  return decode(d.bytes());
+}
+
+const Bytes kKeyA = {0x51, 'a'};
+const Bytes kStringB = {0x51, 'b'};
+
+// A chain of arrays, each holding the next; the innermost is empty.
+Document nested_arrays(std::uint64_t depth) {
+  Document d;
+  d.offset_size = depth < 40000 ? 3 : 4;
+  d.ref_size = 3;
+  for (std::uint64_t i = 0; i + 1 < depth; ++i)
+    d.objects.push_back(concat({0xA1}, ref_bytes({i + 1}, 3)));
+  d.objects.push_back({0xA0});
+  return d;
+}
+
+TEST(BinaryPlist, ReadsEveryWidthOfReferencesAndOffsets) {
+  for (unsigned width = 1; width <= 8; ++width) {
+    Document d{
+        {concat(concat({0xD1}, ref_bytes({1}, width)), ref_bytes({2}, width)), kKeyA, kStringB},
+        width,
+        width};
+    EXPECT_EQ(decode(d), Value(Dictionary{{"a", "b"}})) << width;
+  }
+}
+
+TEST(BinaryPlist, RefusesABadTrailer) {
+  const Bytes good = Document{{{0x09}}}.bytes();
+  ASSERT_EQ(decode(good), Value(true));
+  auto patched = [&](std::size_t at, std::uint64_t v, unsigned size) {
+    Bytes b = good;
+    patch_be(b, at, v, size);
+    return decode(b);
+  };
+  EXPECT_FALSE(patched(kOffsetSizeAt, 0, 1));
+  EXPECT_FALSE(patched(kOffsetSizeAt, 9, 1));
+  EXPECT_FALSE(patched(kRefSizeAt, 0, 1));
+  EXPECT_FALSE(patched(kCountAt, 0, 8));
+  EXPECT_FALSE(patched(kCountAt, ~0ull, 8));  // more offsets than the file holds
+  EXPECT_FALSE(patched(kTopAt, 1, 8));
+  EXPECT_FALSE(patched(kTableAt, 4, 8));         // table inside the header
+  EXPECT_FALSE(patched(kTableAt, 1u << 20, 8));  // table beyond the file
+  EXPECT_FALSE(patched(kTableAt, ~0ull, 8));
+  EXPECT_FALSE(decode(Bytes(good.begin(), good.end() - 1)));
+  EXPECT_FALSE(decode(Bytes(good.begin() + 1, good.end())));
+}
+
+TEST(BinaryPlist, RefusesOffsetsAndReferencesOutsideTheDocument) {
+  Document d{{concat({0xA2}, ref_bytes({1, 1}, 1)), kStringB}};
+  ASSERT_EQ(decode(d), Value(Array{"b", "b"}));  // a shared object is fine
+  const std::size_t table = d.bytes().size() - 32 - 2;
+  for (std::size_t bad_offset :
+       {std::size_t{0}, std::size_t{4}, std::size_t{7}, table, std::size_t{0xFF}}) {
+    Bytes b = d.bytes();
+    b[table + 1] = static_cast<std::uint8_t>(
+        bad_offset);  // into the header, the offset table, or beyond the file
+    EXPECT_FALSE(decode(b)) << bad_offset;
+  }
+  EXPECT_FALSE(decode(Document{{concat({0xA1}, ref_bytes({2}, 1)), kStringB}}));
+  // Contents that run past the objects into the offset table.
+  EXPECT_FALSE(decode(Document{{{0x5F, 0x10, 0x40, 'a'}}}));
+  EXPECT_FALSE(decode(Document{{concat({0xA3}, ref_bytes({0}, 1))}}));
+  EXPECT_FALSE(decode(Document{{{0x13, 0, 0}}}));
+}
+
+TEST(BinaryPlist, RefusesHugeCountsWithoutReservingForThem) {
+  Bytes huge_count = {0x13};
+  put_be(huge_count, std::uint64_t{1} << 60, 8);
+  for (std::uint8_t kind : {0x40, 0x50, 0x60, 0xA0, 0xD0}) {
+    Document d{{concat({static_cast<std::uint8_t>(kind | 0x0F)}, huge_count)}};
+    EXPECT_FALSE(decode(d)) << int{kind};
+  }
+}
+
+TEST(BinaryPlist, RefusesCyclesAndDeepNesting) {
+  EXPECT_FALSE(decode(Document{{concat({0xA1}, ref_bytes({0}, 1))}}));
+  EXPECT_FALSE(decode(Document{
+      {concat({0xA1}, ref_bytes({1}, 1)), concat({0xA2}, ref_bytes({2, 0}, 1)), kStringB}}));
+  EXPECT_TRUE(decode(nested_arrays(512)));
+  EXPECT_FALSE(decode(nested_arrays(513)));
+  EXPECT_FALSE(decode(nested_arrays(200000)));
+}
+
+TEST(BinaryPlist, RefusesDocumentsThatExpandFarBeyondTheirSize) {
+  // Each array holds 14 references to the next: 14^40 leaves from a few hundred bytes.
+  Document d;
+  for (std::uint64_t i = 0; i < 40; ++i) {
+    Bytes a = {0xAE};
+    for (int k = 0; k < 14; ++k)
+      a.push_back(static_cast<std::uint8_t>(i + 1));
+    d.objects.push_back(a);
+  }
+  d.objects.push_back(kStringB);
+  EXPECT_FALSE(decode(d));
+}
+
+TEST(BinaryPlist, ReadsIntegersByWidth) {
+  auto single = [](Bytes object) { return decode(Document{{std::move(object)}}); };
+  EXPECT_EQ(single({0x10, 0xFF}), Value(255));
+  EXPECT_EQ(single({0x12, 0xFF, 0xFF, 0xFF, 0xFF}), Value(std::int64_t{4294967295}));
+  EXPECT_EQ(single({0x13, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE}), Value(-2));
+  Bytes wide = {0x14};
+  put_be(wide, 0, 8);
+  put_be(wide, ~0ull, 8);
+  EXPECT_EQ(single(wide), Value::unsigned_integer(~0ull));
+  wide[8] = 1;  // beyond 64 bits
+  EXPECT_FALSE(single(wide));
+  EXPECT_FALSE(single({0x15, 0}));
+  EXPECT_EQ(single({0x22, 0x3F, 0xC0, 0, 0}), Value(1.5));
+}
+
+TEST(BinaryPlist, RefusesObjectsWithoutAValueForm) {
+  auto single = [](Bytes object) { return decode(Document{{std::move(object)}}); };
+  EXPECT_FALSE(single({0x00}));                          // null
+  EXPECT_FALSE(single({0x0F}));                          // fill
+  EXPECT_FALSE(single({0x80, 0x07}));                    // UID
+  EXPECT_FALSE(single({0x51, 0xE9}));                    // "ASCII" above 0x7F
+  EXPECT_FALSE(single({0x61, 0xD8, 0x3D}));              // lone lead surrogate
+  EXPECT_FALSE(single({0x62, 0xDE, 0x00, 0xD8, 0x3D}));  // trail before lead
+  EXPECT_EQ(single({0x62, 0xD8, 0x3D, 0xDE, 0x00}), Value("\xF0\x9F\x98\x80"));
+  // Keys must be strings, and unique.
+  EXPECT_FALSE(decode(Document{{concat({0xD1}, ref_bytes({1, 1}, 1)), {0x10, 1}}}));
+  EXPECT_FALSE(decode(Document{{concat({0xD2}, ref_bytes({1, 1, 2, 2}, 1)), kKeyA, kStringB}}));
+}
+
+}  // namespace
+}  // namespace orv

@@ -1,0 +1,202 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "platform/plist/binary_plist.h"
+#include "platform/plist/plist_file.h"
+#include "platform/plist/xml_plist.h"
+#include "tests/plist_sample.h"
+#include "tests/support/test_support.h"
+
+namespace orv {
+namespace {
+
+using test::keys_of;
+using test::plist_sample;
+
+std::optional<Value> binary_round_trip(const Value& v) {
+  std::optional<Bytes> bytes = encode_binary_plist(v);
+  if (!bytes) return std::nullopt;
+  return decode_binary_plist(*bytes);
+}
+
+std::optional<Value> xml_round_trip(const Value& v) {
+  std::optional<std::string> text = encode_xml_plist(v);
+  if (!text) return std::nullopt;
+  return decode_xml_plist(*text);
+}
+
+Value nested_arrays(int depth) {
+  Value v = Array{};
+  for (int i = 1; i < depth; ++i)
+    v = Array{v};
+  return v;
+}
+
+TEST(PlistCodec, BinaryRoundTripKeepsEveryKindAndKeyOrder) {
+  const Value sample = plist_sample();
+  std::optional<Value> back = binary_round_trip(sample);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(*back, sample);
+  EXPECT_EQ(keys_of(*back), keys_of(sample));
+  EXPECT_TRUE((*back)["uint64_max"].if_integer()->is_unsigned);
+  EXPECT_FALSE((*back)["int64_max"].if_integer()->is_unsigned);
+  // Strings with NUL characters and lone scalars at the top also survive.
+  EXPECT_EQ(binary_round_trip(std::string("a\0b", 3)), Value(std::string("a\0b", 3)));
+  EXPECT_EQ(binary_round_trip(Value(2.5)), Value(2.5));
+}
+
+TEST(PlistCodec, XmlRoundTripKeepsEveryKindAndKeyOrder) {
+  const Value sample = plist_sample();
+  std::optional<Value> back = xml_round_trip(sample);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(*back, sample);
+  EXPECT_EQ(keys_of(*back), keys_of(sample));
+  // Carriage returns are escaped, so they do not come back as newlines.
+  EXPECT_EQ(xml_round_trip(Value("a\r\nb")), Value("a\r\nb"));
+}
+
+TEST(PlistCodec, XmlWriterUsesTheCustomaryShape) {
+  const std::string text = *encode_xml_plist(Dictionary{{"a", Array{true, 1}}, {"e", Array{}}});
+  EXPECT_EQ(text,
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+            "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+            "<plist version=\"1.0\">\n<dict>\n\t<key>a</key>\n\t<array>\n\t\t<true/>\n"
+            "\t\t<integer>1</integer>\n\t</array>\n\t<key>e</key>\n\t<array/>\n</dict>\n"
+            "</plist>\n");
+}
+
+TEST(PlistCodec, WritersRefuseWhatTheirFormCannotHold) {
+  EXPECT_FALSE(encode_binary_plist(Value()));
+  EXPECT_FALSE(encode_binary_plist(Array{1, Value()}));
+  EXPECT_FALSE(encode_xml_plist(Dictionary{{"k", Value()}}));
+  EXPECT_FALSE(encode_binary_plist(Value("bad \xFF utf-8")));
+  EXPECT_FALSE(encode_xml_plist(Value(std::string("nul \0 inside", 12))));
+  EXPECT_FALSE(encode_xml_plist(Value(Date{1e300})));
+  // Both writers stop at the depth their readers accept.
+  EXPECT_TRUE(encode_binary_plist(nested_arrays(512)));
+  EXPECT_FALSE(encode_binary_plist(nested_arrays(513)));
+  EXPECT_TRUE(encode_xml_plist(nested_arrays(512)));
+  EXPECT_FALSE(encode_xml_plist(nested_arrays(513)));
+}
+
+TEST(PlistCodec, BinaryWriterStoresRepeatedStringsOnce) {
+  Array records;
+  for (int i = 0; i < 1000; ++i)
+    records.push_back(Dictionary{{"Label", "com.example.same"}, {"RunAtLoad", true}});
+  const Bytes bytes = *encode_binary_plist(records);
+  // Per record: a dictionary of four 2-byte references, its 2-byte offset and its reference
+  // in the array; the strings and booleans are stored once.
+  EXPECT_LT(bytes.size(), 1000u * (1 + 4 * 2 + 2 + 2) + 200);
+  EXPECT_EQ(decode_binary_plist(bytes), Value(records));
+}
+
+TEST(PlistCodec, XmlReaderAcceptsTheUsualVariants) {
+  auto read = [](std::string_view body) {
+    return decode_xml_plist("<plist version=\"1.0\">" + std::string(body) + "</plist>");
+  };
+  EXPECT_EQ(read("<integer>0x7fffffffffffffff</integer>"),
+            Value(std::numeric_limits<std::int64_t>::max()));
+  EXPECT_EQ(read("<integer> -42 </integer>"), Value(-42));
+  EXPECT_EQ(read("<integer>18446744073709551615</integer>"), Value::unsigned_integer(~0ull));
+  EXPECT_EQ(read("<real>-infinity</real>"), Value(-HUGE_VAL));
+  EXPECT_EQ(read("<real>1e400</real>"), Value(HUGE_VAL));
+  EXPECT_EQ(read("<date>2001-01-01T00:00:00Z</date>"), Value(Date{0}));
+  EXPECT_EQ(read("<data>AAEC\n\t/w==</data>"), Value::data({0, 1, 2, 255}));
+  EXPECT_EQ(read("<string>a&amp;b<![CDATA[<c>]]>&#x1F600;</string>"),
+            Value("a&b<c>\xF0\x9F\x98\x80"));
+  EXPECT_EQ(decode_xml_plist("<dict><key>k</key><true/></dict>"), Value(Dictionary{{"k", true}}));
+}
+
+TEST(PlistCodec, XmlReaderRefusesMalformedDocuments) {
+  for (std::string_view body : {
+           "",
+           "<integer>12x</integer>",
+           "<integer>-9223372036854775809</integer>",
+           "<integer>18446744073709551616</integer>",
+           "<integer></integer>",
+           "<real>abc</real>",
+           "<date>2001-02-29T00:00:00Z</date>",
+           "<date>2001-01-01 00:00:00Z</date>",
+           "<data>AA=A</data>",
+           "<data>A</data>",
+           "<data>====</data>",
+           "<true>x</true>",
+           "<dict><key>a</key></dict>",
+           "<dict><string>a</string></dict>",
+           "<dict><key>a</key><true/><key>a</key><false/></dict>",
+           "<unknown/>",
+           "<string>a<b/></string>",
+           "<array>text</array>",
+           "<true/><true/>",
+           "<plist/>",
+       }) {
+    EXPECT_FALSE(decode_xml_plist("<plist>" + std::string(body) + "</plist>")) << body;
+  }
+  EXPECT_FALSE(decode_xml_plist("<plist><true/>"));
+  EXPECT_FALSE(decode_xml_plist(
+      "<?xml version=\"1.0\"?><!DOCTYPE plist [<!ENTITY a \"aaaa\">]><plist><string>&a;"
+      "</string></plist>"));
+}
+
+TEST(PlistCodec, XmlReaderLimitsNesting) {
+  auto nested = [](int depth) {
+    return std::string("<plist>") + [&] {
+      std::string s;
+      for (int i = 0; i < depth; ++i)
+        s += "<array>";
+      for (int i = 0; i < depth; ++i)
+        s += "</array>";
+      return s;
+    }() + "</plist>";
+  };
+  EXPECT_TRUE(decode_xml_plist(nested(512)));
+  EXPECT_FALSE(decode_xml_plist(nested(513)));
+  // Refused as soon as the limit is crossed, without reading the rest.
+  EXPECT_FALSE(decode_xml_plist(nested(200000)));
+}
+
+TEST(PlistFile, ReadsEitherFormByContent) {
+  test::TempDir dir;
+  const Value sample = plist_sample();
+  ASSERT_TRUE(write_plist_file_atomically(dir.path() / "a.plist", sample, PlistFormat::Binary));
+  ASSERT_TRUE(write_plist_file_atomically(dir.path() / "b.plist", sample, PlistFormat::Xml));
+  EXPECT_EQ(test::read_file(dir.path() / "a.plist").substr(0, 8), "bplist00");
+  EXPECT_EQ(read_plist_file(dir.path() / "a.plist"), sample);
+  EXPECT_EQ(read_plist_file(dir.path() / "b.plist"), sample);
+  test::write_file(dir.path() / "empty.plist", "");
+  test::write_file(dir.path() / "bad.plist", "bplist00 but nothing else");
+  EXPECT_FALSE(read_plist_file(dir.path() / "empty.plist"));
+  EXPECT_FALSE(read_plist_file(dir.path() / "bad.plist"));
+  EXPECT_FALSE(read_plist_file(dir.path() / "missing.plist"));
+  EXPECT_FALSE(read_plist_file(dir.path()));
+}
+
+TEST(PlistFile, DictionaryWithContentsOfFileMapsThroughTheRootAndWantsADictionary) {
+  test::TempDir root(test::TempDir::AsRoot::Yes);
+  std::filesystem::create_directories(root.real("/var/mobile/Media"));
+  const Value table = Dictionary{{"com.example.a", false}, {"com.example.b", true}};
+  write_plist_file_atomically(root.real("/var/mobile/Media/x"), table, PlistFormat::Xml);
+  write_plist_file_atomically(root.real("/var/mobile/Media/arr"), Array{1}, PlistFormat::Binary);
+  test::write_file(root.real("/var/mobile/Media/j"), "{\"com.example.a\": false}");
+  EXPECT_EQ(dictionary_with_contents_of_file("/var/mobile/Media/x"), table);
+  EXPECT_TRUE(dictionary_with_contents_of_file("/var/mobile/Media/arr").is_null());
+  EXPECT_TRUE(dictionary_with_contents_of_file("/var/mobile/Media/j").is_null());
+  EXPECT_TRUE(dictionary_with_contents_of_file("/var/mobile/Media/none").is_null());
+}
+
+TEST(PlistFile, FailedWriteLeavesThePreviousFileAndNoTemporary) {
+  test::TempDir dir;
+  const auto path = dir.path() / "prefs.plist";
+  ASSERT_TRUE(write_plist_file_atomically(path, Dictionary{{"a", 1}}, PlistFormat::Xml));
+  EXPECT_FALSE(write_plist_file_atomically(path, Array{Value()}, PlistFormat::Xml));
+  EXPECT_FALSE(write_plist_file_atomically(dir.path() / "no/such/dir/x", 1, PlistFormat::Xml));
+  EXPECT_EQ(read_plist_file(path), Value(Dictionary{{"a", 1}}));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+}  // namespace
+}  // namespace orv

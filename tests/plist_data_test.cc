@@ -1,0 +1,114 @@
+// Property lists written by other projects: the libplist test files and the inputs that its
+// fuzzers found crashing or leaking.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <string>
+
+#include "platform/plist/binary_plist.h"
+#include "platform/plist/plist_file.h"
+#include "platform/plist/xml_plist.h"
+#include "tests/plist_sample.h"
+#include "tests/support/test_support.h"
+
+namespace orv {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::optional<Value> read_data(std::string_view name) {
+  return read_plist_file(test::shared_data_dir() / "plist" / name);
+}
+
+TEST(PlistData, ReadsReferencesAndOffsetsOfEveryWidth) {
+  ORV_REQUIRE_SHARED_DATA();
+  const Value expected = Dictionary{{"A", "B"}};
+  for (int width = 1; width <= 8; ++width) {
+    const std::string suffix = std::to_string(width) + (width == 1 ? "byte" : "bytes");
+    EXPECT_EQ(read_data("dictref" + suffix + ".bplist"), expected) << width;
+    EXPECT_EQ(read_data("off" + suffix + ".bplist"), expected) << width;
+  }
+}
+
+TEST(PlistData, BinaryAndXmlFormsAgree) {
+  ORV_REQUIRE_SHARED_DATA();
+  const Value numbers =
+      Array{-1, Value::unsigned_integer(std::numeric_limits<std::uint64_t>::max()),
+            std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::min(),
+            Value::unsigned_integer(std::uint64_t{1} << 63)};
+  EXPECT_EQ(read_data("signedunsigned.bplist"), numbers);
+  EXPECT_EQ(read_data("signedunsigned.plist"), numbers);
+  EXPECT_EQ(read_data("signed.bplist"), Value(-1));
+  EXPECT_EQ(read_data("unsigned.bplist"), numbers.as_array()[1]);
+  for (std::string name : {"order", "signed", "unsigned"})
+    EXPECT_EQ(read_data(name + ".bplist"), read_data(name + ".plist")) << name;
+  const std::optional<Value> order = read_data("order.bplist");
+  ASSERT_TRUE(order);
+  EXPECT_EQ(test::keys_of(*order), (std::vector<std::string>{"test", "foo"}));
+  EXPECT_TRUE((*read_data("data.bplist"))["Some Data"].is_data());
+}
+
+TEST(PlistData, XmlEntitiesCdataAndHexIntegers) {
+  ORV_REQUIRE_SHARED_DATA();
+  EXPECT_EQ(read_data("hex.plist"), Value(std::int64_t{0x73709551615}));
+  const std::optional<Value> cdata = read_data("cdata.plist");
+  ASSERT_TRUE(cdata);
+  EXPECT_TRUE(cdata->as_dictionary().contains("cdata&key"));
+  const std::optional<Value> entities = read_data("entities.plist");
+  ASSERT_TRUE(entities);
+  EXPECT_EQ((*entities)["some test entitites"]["copyright"], Value("\xC2\xA9"));
+  for (std::string name :
+       {"1.plist", "2.plist", "3.plist", "4.plist", "6.plist", "7.plist", "offxml.plist"})
+    EXPECT_TRUE(read_data(name)) << name;
+}
+
+TEST(PlistData, RefusesRecursionMalformedDictionariesUidsAndDuplicateKeys) {
+  ORV_REQUIRE_SHARED_DATA();
+  for (std::string name : {"recursion.bplist", "malformed_dict.bplist", "uid.bplist",
+                           "empty_keys.plist", "invalid_tag.plist", "amp.plist"})
+    EXPECT_FALSE(read_data(name)) << name;
+}
+
+std::string contents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Whatever a hostile file decodes to must survive both writers and read back equal.
+void expect_refused_or_sound(std::optional<Value> v, const fs::path& file) {
+  if (!v) return;
+  for (PlistFormat format : {PlistFormat::Binary, PlistFormat::Xml}) {
+    std::optional<Value> again;
+    if (format == PlistFormat::Binary) {
+      if (auto bytes = encode_binary_plist(*v)) again = decode_binary_plist(*bytes);
+    } else if (auto text = encode_xml_plist(*v)) {
+      again = decode_xml_plist(*text);
+    }
+    if (again) {
+      EXPECT_EQ(*again, *v) << file;
+    }
+  }
+}
+
+TEST(PlistData, HostileInputsAreRefusedOrReadSoundly) {
+  ORV_REQUIRE_SHARED_DATA();
+  int files = 0;
+  for (std::string kind : {"binary", "xml"}) {
+    for (const auto& entry :
+         fs::directory_iterator(test::shared_data_dir() / "plist-hostile" / kind)) {
+      const std::string text = contents(entry.path());
+      const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+      expect_refused_or_sound(decode_binary_plist({bytes, text.size()}), entry.path());
+      expect_refused_or_sound(decode_xml_plist(text), entry.path());
+      expect_refused_or_sound(read_plist_file(entry.path()), entry.path());
+      ++files;
+    }
+  }
+  EXPECT_GT(files, 20);
+}
+
+}  // namespace
+}  // namespace orv
