@@ -59,6 +59,9 @@ class MethodTable {
     return *this;
   }
   PageMethods build() && { return std::move(methods_); }
+  // For a chain of calls on a temporary, which yields an lvalue:
+  // MethodTable<P>().getter(...).build().
+  PageMethods build() & { return methods_; }
 
  private:
   PageMethods methods_;

@@ -56,8 +56,10 @@ struct DialogResponse {
 class DialogPresenter {
  public:
   virtual ~DialogPresenter() = default;
-  // Shows the dialog and blocks until it is answered or its time-out runs out (then the answer
-  // is kCFUserNotificationCancelResponse). nullopt: the dialog could not be shown at all.
+  // Shows the dialog and blocks until it is answered or its time-out runs out. The presenter
+  // keeps the time-out itself: when request.timeout (> 0) seconds pass unanswered it closes the
+  // dialog and answers kCFUserNotificationCancelResponse. nullopt: the dialog could not be shown
+  // at all. Called on the thread that shows the dialog (request.thread).
   virtual std::optional<DialogResponse> present(const DialogRequest& request) = 0;
 };
 
@@ -79,12 +81,15 @@ using CFUserNotificationRef = UserNotification*;
 using CFAllocatorRef = const void*;
 inline constexpr CFAllocatorRef kCFAllocatorDefault = nullptr;
 
-// Creates (and shows) a notification from a dictionary with the keys above; null on failure
-// (no presenter), with *error set to -1 when error is given.
+// Creates a notification from a dictionary with the keys above ("TextFieldTitles": one string
+// or an array of strings); null on failure (no presenter), with *error set to -1 when error is
+// given. The dialog is shown when its response is first asked for.
 CFUserNotificationRef CFUserNotificationCreate(CFAllocatorRef allocator, CFTimeInterval timeout,
                                                CFOptionFlags flags, SInt32* error,
                                                const Dictionary& dictionary);
-// Waits for the answer (timeout 0: without limit). 0 when an answer came.
+// Shows the dialog and waits for the answer (timeout 0: without limit; otherwise the shorter of
+// this and the creation time-out closes the dialog). 0 when an answer came, -1 when the dialog
+// could not be shown. A second call returns the same answer.
 SInt32 CFUserNotificationReceiveResponse(CFUserNotificationRef notification, CFTimeInterval timeout,
                                          CFOptionFlags* responseFlags);
 // The response value under key at index (kCFUserNotificationTextFieldValuesKey, 0: the text of

@@ -1,0 +1,71 @@
+#include "tests/support/scripted_presenter.h"
+
+namespace orv::test {
+
+ScriptedPresenter& ScriptedPresenter::push(std::optional<orv::DialogResponse> answer) {
+  std::lock_guard lock(mutex_);
+  script_.push_back(std::move(answer));
+  return *this;
+}
+
+ScriptedPresenter& ScriptedPresenter::ok() {
+  return push(orv::DialogResponse{orv::kCFUserNotificationDefaultResponse, {}});
+}
+
+ScriptedPresenter& ScriptedPresenter::cancel() {
+  return push(orv::DialogResponse{orv::kCFUserNotificationAlternateResponse, {}});
+}
+
+ScriptedPresenter& ScriptedPresenter::text(std::string value) {
+  return push(orv::DialogResponse{orv::kCFUserNotificationDefaultResponse, {std::move(value)}});
+}
+
+ScriptedPresenter& ScriptedPresenter::time_out() {
+  return push(orv::DialogResponse{orv::kCFUserNotificationCancelResponse, {}});
+}
+
+ScriptedPresenter& ScriptedPresenter::answer(orv::DialogResponse response) {
+  return push(std::move(response));
+}
+
+ScriptedPresenter& ScriptedPresenter::fail() {
+  return push(std::nullopt);
+}
+
+std::vector<orv::DialogRequest> ScriptedPresenter::shown() const {
+  std::lock_guard lock(mutex_);
+  return shown_;
+}
+
+std::size_t ScriptedPresenter::shown_count() const {
+  std::lock_guard lock(mutex_);
+  return shown_.size();
+}
+
+orv::DialogRequest ScriptedPresenter::last_shown() const {
+  std::lock_guard lock(mutex_);
+  return shown_.empty() ? orv::DialogRequest{} : shown_.back();
+}
+
+std::optional<orv::DialogResponse> ScriptedPresenter::present(const orv::DialogRequest& request) {
+  std::lock_guard lock(mutex_);
+  if (script_.empty()) {
+    shown_.push_back(request);
+    return orv::DialogResponse{orv::kCFUserNotificationCancelResponse, {}};
+  }
+  auto answer = std::move(script_.front());
+  script_.pop_front();
+  if (answer) shown_.push_back(request);  // a dialog that could not be shown was never seen
+  return answer;
+}
+
+ScopedPresenter::ScopedPresenter()
+    : presenter_(std::make_shared<ScriptedPresenter>()), previous_(orv::dialog_presenter()) {
+  orv::set_dialog_presenter(presenter_);
+}
+
+ScopedPresenter::~ScopedPresenter() {
+  orv::set_dialog_presenter(previous_);
+}
+
+}  // namespace orv::test

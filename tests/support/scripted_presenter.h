@@ -1,0 +1,57 @@
+// A dialog presenter for tests: it records every dialog it is asked to show and answers from a
+// script, one scripted answer per dialog, in order. With the script used up it answers as a
+// dialog left alone until its time-out does (the cancel response).
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ui/user_notification.h"
+
+namespace orv::test {
+
+class ScriptedPresenter : public orv::DialogPresenter {
+ public:
+  ScriptedPresenter& ok();                     // next dialog answered with the default button
+  ScriptedPresenter& cancel();                 // next dialog answered "CANCEL" (alternate)
+  ScriptedPresenter& text(std::string value);  // next dialog: default button with field 0 = value
+  ScriptedPresenter& time_out();               // next dialog closes by itself (cancel response)
+  ScriptedPresenter& answer(orv::DialogResponse response);  // next dialog gets exactly this
+  ScriptedPresenter& fail();  // next dialog cannot be shown (nullopt; not recorded in shown())
+
+  // Every dialog shown so far, in order (a copy: dialogs may be shown on another thread).
+  std::vector<orv::DialogRequest> shown() const;
+  std::size_t shown_count() const;
+  orv::DialogRequest last_shown() const;
+
+  std::optional<orv::DialogResponse> present(const orv::DialogRequest& request) override;
+
+ private:
+  ScriptedPresenter& push(std::optional<orv::DialogResponse> answer);
+
+  mutable std::mutex mutex_;
+  std::deque<std::optional<orv::DialogResponse>> script_;
+  std::vector<orv::DialogRequest> shown_;
+};
+
+// Installs a ScriptedPresenter for the current scope and restores the previous presenter after.
+class ScopedPresenter {
+ public:
+  ScopedPresenter();
+  ~ScopedPresenter();
+  ScopedPresenter(const ScopedPresenter&) = delete;
+  ScopedPresenter& operator=(const ScopedPresenter&) = delete;
+
+  ScriptedPresenter& operator*() { return *presenter_; }
+  ScriptedPresenter* operator->() { return presenter_.get(); }
+
+ private:
+  std::shared_ptr<ScriptedPresenter> presenter_;
+  std::shared_ptr<orv::DialogPresenter> previous_;
+};
+
+}  // namespace orv::test

@@ -1,0 +1,283 @@
+#include <string>
+#include <vector>
+
+#include "platform/ui/class_registry.h"
+#include "platform/ui/list_controller.h"
+#include "platform/ui/specifier.h"
+#include "platform/ui/table_cell.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using orv::Specifier;
+using orv::Value;
+
+constexpr const char* kBundle = "/Library/PreferenceBundles/Test.bundle";
+
+// A small page with one switch binding and two actions, registered for the whole test program.
+class TestPage : public orv::ListController {
+ public:
+  std::string_view className() const override { return "TestPage"; }
+  void init() override { initialised = true; }
+  std::shared_ptr<orv::SpecifierList> specifiers() override {
+    if (!_specifiers) _specifiers = loadSpecifiersFromPlistName("Root", shared_from_this());
+    ++builds;
+    return _specifiers;
+  }
+  Value getFlag(Specifier&) { return Value(flag); }
+  void setFlag(const Value& v, Specifier&) { flag = v.read_bool(); }
+  void onRefresh() { ++refreshes; }
+  void onTap(Specifier& s) { tapped = s.name().value_or("?"); }
+
+  bool initialised = false, flag = false;
+  int builds = 0, refreshes = 0;
+  std::string tapped;
+};
+
+class CountingCell : public orv::TableCell {};
+
+const orv::Registrar kRegisterTestClasses([] {
+  auto& registry = orv::ClassRegistry::shared();
+  registry.registerPage(
+      "TestPage", [] { return std::make_shared<TestPage>(); },
+      orv::MethodTable<TestPage>()
+          .getter("getFlag:", &TestPage::getFlag)
+          .setter("setFlag:specifier:", &TestPage::setFlag)
+          .action("onRefresh", &TestPage::onRefresh)
+          .action("onTap:", &TestPage::onTap)
+          .build(),
+      kBundle);
+  registry.registerCell("CountingCell", [] { return std::make_unique<CountingCell>(); });
+});
+
+std::shared_ptr<TestPage> make_page() {
+  return std::static_pointer_cast<TestPage>(orv::ClassRegistry::shared().createPage("TestPage"));
+}
+
+std::string plist_of_items(const std::string& items) {
+  return R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0"><dict><key>items</key><array>)" +
+         items + "</array></dict></plist>\n";
+}
+
+std::string entry(const std::string& cell, const std::string& label,
+                  const std::string& extra = "") {
+  return "<dict><key>cell</key><string>" + cell + "</string><key>label</key><string>" + label +
+         "</string>" + extra + "</dict>";
+}
+
+TEST(CellTypes, NamesAndNumbersMatch) {
+  const std::vector<std::string> names = {
+      "PSGroupCell",          "PSLinkCell",    "PSLinkListCell",    "PSListItemCell",
+      "PSTitleValueCell",     "PSSliderCell",  "PSSwitchCell",      "PSStaticTextCell",
+      "PSEditTextCell",       "PSSegmentCell", "PSGiantIconCell",   "PSGiantCell",
+      "PSSecureEditTextCell", "PSButtonCell",  "PSEditTextViewCell"};
+  for (int i = 0; i < static_cast<int>(names.size()); ++i) {
+    EXPECT_EQ(orv::cell_type_named(names[static_cast<std::size_t>(i)]), i);
+    EXPECT_EQ(orv::cell_type_name(i), names[static_cast<std::size_t>(i)]);
+  }
+  EXPECT_EQ(orv::cell_type_named("PSNoSuchCell"), std::nullopt);
+  EXPECT_EQ(orv::cell_type_named(""), std::nullopt);
+  EXPECT_EQ(orv::cell_type_name(-1), "");
+  EXPECT_EQ(orv::cell_type_name(15), "");
+}
+
+TEST(SpecifierTest, KeepsWhatItWasMadeWithAndHoldsItsTargetWeakly) {
+  auto page = make_page();
+  auto s = Specifier::preferenceSpecifierNamed(
+      "Alive", page, "setFlag:specifier:", "getFlag:", "TestPage", orv::PSSwitchCell, "Pane");
+  EXPECT_EQ(s->name(), "Alive");
+  EXPECT_EQ(s->target(), page);
+  EXPECT_EQ(s->setter(), "setFlag:specifier:");
+  EXPECT_EQ(s->getter(), "getFlag:");
+  EXPECT_EQ(s->detailControllerClass(), "TestPage");
+  EXPECT_EQ(s->cellType(), orv::PSSwitchCell);
+  EXPECT_EQ(s->editPaneClass(), "Pane");
+  s->setName(std::nullopt);
+  EXPECT_EQ(s->name(), std::nullopt);
+  page.reset();
+  EXPECT_EQ(s->target(), nullptr);
+}
+
+TEST(SpecifierTest, PropertiesKeepOrderAndNullRemoves) {
+  auto s = Specifier::preferenceSpecifierNamed("x", nullptr, "", "", "", orv::PSGroupCell, "");
+  s->setProperty(Value("A"), "cellClass");
+  s->setProperty(Value("text"), "content");
+  s->setProperty(Value(true), "enabled");
+  s->setProperty(Value("B"), "cellClass");  // replaced in place
+  std::vector<std::string> keys;
+  for (const auto& [k, v] : s->properties())
+    keys.push_back(k);
+  EXPECT_EQ(keys, (std::vector<std::string>{"cellClass", "content", "enabled"}));
+  EXPECT_EQ(s->propertyForKey("cellClass"), Value("B"));
+  s->setProperty(Value(), "content");
+  EXPECT_FALSE(s->properties().contains("content"));
+  EXPECT_TRUE(s->propertyForKey("content").is_null());
+  EXPECT_TRUE(s->propertyForKey("never-set").is_null());
+}
+
+TEST(SpecifierTest, SelectorsReachTheTargetThroughTheRegistry) {
+  auto page = make_page();
+  auto sw = Specifier::preferenceSpecifierNamed("Flag", page, "setFlag:specifier:", "getFlag:", "",
+                                                orv::PSSwitchCell, "");
+  EXPECT_EQ(sw->performGetter(), Value(false));
+  EXPECT_TRUE(sw->performSetter(Value(true)));
+  EXPECT_TRUE(page->flag);
+  EXPECT_EQ(sw->performGetter(), Value(true));
+
+  auto button =
+      Specifier::preferenceSpecifierNamed("Tap me", page, "", "", "", orv::PSButtonCell, "");
+  button->setAction("onTap:");
+  EXPECT_TRUE(button->performAction());
+  EXPECT_EQ(page->tapped, "Tap me");
+  button->setAction("onMissing");
+  EXPECT_FALSE(button->performAction());
+
+  auto unknown =
+      Specifier::preferenceSpecifierNamed("?", page, "nope:", "nope:", "", orv::PSSwitchCell, "");
+  EXPECT_TRUE(unknown->performGetter().is_null());
+  EXPECT_FALSE(unknown->performSetter(Value(1)));
+  page.reset();
+  EXPECT_TRUE(sw->performGetter().is_null());
+  EXPECT_FALSE(sw->performSetter(Value(true)));
+}
+
+TEST(ClassRegistryTest, CreatesRegisteredClassesOnly) {
+  auto& registry = orv::ClassRegistry::shared();
+  auto page = make_page();
+  ASSERT_NE(page, nullptr);
+  EXPECT_TRUE(page->initialised);
+  EXPECT_EQ(page->bundlePath(), kBundle);
+  EXPECT_EQ(registry.createPage("NoSuchPage"), nullptr);
+  EXPECT_NE(registry.createCell("CountingCell"), nullptr);
+  EXPECT_EQ(registry.createCell("TestPage"), nullptr);
+  EXPECT_TRUE(registry.hasPage("TestPage"));
+  EXPECT_FALSE(registry.hasCell("TestPage"));
+
+  registry.registerCell("Temporary", [] { return std::make_unique<CountingCell>(); });
+  EXPECT_TRUE(registry.hasCell("Temporary"));
+  registry.unregister("Temporary");
+  EXPECT_FALSE(registry.hasCell("Temporary"));
+  EXPECT_EQ(registry.createCell("Temporary"), nullptr);
+}
+
+TEST(ListControllerTest, ReloadRebuildsAndNotifiesTheHost) {
+  orv::test::TempDir root(orv::test::TempDir::AsRoot::Yes);
+  auto page = make_page();
+  int redraws = 0;
+  page->setReloadObserver([&](orv::ListController& p) {
+    EXPECT_EQ(&p, page.get());
+    ++redraws;
+  });
+  auto first = page->specifiers();
+  page->reloadSpecifiers();
+  EXPECT_EQ(redraws, 1);
+  EXPECT_NE(page->specifiers(), first);  // a fresh list, not the old one refilled
+  EXPECT_EQ(page->builds, 3);
+  EXPECT_TRUE(page->specifiers()->empty());  // no resource: nothing to show
+
+  auto link = Specifier::preferenceSpecifierNamed("row", nullptr, "", "", "", 1, "");
+  page->setSpecifier(link);
+  EXPECT_EQ(page->specifier(), link);
+}
+
+TEST(ListControllerTest, LoadsEveryCellKindFromTheResource) {
+  orv::test::TempDir root(orv::test::TempDir::AsRoot::Yes);
+  std::string items;
+  for (int i = 0; i < 15; ++i) {
+    std::string name(orv::cell_type_name(i));
+    items += entry(name, "Row " + std::to_string(i));
+  }
+  items += entry("PSSwitchCell", "$SHOWSYS",
+                 "<key>get</key><string>getFlag:</string>"
+                 "<key>set</key><string>setFlag:specifier:</string>"
+                 "<key>key</key><string>show_sys</string><key>default</key><false/>");
+  items += entry("PSButtonCell", "$REFRESH", "<key>action</key><string>onRefresh</string>");
+  items +=
+      entry("PSLinkCell", "Open",
+            "<key>detail</key><string>TestPage</string>"
+            "<key>cellClass</key><string>CountingCell</string><key>id</key><string>o</string>");
+  orv::test::write_file(root.real(std::string(kBundle) + "/Root.plist"), plist_of_items(items));
+
+  auto page = make_page();
+  auto list = page->specifiers();
+  ASSERT_EQ(list->size(), 18u);
+  for (int i = 0; i < 15; ++i) {
+    const auto& s = (*list)[static_cast<std::size_t>(i)];
+    EXPECT_EQ(s->cellType(), i);
+    EXPECT_EQ(s->name(), "Row " + std::to_string(i));
+    EXPECT_EQ(s->propertyForKey("id"), Value("Row " + std::to_string(i)));
+    EXPECT_EQ(s->target(), page);
+  }
+  const auto& sw = (*list)[15];
+  EXPECT_EQ(sw->getter(), "getFlag:");
+  EXPECT_EQ(sw->setter(), "setFlag:specifier:");
+  EXPECT_EQ(sw->propertyForKey("key"), Value("show_sys"));
+  EXPECT_EQ(sw->propertyForKey("default"), Value(false));
+  EXPECT_TRUE(sw->performSetter(Value(true)));
+  EXPECT_EQ(sw->performGetter(), Value(true));
+
+  const auto& button = (*list)[16];
+  EXPECT_EQ(button->action(), "onRefresh");
+  EXPECT_TRUE(button->performAction());
+  EXPECT_EQ(page->refreshes, 1);
+
+  const auto& link = (*list)[17];
+  EXPECT_EQ(link->detailControllerClass(), "TestPage");
+  EXPECT_EQ(link->propertyForKey("cellClass"), Value("CountingCell"));
+  EXPECT_EQ(link->propertyForKey("id"), Value("o"));
+}
+
+TEST(ListControllerTest, MissingFileAndJunkItemsNeverBreakTheList) {
+  orv::test::TempDir root(orv::test::TempDir::AsRoot::Yes);
+  auto page = make_page();
+  EXPECT_TRUE(page->loadSpecifiersFromPlistName("Absent", page)->empty());
+  orv::test::write_file(root.real(std::string(kBundle) + "/Broken.plist"), "<plist><dict>");
+  EXPECT_TRUE(page->loadSpecifiersFromPlistName("Broken", page)->empty());
+  orv::test::write_file(
+      root.real(std::string(kBundle) + "/NotArray.plist"),
+      R"(<plist version="1.0"><dict><key>items</key><string>x</string></dict></plist>)");
+  EXPECT_TRUE(page->loadSpecifiersFromPlistName("NotArray", page)->empty());
+
+  std::string items = "<string>not an entry</string><integer>7</integer>";
+  items +=
+      "<dict><key>label</key><integer>5</integer><key>cell</key><integer>6</integer>"
+      "<key>get</key><true/><key>detail</key><string>NoSuchPage</string>"
+      "<key>cellClass</key><string>NoSuchCell</string></dict>";
+  items += entry("PSFancyCell", "Odd");
+  items += "<dict/>";
+  orv::test::write_file(root.real(std::string(kBundle) + "/Junk.plist"), plist_of_items(items));
+  auto list = page->loadSpecifiersFromPlistName("Junk", page);
+  ASSERT_EQ(list->size(), 3u);
+  const auto& numbers = (*list)[0];
+  EXPECT_EQ(numbers->name(), std::nullopt);
+  EXPECT_EQ(numbers->cellType(), orv::PSGroupCell);
+  EXPECT_EQ(numbers->getter(), "");
+  EXPECT_EQ(numbers->detailControllerClass(), "");
+  EXPECT_FALSE(numbers->properties().contains("cellClass"));
+  EXPECT_FALSE(numbers->properties().contains("id"));
+  EXPECT_EQ(numbers->propertyForKey("label"), Value(5));  // the entry itself is kept as it was
+  EXPECT_EQ((*list)[1]->cellType(), orv::PSStaticTextCell);
+  EXPECT_EQ((*list)[1]->name(), "Odd");
+  EXPECT_EQ((*list)[2]->cellType(), orv::PSGroupCell);
+}
+
+TEST(TableCellTest, BaseCellShowsTheSpecifierName) {
+  orv::TableCell cell;
+  auto s = Specifier::preferenceSpecifierNamed("Title", nullptr, "", "", "", 7, "");
+  EXPECT_EQ(cell.initWithStyle(orv::UITableViewCellStyle::Value1, "reuse", s), &cell);
+  EXPECT_EQ(cell.style(), orv::UITableViewCellStyle::Value1);
+  EXPECT_EQ(cell.reuseIdentifier(), "reuse");
+  EXPECT_EQ(cell.specifier(), s);
+  EXPECT_EQ(cell.textLabel().text, "Title");
+  s->setName(std::nullopt);
+  orv::TableCell unnamed;
+  unnamed.initWithStyle(orv::UITableViewCellStyle::Default, "", s);
+  EXPECT_EQ(unnamed.textLabel().text, "");
+  orv::TableCell without;
+  EXPECT_EQ(without.initWithStyle(orv::UITableViewCellStyle::Default, "", nullptr), &without);
+  EXPECT_EQ(without.textLabel().text, "");
+}
+
+}  // namespace
