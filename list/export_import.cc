@@ -1,6 +1,7 @@
 // Export and import of the user policy table. Export hands the table to the control service,
 // which writes the file; import reads the file here and stops every listed job it marks as
 // stopped. Both report their outcome in one alert.
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -40,8 +41,11 @@ void show_result(const std::string& text) {
   alert("", text, kAlertTimeout, false, nullptr);
 }
 
-void ask_for_file_name(std::function<void(const std::string&)> then) {
-  prompt("", localize("$INPUTNAME"), "", std::move(then));
+// The prompt hands over the typed text, or null for an absent field; both empty and absent
+// mean "nothing to do", so the callers see a plain string.
+void ask_for_file_name(const std::function<void(const std::string&)>& then) {
+  prompt("", localize("$INPUTNAME"), "",
+         [&then](const Value& text) { then(std::string(text.read_string().value_or(""))); });
 }
 
 void export_table(const Value& table, const std::string& name) {

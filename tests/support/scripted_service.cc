@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "platform/plist/plist_file.h"
+
 namespace orv::test {
 
 namespace {
@@ -16,6 +18,20 @@ std::filesystem::path prepared_socket_path() {
 }
 
 }  // namespace
+
+PluginTestRoot::PluginTestRoot() : dir_(TempDir::AsRoot::Yes) {
+  const char* bundle = "/Library/PreferenceBundles/OrvanePrefs.bundle";
+  const std::filesystem::path link = real(bundle);
+  std::filesystem::create_directories(link.parent_path());
+  std::filesystem::create_directory_symlink(
+      std::filesystem::path(ORVANE_BINARY_DIR) / "root" / std::string_view(bundle).substr(1), link);
+}
+
+void PluginTestRoot::reset_settings() const {
+  const std::filesystem::path file = real("/var/mobile/Library/Preferences/orvane.settings.plist");
+  std::filesystem::create_directories(file.parent_path());
+  write_plist_file_atomically(file, Value(Dictionary{}), PlistFormat::Xml);
+}
 
 ScriptedService::ScriptedService() : server_(prepared_socket_path()) {
   replies_["listAll"] = Value(Dictionary{{"data", Value(Array{})}});

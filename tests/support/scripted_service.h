@@ -16,8 +16,25 @@
 
 #include "platform/ipc/messaging_center.h"
 #include "platform/value/value.h"
+#include "tests/support/test_support.h"
 
 namespace orv::test {
+
+// A temporary root in which the plugin finds its staged bundle (linked in from the build tree),
+// so pages read the real "Root" resource, strings tables and descriptions. ORVANE_ROOT points at
+// it while it lives. The process-wide settings, bundle and description objects bind to the root
+// in force on first use, so a test program keeps one such root for its whole run.
+class PluginTestRoot {
+ public:
+  PluginTestRoot();
+  const std::filesystem::path& path() const { return dir_.path(); }
+  std::filesystem::path real(std::string_view logical) const { return dir_.real(logical); }
+  // Empties the plugin's settings file ("show_sys", "usr_pol" and everything else).
+  void reset_settings() const;
+
+ private:
+  TempDir dir_;
+};
 
 struct RecordedRequest {
   std::string name;

@@ -1,0 +1,205 @@
+// Export and import of the user policy table: the dialogs in order, what crosses the socket,
+// which files are read, and names that try to leave the media directory.
+#include <string>
+
+#include "list/root_list_controller.h"
+#include "platform/json/json.h"
+#include "platform/plist/plist_file.h"
+#include "services/localization.h"
+#include "services/settings.h"
+#include "tests/list_pages_fixture.h"
+#include "tests/support/scripted_presenter.h"
+
+namespace orv::test {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+class ExportImport : public PagesTest {
+ protected:
+  void SetUp() override {
+    PagesTest::SetUp();
+    std::filesystem::remove_all(root().real("/var/mobile/Media"));
+  }
+
+  std::shared_ptr<OrvaneRootListController> page =
+      open<OrvaneRootListController>("OrvaneRootListController");
+  ScopedPresenter presenter;
+
+  // Headers of the dialogs shown so far, in order.
+  Strings headers() {
+    Strings out;
+    for (const auto& dialog : presenter->shown())
+      out.push_back(dialog.header);
+    return out;
+  }
+  void write_policies(const std::string& name, const Value& table, PlistFormat format) {
+    const auto file = root().real("/var/mobile/Media/" + name);
+    std::filesystem::create_directories(file.parent_path());
+    ASSERT_TRUE(write_plist_file_atomically(file, table, format));
+  }
+  std::vector<std::string> stopped_labels() {
+    Strings out;
+    for (const auto& request : service->requests_named("startOne")) {
+      EXPECT_EQ(request.user_info["isStart"], Value(false));
+      out.emplace_back(request.user_info["Label"].read_string().value_or("?"));
+    }
+    return out;
+  }
+  static std::string imported(const std::string& path) { return localize("$IMPSUC") + ":" + path; }
+  static std::string import_failed() { return localize("$IMPERR") + ":" + localize("$NOEXIST"); }
+};
+
+TEST_F(ExportImport, ExportSendsTheTableAndShowsTheOutcome) {
+  const Value table(Dictionary{{"com.example.a", Value(false)}, {"com.example.b", Value(true)}});
+  setPref("usr_pol", table);
+  presenter->text("backup.plist");
+  page->onExport();
+
+  ASSERT_EQ(presenter->shown_count(), 2u);
+  const DialogRequest name_prompt = presenter->shown()[0];
+  EXPECT_EQ(name_prompt.header, "");
+  EXPECT_EQ(name_prompt.message, localize("$INPUTNAME"));
+  EXPECT_EQ(name_prompt.text_field_titles, Strings{""});
+  const DialogRequest result = presenter->shown()[1];
+  EXPECT_EQ(result.header, localize("$EXPSUC") + ":/var/mobile/Media/backup.plist");
+  EXPECT_EQ(result.message, "");
+  EXPECT_EQ(result.alternate_button, std::nullopt);
+  auto sent = service->requests_named("export");
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(keys_of(sent[0].user_info), (Strings{"path", "data"}));
+  EXPECT_EQ(sent[0].user_info["path"], Value("/var/mobile/Media/backup.plist"));
+  EXPECT_EQ(sent[0].user_info["data"], table);
+
+  service->set_reply("export", Value(Dictionary{}));
+  presenter->text("sub/dir/x.plist");
+  page->onExport();
+  EXPECT_EQ(service->requests_named("export").back().user_info["path"],
+            Value("/var/mobile/Media/sub/dir/x.plist"));
+  EXPECT_EQ(presenter->last_shown().header,
+            localize("$EXPSUC") + ":/var/mobile/Media/sub/dir/x.plist")
+      << "a reply without status is a success";
+
+  for (auto reply :
+       {std::optional<Value>(Value(Dictionary{{"status", Value(-1)}})), std::optional<Value>()}) {
+    service->set_reply("export", reply);
+    presenter->text("x");
+    page->onExport();
+    EXPECT_EQ(presenter->last_shown().header, localize("$EXPERR"));
+  }
+}
+
+TEST_F(ExportImport, ExportDoesNothingWithoutATableOrAName) {
+  page->onExport();
+  setPref("usr_pol", Value("not a table"));
+  page->onExport();
+  EXPECT_EQ(presenter->shown_count(), 0u) << "nothing to export: no dialog at all";
+
+  setPref("usr_pol", Value(Dictionary{{"a", Value(false)}}));
+  presenter->cancel().text("");
+  page->onExport();
+  page->onExport();
+  EXPECT_EQ(presenter->shown_count(), 2u);
+  EXPECT_TRUE(service->requests().empty());
+}
+
+TEST_F(ExportImport, NamesThatClimbOutOfTheMediaDirectoryAreRefused) {
+  setPref("usr_pol", Value(Dictionary{{"a", Value(false)}}));
+  for (const char* name : {"../escape.plist", "a/../../b", "..", "x/.."}) {
+    presenter->text(name);
+    page->onExport();
+    EXPECT_EQ(presenter->last_shown().header, localize("$EXPERR")) << name;
+    presenter->ok().text(name);
+    page->onImport();
+    EXPECT_EQ(presenter->last_shown().header, import_failed()) << name;
+  }
+  EXPECT_TRUE(service->requests().empty()) << "nothing sent, no job list fetched";
+
+  presenter->text("..hidden/x..");
+  page->onExport();
+  EXPECT_EQ(service->requests_named("export").size(), 1u) << "dots inside a name are fine";
+}
+
+TEST_F(ExportImport, ImportStopsTheFirstListedJobOfEveryStoppedEntry) {
+  service->set_daemons({job("com.example.a"), job("com.example.dup", {{"Plist", Value("/first")}}),
+                        job("com.example.dup", {{"Plist", Value("/second")}}),
+                        job("com.apple.SpringBoard"), job("com.apple.backboardd"),
+                        job("com.example.on"), job("com.example.odd")});
+  write_policies("policies.plist",
+                 Value(Dictionary{{"com.example.dup", Value(false)},
+                                  {"com.example.on", Value(true)},
+                                  {"com.example.gone", Value(false)},
+                                  {"com.apple.SpringBoard", Value(false)},
+                                  {"com.example.odd", Value("no")},
+                                  {"com.apple.backboardd", Value(0)},
+                                  {"com.example.a", Value(0)}}),
+                 PlistFormat::Xml);
+  presenter->ok().text("policies.plist");
+  page->onImport();
+
+  ASSERT_EQ(presenter->shown_count(), 3u);
+  EXPECT_EQ(headers(),
+            (Strings{localize("$STOPSYS"), "", imported("/var/mobile/Media/policies.plist")}));
+  EXPECT_EQ(presenter->shown()[0].message, "");
+  EXPECT_EQ(presenter->shown()[0].alternate_button, "CANCEL");
+  EXPECT_EQ(presenter->shown()[1].message, localize("$INPUTNAME"));
+  EXPECT_EQ(request_names(), (Strings{"listAll", "startOne", "startOne"}));
+  EXPECT_EQ(stopped_labels(), (Strings{"com.example.dup", "com.example.a"}));
+  EXPECT_EQ(service->requests_named("startOne")[0].user_info["Plist"], Value("/first"));
+  EXPECT_EQ(getPref("usr_pol", Value()), Value()) << "import never writes the policy table";
+}
+
+TEST_F(ExportImport, ImportReadsBinaryFilesAndReportsWhateverItStopped) {
+  service->set_daemons({job("com.example.a")});
+  write_policies("bin/p", Value(Dictionary{{"com.example.a", Value(false)}}), PlistFormat::Binary);
+  presenter->ok().text("bin/p");
+  page->onImport();
+  EXPECT_EQ(stopped_labels(), Strings{"com.example.a"});
+
+  service->clear_requests();
+  service->set_status("startOne", -1);
+  write_policies("all-on", Value(Dictionary{{"com.example.a", Value(true)}}), PlistFormat::Xml);
+  presenter->ok().text("all-on");
+  page->onImport();
+  EXPECT_TRUE(stopped_labels().empty());
+  EXPECT_EQ(presenter->last_shown().header, imported("/var/mobile/Media/all-on"));
+
+  service->set_reply("listAll", std::nullopt);
+  write_policies("p2", Value(Dictionary{{"com.example.a", Value(false)}}), PlistFormat::Xml);
+  presenter->ok().text("p2");
+  page->onImport();
+  EXPECT_EQ(presenter->last_shown().header, imported("/var/mobile/Media/p2")) << "no job list";
+}
+
+TEST_F(ExportImport, ImportRefusesFilesThatAreNotPolicyTables) {
+  const auto media = root().real("/var/mobile/Media");
+  write_file(media / "policies.json",
+             write_json(Value(Dictionary{{"com.example.a", Value(false)}})).value_or(""));
+  write_policies("empty.plist", Value(Dictionary{}), PlistFormat::Xml);
+  write_policies("list.plist", Value(Array{"com.example.a"}), PlistFormat::Xml);
+  write_file(media / "garbage.plist", "bplist00 but not really");
+  for (const char* name :
+       {"policies.json", "empty.plist", "list.plist", "garbage.plist", "missing"}) {
+    presenter->ok().text(name);
+    page->onImport();
+    EXPECT_EQ(presenter->last_shown().header, import_failed()) << name;
+  }
+  EXPECT_TRUE(service->requests().empty());
+}
+
+TEST_F(ExportImport, ImportEndsSilentlyWhenDeclined) {
+  presenter->cancel();
+  page->onImport();
+  presenter->time_out();
+  page->onImport();
+  presenter->ok().cancel();
+  page->onImport();
+  presenter->ok().text("");
+  page->onImport();
+  EXPECT_EQ(headers(), (Strings{localize("$STOPSYS"), localize("$STOPSYS"), localize("$STOPSYS"),
+                                "", localize("$STOPSYS"), ""}));
+  EXPECT_TRUE(service->requests().empty());
+}
+
+}  // namespace
+}  // namespace orv::test

@@ -1,0 +1,173 @@
+// The root page against a scripted control service: its rows, the show-system switch, the
+// refresh, stopOne and the refresh timer.
+#include <string>
+
+#include "list/root_list_controller.h"
+#include "services/descriptions.h"
+#include "services/localization.h"
+#include "services/settings.h"
+#include "tests/list_pages_fixture.h"
+
+namespace orv::test {
+namespace {
+
+using Names = std::vector<std::optional<std::string>>;
+
+constexpr std::size_t kRootEntries = 6;
+
+class RootListPage : public PagesTest {
+ protected:
+  std::shared_ptr<OrvaneRootListController> page =
+      open<OrvaneRootListController>("OrvaneRootListController");
+
+  SpecifierList job_rows() {
+    auto rows = page->specifiers();
+    return SpecifierList(rows->begin() + kRootEntries, rows->end());
+  }
+  Names job_names() { return names(job_rows()); }
+  SpecifierPtr show_system_switch() { return page->specifiers()->at(1); }
+
+  static std::string status(const std::string& label, const char* state) {
+    return get_desc(label, false) + " " + localize("$STATUS") + ":" + localize(state);
+  }
+};
+
+TEST_F(RootListPage, RootEntriesAreLocalizedAndReachThePageOperations) {
+  service->set_reply("listAll", std::nullopt);
+  auto rows = page->specifiers();
+  ASSERT_EQ(rows->size(), kRootEntries);
+  EXPECT_EQ(names(*rows), (Names{localize("$OPTIONS"), localize("$SHOWSYS"), localize("$REFRESH"),
+                                 localize("$EXPORT"), localize("$IMPORT"), localize("$DAEMONS")}));
+  EXPECT_EQ(cell_types(*rows), (std::vector<int>{PSGroupCell, PSSwitchCell, PSButtonCell,
+                                                 PSButtonCell, PSButtonCell, PSGroupCell}));
+  EXPECT_EQ((*rows)[1]->getter(), "getShowSys:");
+  EXPECT_EQ((*rows)[1]->setter(), "setShowSys:specifier:");
+  EXPECT_EQ((*rows)[2]->action(), "onRefresh");
+  EXPECT_EQ((*rows)[3]->action(), "onExport");
+  EXPECT_EQ((*rows)[4]->action(), "onImport");
+  EXPECT_EQ((*rows)[1]->target(), page);
+}
+
+TEST_F(RootListPage, JobRowsFollowTheReplyAndCarryTheirRecord) {
+  const Value web = job("com.example.web", {{"Pid", Value(42)}, {"Type", Value(0)}});
+  const Value idle = job("com.example.idle", {{"Pid", Value(-1)}, {"Type", Value(9)}});
+  const Value zero = job("com.example.zero", {{"Pid", Value(0)}});
+  const Value twin = job("com.example.web", {{"Pid", Value(-1)}});
+  const Value odd_pid = job("com.example.odd", {{"Pid", Value("12")}});
+  service->set_daemons({web, idle, Value("not a record"), zero, twin, job("com.example.nopid"),
+                        odd_pid, Value(Array{})});
+
+  auto rows = job_rows();
+  EXPECT_EQ(names(rows), (Names{"com.example.web", "com.example.idle", "com.example.zero",
+                                "com.example.web", "com.example.nopid", "com.example.odd"}));
+  const std::vector<std::string> contents{
+      status("com.example.web", "$RUNNING"),   status("com.example.idle", "$STOPPED"),
+      status("com.example.zero", "$RUNNING"),  status("com.example.web", "$STOPPED"),
+      status("com.example.nopid", "$RUNNING"), status("com.example.odd", "$RUNNING")};
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const Specifier& row = *rows[i];
+    SCOPED_TRACE(*row.name());
+    EXPECT_EQ(row.cellType(), PSLinkCell);
+    EXPECT_EQ(row.detailControllerClass(), "OrvaneDetailController");
+    EXPECT_TRUE(row.getter().empty() && row.setter().empty() && row.editPaneClass().empty());
+    EXPECT_EQ(row.target(), page);
+    EXPECT_EQ(keys_of(Value(row.properties())),
+              (std::vector<std::string>{"cellClass", "content", "enabled", "key", "detail"}));
+    EXPECT_EQ(row.propertyForKey("cellClass"), Value("OrvaneMultilineCell"));
+    EXPECT_EQ(row.propertyForKey("content"), Value(contents[i]));
+    EXPECT_TRUE(row.propertyForKey("enabled").is_boolean());
+    EXPECT_EQ(row.propertyForKey("enabled"), Value(true));
+    EXPECT_EQ(row.propertyForKey("key"), Value(*row.name()));
+  }
+  EXPECT_EQ(rows[0]->propertyForKey("detail"), web);
+  EXPECT_EQ(rows[3]->propertyForKey("detail"), twin);
+}
+
+TEST_F(RootListPage, SystemJobsShowOnlyWhileTheSwitchIsOn) {
+  service->set_daemons({job("sys.ten", {{"Type", Value(10)}}),
+                        job("user.nine", {{"Type", Value(9)}}), job("untyped"),
+                        job("odd.type", {{"Type", Value("20")}})});
+  EXPECT_EQ(show_system_switch()->performGetter(), Value(false));
+  EXPECT_EQ(job_names(), (Names{"user.nine", "untyped", "odd.type"}));
+
+  const SpecifierPtr show_system = show_system_switch();
+  service->clear_requests();
+  EXPECT_TRUE(show_system->performSetter(Value(true)));
+  EXPECT_EQ(getPref("show_sys", Value()), Value(true));
+  EXPECT_EQ(request_names(), (std::vector<std::string>{"listAll"})) << "rebuilt at once";
+  EXPECT_EQ(show_system_switch()->performGetter(), Value(true));
+  EXPECT_EQ(job_names(), (Names{"sys.ten", "user.nine", "untyped", "odd.type"}));
+
+  show_system_switch()->performSetter(Value(false));
+  EXPECT_EQ(getPref("show_sys", Value()), Value(false));
+  EXPECT_EQ(job_names(), (Names{"user.nine", "untyped", "odd.type"}));
+}
+
+TEST_F(RootListPage, EveryRebuildAsksAgainAndMakesAFreshList) {
+  service->set_daemons({job("a"), job("b")});
+  auto first = page->specifiers();
+  auto second = page->specifiers();
+  EXPECT_NE(first, second);
+  EXPECT_EQ(names(*first), names(*second));
+  EXPECT_EQ(second->size(), kRootEntries + 2);
+  EXPECT_EQ(service->requests_named("listAll").size(), 2u);
+  EXPECT_FALSE(service->requests_named("listAll")[0].has_user_info());
+
+  const SpecifierPtr refresh = page->specifiers()->at(2);
+  service->clear_requests();
+  EXPECT_TRUE(refresh->performAction());
+  EXPECT_EQ(request_names(), (std::vector<std::string>{"listAll"}));
+
+  // A service that lists nothing usable leaves the resource's entries alone.
+  for (auto reply : {std::optional<Value>(), std::optional<Value>(Value(Dictionary{})),
+                     std::optional<Value>(Value(Dictionary{{"data", Value("a, b")}}))}) {
+    service->set_reply("listAll", reply);
+    EXPECT_EQ(page->specifiers()->size(), kRootEntries);
+  }
+}
+
+TEST_F(RootListPage, StopOneSendsOneStopRequestAndReadsTheStatus) {
+  const Value with_plist = job("a", {{"Plist", Value("/Library/LaunchDaemons/a.plist")}});
+  EXPECT_TRUE(page->stopOne(with_plist));
+  EXPECT_TRUE(page->stopOne(job("b")));
+  service->set_status("startOne", -1);
+  EXPECT_FALSE(page->stopOne(job("c")));
+  service->set_reply("startOne", Value(Dictionary{}));
+  EXPECT_TRUE(page->stopOne(job("d")));
+  service->set_reply("startOne", std::nullopt);
+  EXPECT_FALSE(page->stopOne(job("e")));
+
+  auto sent = service->requests_named("startOne");
+  ASSERT_EQ(sent.size(), 5u);
+  EXPECT_EQ(keys_of(sent[0].user_info),
+            (std::vector<std::string>{"Label", "isStart", "flag", "Plist"}));
+  EXPECT_EQ(sent[0].user_info,
+            Value(Dictionary{{"Label", Value("a")},
+                             {"isStart", Value(false)},
+                             {"flag", Value(0)},
+                             {"Plist", Value("/Library/LaunchDaemons/a.plist")}}));
+  EXPECT_EQ(keys_of(sent[1].user_info), (std::vector<std::string>{"Label", "isStart", "flag"}));
+  EXPECT_EQ(getPref("usr_pol", Value()), Value()) << "stopOne keeps no policy";
+  EXPECT_TRUE(service->requests_named("listAll").empty()) << "and does not rebuild";
+}
+
+TEST_F(RootListPage, RefreshTimerTicksWhileThePageLivesAndStopsWithIt) {
+  service->set_daemons({job("a")});
+  auto listings = [&] { return service->requests_named("listAll").size(); };
+  RunLoop::main().advance(Duration(9.9));
+  EXPECT_EQ(listings(), 0u);
+  RunLoop::main().advance(Duration(0.2));
+  EXPECT_EQ(listings(), 1u);
+  RunLoop::main().advance(Duration(10));
+  EXPECT_EQ(listings(), 2u);
+
+  std::weak_ptr<OrvaneRootListController> watched = page;
+  page->specifiers();  // rows point back at the page, weakly
+  page.reset();
+  EXPECT_TRUE(watched.expired()) << "nothing else keeps a closed page alive";
+  RunLoop::main().advance(Duration(30));
+  EXPECT_EQ(listings(), 3u);
+}
+
+}  // namespace
+}  // namespace orv::test
