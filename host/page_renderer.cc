@@ -1,0 +1,256 @@
+#include "host/page_renderer.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace orv::host {
+
+namespace {
+
+constexpr Attr kBarAttr{.bold = true, .reverse = true};
+constexpr Attr kGroupAttr{.bold = true, .color = Color::Cyan};
+constexpr Attr kFooterAttr{.dim = true};
+constexpr Attr kOnAttr{.bold = true, .color = Color::Green};
+constexpr Attr kOffAttr{.color = Color::Red};
+constexpr Attr kButtonAttr{.bold = true, .color = Color::Blue};
+constexpr Attr kDetailAttr{};
+
+struct Span {
+  int x = 0;
+  std::string text;
+  Attr attr;
+};
+
+struct BodyLine {
+  std::vector<Span> spans;
+  int row = -1;  // the row this line belongs to; -1 for headers' spacing and footers
+};
+
+std::string lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+Attr dimmed(Attr attr) {
+  attr.dim = true;
+  attr.bold = false;
+  return attr;
+}
+
+class BodyBuilder {
+ public:
+  BodyBuilder(const std::vector<RowView>& rows, int width) : rows_(rows), width_(width) {}
+
+  std::vector<BodyLine> build(const std::vector<int>& shown) {
+    std::string footer;
+    for (int index : shown) {
+      const RowView& row = rows_[static_cast<std::size_t>(index)];
+      if (row.kind == RowKind::Group) {
+        add_footer(footer);
+        footer = row.footer;
+        add_group(row, index);
+      } else {
+        add_row(row, index);
+      }
+    }
+    add_footer(footer);
+    return std::move(lines_);
+  }
+
+ private:
+  void add_group(const RowView& row, int index) {
+    if (!lines_.empty()) lines_.push_back({});
+    if (!row.title.empty())
+      lines_.push_back({{{1, fit_to_width(row.title, width_ - 2), kGroupAttr}}, index});
+  }
+
+  void add_footer(const std::string& footer) {
+    if (footer.empty()) return;
+    for (const auto& line : wrap_words(footer, std::max(1, width_ - 4)))
+      lines_.push_back({{{2, line, kFooterAttr}}, -1});
+  }
+
+  // The right-hand marker of a row: a switch's state word, a link's arrow.
+  Span marker(const RowView& row) const {
+    if (row.kind == RowKind::Switch) {
+      bool on = row.switch_on.value_or(false);
+      return {width_ - 7, on ? "[ on]" : "[off]", on ? kOnAttr : kOffAttr};
+    }
+    if (row.kind == RowKind::Link) return {width_ - 3, "›", {.bold = true}};
+    return {};
+  }
+
+  void add_row(const RowView& row, int index) {
+    Span right = marker(row);
+    int title_room = (right.text.empty() ? width_ - 2 : right.x - 1) - 2;
+    BodyLine first{{}, index};
+    if (row.kind == RowKind::Button) {
+      first.spans.push_back(
+          {2, "[ " + fit_to_width(row.title, title_room - 4) + " ]", kButtonAttr});
+    } else if (!row.title.empty()) {
+      first.spans.push_back({2, fit_to_width(row.title, title_room), {}});
+    }
+    if (!right.text.empty()) first.spans.push_back(right);
+    bool has_first = !first.spans.empty();
+    if (has_first) lines_.push_back(first);
+
+    if (!row.detail.empty()) {
+      int indent = has_first ? 4 : 2;
+      int room = std::max(1, width_ - indent - 1);
+      std::vector<std::string> detail =
+          row.wrap_detail ? wrap_words(row.detail, room)
+                          : std::vector<std::string>{fit_to_width(row.detail, room)};
+      for (const auto& text : detail)
+        lines_.push_back({{{indent, text, kDetailAttr}}, index});
+    }
+    if (!has_first && row.detail.empty()) lines_.push_back({{}, index});
+    if (!row.enabled)
+      for (auto& line : lines_)
+        if (line.row == index)
+          for (auto& span : line.spans)
+            span.attr = dimmed(span.attr);
+  }
+
+  const std::vector<RowView>& rows_;
+  int width_;
+  std::vector<BodyLine> lines_;
+};
+
+// First body line shown: the previous scroll position, moved just enough to show the
+// selected row whole (or its top when it is taller than the body).
+int scroll_for(const std::vector<BodyLine>& lines, int selected, int previous, int body_height) {
+  int last_top = std::max(0, static_cast<int>(lines.size()) - body_height);
+  int top = std::clamp(previous, 0, last_top);
+  int first = -1, last = -1;
+  for (int i = 0; i < static_cast<int>(lines.size()); ++i)
+    if (lines[static_cast<std::size_t>(i)].row == selected && selected >= 0) {
+      if (first < 0) first = i;
+      last = i;
+    }
+  if (first < 0) return top;
+  if (last >= top + body_height) top = last - body_height + 1;
+  if (first < top) top = first;
+  return std::clamp(top, 0, last_top);
+}
+
+void draw_bar(TextGrid& grid, int y, const std::string& left, const std::string& right) {
+  grid.fill_row(y, kBarAttr);
+  int right_width = display_width(right);
+  int room = grid.width() - 2 - (right.empty() ? 0 : right_width + 2);
+  grid.put(1, y, fit_to_width(left, std::max(0, room)), kBarAttr);
+  if (!right.empty() && right_width + 2 < grid.width())
+    grid.put(grid.width() - 1 - right_width, y, right, kBarAttr);
+}
+
+}  // namespace
+
+bool row_matches(const RowView& row, const std::string& filter) {
+  if (filter.empty()) return true;
+  std::string needle = lower(filter);
+  return lower(row.title).find(needle) != std::string::npos ||
+         lower(row.detail).find(needle) != std::string::npos;
+}
+
+std::vector<int> visible_rows(const std::vector<RowView>& rows, const std::string& filter) {
+  std::vector<int> shown;
+  int pending_group = -1;
+  for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
+    const RowView& row = rows[static_cast<std::size_t>(i)];
+    if (row.kind == RowKind::Group) {
+      if (filter.empty())
+        shown.push_back(i);
+      else
+        pending_group = i;
+      continue;
+    }
+    if (!row_matches(row, filter)) continue;
+    if (pending_group >= 0) shown.push_back(pending_group);
+    pending_group = -1;
+    shown.push_back(i);
+  }
+  return shown;
+}
+
+RenderedPage render_page(const PageFrame& frame, int width, int height) {
+  RenderedPage out{TextGrid(width, height), 0, {}};
+  TextGrid& grid = out.grid;
+  out.row_at_line.assign(static_cast<std::size_t>(grid.height()), -1);
+  static const std::vector<RowView> kNoRows;
+  const auto& rows = frame.rows ? *frame.rows : kNoRows;
+
+  draw_bar(grid, 0, frame.title, frame.filter.empty() ? "" : "filter: " + frame.filter);
+  if (grid.height() > 1) draw_bar(grid, grid.height() - 1, frame.status_left, frame.status_right);
+
+  int body_top = 1;
+  int body_height = std::max(0, grid.height() - 2);
+  auto lines = BodyBuilder(rows, grid.width()).build(visible_rows(rows, frame.filter));
+  if (lines.empty() && body_height > 0) {
+    grid.put(2, body_top, frame.filter.empty() ? "(empty page)" : "No rows match the filter.",
+             {.dim = true});
+    return out;
+  }
+  out.scroll_top = scroll_for(lines, frame.selected, frame.scroll_top, body_height);
+  for (int i = 0; i < body_height; ++i) {
+    std::size_t index = static_cast<std::size_t>(out.scroll_top + i);
+    if (index >= lines.size()) break;
+    const BodyLine& line = lines[index];
+    int y = body_top + i;
+    out.row_at_line[static_cast<std::size_t>(y)] = line.row;
+    bool selected = line.row >= 0 && line.row == frame.selected &&
+                    rows[static_cast<std::size_t>(line.row)].selectable();
+    for (const auto& span : line.spans)
+      grid.put(span.x, y, span.text, span.attr);
+    if (selected)
+      for (int x = 0; x < grid.width(); ++x) {
+        Attr attr = grid.at(x, y).attr;
+        attr.reverse = true;
+        grid.paint(x, y, 1, attr);
+      }
+  }
+  return out;
+}
+
+void draw_help(TextGrid& grid) {
+  static const char* const kLines[] = {
+      "Keys",
+      "",
+      "  Up/Down, k/j      move",
+      "  PgUp/PgDn, g/G    page up/down, first/last row",
+      "  Enter, l          open a page, press a button, flip a switch",
+      "  Space             flip a switch",
+      "  Esc, Backspace, h back to the previous page",
+      "  /                 filter rows by text (Esc clears)",
+      "  mouse click       select and activate a row",
+      "  ?                 this help        q  quit",
+      "",
+      "Legend",
+      "",
+      "  [ on] / [off]     a switch and its state",
+      "  ›                 opens a page of its own",
+      "  [ Button ]        an action",
+      "  dimmed row        shown only: it cannot be changed",
+      "",
+      "The list rebuilds itself every 10 seconds; the status bar",
+      "shows the time of the last rebuild.  Any key closes this.",
+  };
+  int count = static_cast<int>(std::size(kLines));
+  int width = 0;
+  for (const char* line : kLines)
+    width = std::max(width, display_width(line));
+  width = std::min(width + 4, grid.width());
+  int height = std::min(count + 2, grid.height());
+  int left = std::max(0, (grid.width() - width) / 2);
+  int top = std::max(0, (grid.height() - height) / 2);
+  for (int y = top; y < top + height; ++y) {
+    grid.put(left, y, std::string(static_cast<std::size_t>(width), ' '), {});
+    grid.paint(left, y, width, {});
+  }
+  for (int i = 0; i < count && i + 1 < height - 1; ++i)
+    grid.put(left + 2, top + 1 + i, kLines[i], i == 0 || i == 11 ? Attr{.bold = true} : Attr{});
+  grid.paint(left, top, width, {.reverse = true});
+  grid.paint(left, top + height - 1, width, {.reverse = true});
+}
+
+}  // namespace orv::host

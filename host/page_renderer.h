@@ -1,0 +1,39 @@
+// Draws one page into a text grid: a title bar, the rows as a grouped list, and a status bar.
+// Pure: the same input gives the same grid, so screens are tested as text.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/row_view.h"
+#include "host/text_grid.h"
+
+namespace orv::host {
+
+struct PageFrame {
+  std::string title;
+  const std::vector<RowView>* rows = nullptr;
+  std::string filter;  // rows whose texts contain it (ignoring case); empty: all
+  int selected = -1;   // index into rows
+  int scroll_top = 0;  // first body line shown
+  std::string status_left;
+  std::string status_right;
+};
+
+struct RenderedPage {
+  TextGrid grid;
+  int scroll_top = 0;            // adjusted so the selected row is in view
+  std::vector<int> row_at_line;  // per screen line: the row drawn there, or -1
+};
+
+RenderedPage render_page(const PageFrame& frame, int width, int height);
+
+// Whether a row passes the filter: its title or detail contains the text, ignoring ASCII case.
+bool row_matches(const RowView& row, const std::string& filter);
+// The rows shown under a filter, in order: the matching rows and the groups that hold them.
+std::vector<int> visible_rows(const std::vector<RowView>& rows, const std::string& filter);
+
+// The key legend drawn over a page by `?`.
+void draw_help(TextGrid& grid);
+
+}  // namespace orv::host
