@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "platform/plist/plist_file.h"
+#include "platform/prefs/user_defaults.h"
+#include "tests/prefs_test_helpers.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using orv::Dictionary;
+using orv::NSUserDefaults;
+using orv::Value;
+using orv::test::TempDir;
+
+std::vector<fs::path> files_named_like(const fs::path& dir, std::string_view fragment) {
+  std::vector<fs::path> found;
+  for (const auto& entry : fs::directory_iterator(dir))
+    if (entry.path().filename().string().find(fragment) != std::string::npos)
+      found.push_back(entry.path());
+  return found;
+}
+
+Dictionary dictionary_in_file(const fs::path& file) {
+  std::optional<Value> root = orv::read_plist_file(file);
+  EXPECT_TRUE(root && root->is_dictionary()) << file << " does not read as a dictionary";
+  return root && root->is_dictionary() ? root->as_dictionary() : Dictionary();
+}
+
+TEST(UserDefaults, WritesThroughToAReadableFileAndRemovesOnNull) {
+  TempDir dir;
+  const fs::path file = dir.path() / "Library" / "Preferences" / "settings.plist";
+  NSUserDefaults defaults(file);
+  EXPECT_TRUE(defaults.objectForKey("missing").is_null());
+
+  defaults.setObject(Value(false), "flag");
+  defaults.setObject(Value(Dictionary{{"a", Value(1)}}), "table");
+  EXPECT_EQ(orv::test::read_file(file).rfind("<?xml", 0), 0u) << "parent directories made, XML";
+  EXPECT_EQ(defaults.objectForKey("flag"), Value(false));
+
+  NSUserDefaults reader(file);
+  EXPECT_EQ(reader.objectForKey("table"), Value(Dictionary{{"a", Value(1)}}));
+
+  defaults.setObject(Value(), "flag");
+  EXPECT_TRUE(defaults.objectForKey("flag").is_null());
+  EXPECT_FALSE(dictionary_in_file(file).contains("flag"));
+  EXPECT_TRUE(dictionary_in_file(file).contains("table"));
+}
+
+TEST(UserDefaults, SeesAndKeepsChangesOfOtherWriters) {
+  TempDir dir;
+  const fs::path file = dir.path() / "settings.plist";
+  NSUserDefaults first(file);
+  NSUserDefaults second(file);
+  first.setObject(Value("one"), "a");
+  EXPECT_EQ(second.objectForKey("a"), Value("one"));
+  second.setObject(Value("two"), "b");
+  EXPECT_EQ(first.objectForKey("b"), Value("two"));
+  first.setObject(Value("three"), "a");
+  EXPECT_EQ(dictionary_in_file(file), (Dictionary{{"a", Value("three")}, {"b", Value("two")}}));
+
+  // A file replaced behind the cache's back is read anew.
+  orv::test::write_xml_plist(file, Value(Dictionary{{"c", Value(3)}}));
+  EXPECT_EQ(second.objectForKey("c"), Value(3));
+  EXPECT_TRUE(second.objectForKey("a").is_null());
+}
+
+TEST(UserDefaults, BrokenFileIsMovedAsideIntactAndDefaultsStartEmpty) {
+  for (std::string broken : {std::string("<plist><dict><key>x"), std::string("\x01\x02garbage"),
+                             std::string("<?xml version=\"1.0\"?><plist><array/></plist>")}) {
+    TempDir dir;
+    const fs::path file = dir.path() / "settings.plist";
+    orv::test::write_file(file, broken);
+    NSUserDefaults defaults(file);
+    EXPECT_TRUE(defaults.objectForKey("x").is_null());
+    std::vector<fs::path> aside = files_named_like(dir.path(), ".corrupt-");
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(orv::test::read_file(aside[0]), broken);
+
+    defaults.setObject(Value(true), "x");
+    EXPECT_EQ(dictionary_in_file(file), (Dictionary{{"x", Value(true)}}));
+    EXPECT_EQ(orv::test::read_file(aside[0]), broken) << "the copy aside is never touched";
+  }
+}
+
+TEST(UserDefaults, FailedWriteKeepsTheValueInThisProcess) {
+  TempDir dir;
+  orv::test::write_file(dir.path() / "blocker", "a regular file where a directory should be");
+  NSUserDefaults defaults(dir.path() / "blocker" / "settings.plist");
+  defaults.setObject(Value(42), "answer");
+  EXPECT_EQ(defaults.objectForKey("answer"), Value(42));
+  defaults.setObject(Value(7), "other");
+  EXPECT_EQ(defaults.objectForKey("answer"), Value(42));
+  EXPECT_EQ(defaults.objectForKey("other"), Value(7));
+}
+
+// Writes "counter" = 1, 2, 3 ... for ever; meant to be killed.
+[[noreturn]] void write_counter_forever(const fs::path& file) {
+  NSUserDefaults defaults(file);
+  for (int i = 1;; ++i)
+    defaults.setObject(Value(i), "counter");
+}
+
+TEST(UserDefaultsAcrossProcesses, KilledWriterLeavesAWholeFile) {
+  TempDir dir;
+  const fs::path file = dir.path() / "settings.plist";
+  NSUserDefaults(file).setObject(Value("kept"), "other");
+  std::mt19937 random(12345);
+  for (int round = 0; round < 15; ++round) {
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) write_counter_forever(file);
+    ::usleep(2000 + random() % 20000);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+
+    const Dictionary settings = dictionary_in_file(file);
+    EXPECT_EQ(settings.get("other"), Value("kept"));
+    EXPECT_TRUE(files_named_like(dir.path(), ".corrupt-").empty());
+  }
+  EXPECT_GT(dictionary_in_file(file).get("counter").read_int64(), 0);
+}
+
+TEST(UserDefaultsAcrossProcesses, ConcurrentWritersLoseNoKey) {
+  TempDir dir;
+  const fs::path file = dir.path() / "settings.plist";
+  constexpr int kKeysPerWriter = 60;
+  std::vector<pid_t> writers;
+  for (std::string prefix : {"a", "b"}) {
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      NSUserDefaults defaults(file);
+      for (int i = 0; i < kKeysPerWriter; ++i)
+        defaults.setObject(Value(i), prefix + std::to_string(i));
+      ::_exit(0);
+    }
+    writers.push_back(child);
+  }
+  for (pid_t writer : writers) {
+    int status = 0;
+    ::waitpid(writer, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  const Dictionary settings = dictionary_in_file(file);
+  EXPECT_EQ(settings.size(), 2u * kKeysPerWriter);
+  for (int i = 0; i < kKeysPerWriter; ++i) {
+    EXPECT_EQ(settings.get("a" + std::to_string(i)), Value(i));
+    EXPECT_EQ(settings.get("b" + std::to_string(i)), Value(i));
+  }
+}
+
+}  // namespace
