@@ -4,6 +4,7 @@
 // SIGTERM, SIGINT or SIGHUP stop every job, remove the socket and exit 0.
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -96,6 +97,9 @@ int run(const Options& options) {
     log_line(std::string("signalfd: ") + std::strerror(errno));
     return 1;
   }
+  // Processes that a job leaves behind are re-parented to the service, which reaps them, so a
+  // stop can wait until nothing of the job's process group is left.
+  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
   Supervisor supervisor(load_jobs(), {options.throttle, options.stop_timeout});
   supervisor.start_run_at_load_jobs();
 

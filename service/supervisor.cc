@@ -39,6 +39,11 @@ bool should_restart(const Value& keep_alive, int wait_status) {
   return true;
 }
 
+void signal_groups(const std::vector<pid_t>& groups, int sig) {
+  for (pid_t group : groups)
+    ::kill(-group, sig);
+}
+
 std::string describe_exit(int wait_status) {
   if (WIFEXITED(wait_status))
     return "exited with status " + std::to_string(WEXITSTATUS(wait_status));
@@ -131,25 +136,27 @@ void Supervisor::stop_all() {
 }
 
 void Supervisor::stop_locked(std::unique_lock<std::mutex>& lock, const std::vector<Job*>& jobs) {
+  // A job's process group is its first process's id; it stays valid (and cannot be reused)
+  // while any member lives, and with the service as child subreaper every member that dies is
+  // reaped here, so the group vanishes exactly when the whole job is gone.
+  std::vector<pid_t> groups;
   for (Job* job : jobs) {
     job->stopped_by_request = true;
     job->restart_at.reset();
-    if (job->pid > 0) ::kill(-job->pid, SIGTERM);
+    if (job->pid > 0) groups.push_back(job->pid);
   }
-  auto any_running = [&] {
-    return std::any_of(jobs.begin(), jobs.end(), [](const Job* j) { return j->pid > 0; });
-  };
+  signal_groups(groups, SIGTERM);
   const auto kill_at = Clock::now() + timing_.stop_timeout;
   bool killed = false;
-  // The jobs' exits are reaped here as well as on the main thread (both under the mutex), so a
-  // stop completes even while the main thread is busy or already shutting down.
+  // Exits are reaped here as well as on the main thread (both under the mutex), so a stop
+  // completes even while the main thread is busy or already shutting down.
   while (true) {
     reap_locked();
-    if (!any_running()) return;
+    std::erase_if(groups, [](pid_t group) { return ::kill(-group, 0) != 0 && errno == ESRCH; });
+    if (groups.empty()) return;
     auto now = Clock::now();
     if (!killed && now >= kill_at) {
-      for (Job* job : jobs)
-        if (job->pid > 0) ::kill(-job->pid, SIGKILL);
+      signal_groups(groups, SIGKILL);
       killed = true;
     }
     if (killed && now >= kill_at + kKillGrace) return;

@@ -1,0 +1,115 @@
+// Runs the built orvaned as a real process on a temporary root, with a client for its center.
+#pragma once
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/ipc/messaging_center.h"
+#include "platform/plist/plist_file.h"
+#include "platform/value/value.h"
+#include "tests/support/test_support.h"
+
+namespace orv::test {
+
+// Polls until the condition holds or the deadline passes; true when it held.
+template <class Condition>
+bool eventually(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+inline bool process_exists(pid_t pid) {
+  return pid > 0 && ::kill(pid, 0) == 0;
+}
+
+class OrvanedTest : public ::testing::Test {
+ protected:
+  OrvanedTest() { ::setenv("ORVANE_RUNTIME_DIR", run_dir().c_str(), 1); }
+  ~OrvanedTest() override {
+    if (daemon_ > 0) terminate_daemon();
+    ::unsetenv("ORVANE_RUNTIME_DIR");
+  }
+
+  std::filesystem::path run_dir() const { return root_.path() / "run"; }
+  std::filesystem::path socket_path() const { return run_dir() / "msgport.orvane.sock"; }
+
+  void write_job(std::string_view logical_dir, const std::string& label, Dictionary job) {
+    if (!job.contains("Label")) job.set("Label", label);
+    auto path = root_.real(logical_dir) / (label + ".plist");
+    std::filesystem::create_directories(path.parent_path());
+    ASSERT_TRUE(write_plist_file_atomically(path, Value(std::move(job)), PlistFormat::Xml));
+  }
+  void write_system_job(const std::string& label, Dictionary job) {
+    write_job("/System/Library/LaunchDaemons", label, std::move(job));
+  }
+  void write_other_job(const std::string& label, Dictionary job) {
+    write_job("/Library/LaunchDaemons", label, std::move(job));
+  }
+  static Array sleeper() { return Array{"/bin/sleep", "100000"}; }
+
+  void start_daemon(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {ORVANE_BINARY_DIR "/bin/orvaned",
+                                     "--root",
+                                     root_.path().string(),
+                                     "--runtime-dir",
+                                     run_dir().string(),
+                                     "--throttle",
+                                     "0.5",
+                                     "--stop-timeout",
+                                     "1"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (auto& a : args)
+      argv.push_back(a.data());
+    argv.push_back(nullptr);
+    daemon_ = ::fork();
+    if (daemon_ == 0) {
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(socket_path()); }))
+        << "orvaned did not create its socket";
+  }
+
+  // SIGTERM, then the daemon's exit status (-1 when it did not exit normally).
+  int terminate_daemon() {
+    ::kill(daemon_, SIGTERM);
+    int status = 0;
+    ::waitpid(daemon_, &status, 0);
+    daemon_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  Value send(std::string_view message, const Value& info = Value()) {
+    return client_.sendMessageAndReceiveReplyName(message, info);
+  }
+  Array list_all() { return send("listAll")["data"].as_array(); }
+  Value record(const std::string& label) {
+    for (const Value& r : list_all())
+      if (r["Label"] == Value(label)) return r;
+    return Value();
+  }
+  std::int32_t pid_of(const std::string& label) { return record(label)["Pid"].read_int32(); }
+  std::int32_t start_one(const std::string& label, bool start) {
+    Value reply = send("startOne", Dictionary{{"Label", label}, {"isStart", start}, {"flag", 0}});
+    return reply.is_null() ? -1000 : reply["status"].read_int32();
+  }
+
+  TempDir root_;
+  CPDistributedMessagingCenter client_{"msgport.orvane"};
+  pid_t daemon_ = -1;
+};
+
+}  // namespace orv::test

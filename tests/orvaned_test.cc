@@ -1,0 +1,159 @@
+// orvaned as a running process: job listing, start and stop, KeepAlive restarts, concurrent
+// clients and shutdown.
+#include <thread>
+
+#include "tests/orvaned_fixture.h"
+
+namespace orv::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST_F(OrvanedTest, ListsEveryUsableJobOnceSystemJobsFirstThenByLabel) {
+  write_other_job("org.b", {{"ProgramArguments", sleeper()}, {"UserName", "nobody"}});
+  write_other_job("org.a",
+                  {{"Program", "/bin/true"}, {"KeepAlive", Dictionary{{"SuccessfulExit", false}}}});
+  write_system_job("com.z", {{"ProgramArguments", sleeper()}, {"RunAtLoad", true}});
+  // Unusable files are skipped: no label, no program, not a property list, a second "org.a".
+  write_file(root_.real("/Library/LaunchDaemons/nolabel.plist"),
+             "<plist><dict><key>Program</key><string>/bin/true</string></dict></plist>");
+  write_other_job("org.noprogram", {{"RunAtLoad", true}});
+  write_file(root_.real("/Library/LaunchDaemons/broken.plist"), "not a plist");
+  write_job("/Library/LaunchDaemons", "zz-second", {{"Label", "org.a"}, {"Program", "/bin/false"}});
+  start_daemon();
+
+  Array records = list_all();
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[0]["Label"], Value("com.z"));
+  EXPECT_EQ(records[1]["Label"], Value("org.a"));
+  EXPECT_EQ(records[2]["Label"], Value("org.b"));
+
+  const Value& z = records[0];
+  EXPECT_EQ(z["Type"], Value(10));
+  EXPECT_EQ(z["Plist"], Value("/System/Library/LaunchDaemons/com.z.plist"));
+  EXPECT_TRUE(process_exists(z["Pid"].read_int32()));
+  EXPECT_EQ(z["RunAtLoad"], Value(true));
+  EXPECT_EQ(z["KeepAlive"], Value(false));
+  EXPECT_EQ(z["ProgramArguments"], Value(sleeper()));
+  EXPECT_TRUE(z["User"].is_null());
+
+  const Value& a = records[1];
+  EXPECT_EQ(a["Type"], Value(0));
+  EXPECT_EQ(a["Pid"], Value(-1));
+  EXPECT_EQ(a["Program"], Value("/bin/true"));
+  EXPECT_TRUE(a["ProgramArguments"].is_null());
+  EXPECT_EQ(a["KeepAlive"], Value(Dictionary{{"SuccessfulExit", false}}));
+  EXPECT_EQ(records[2]["User"], Value("nobody"));
+}
+
+TEST_F(OrvanedTest, StartsAndStopsJobsOnRequest) {
+  write_other_job("org.job", {{"ProgramArguments", sleeper()}});
+  write_other_job("org.shell", {{"ProgramArguments", Array{"/bin/sh", "-c", "sleep 100000 & wait"}},
+                                {"RunAtLoad", true}});
+  start_daemon();
+
+  EXPECT_EQ(start_one("org.job", true), 0);
+  pid_t pid = pid_of("org.job");
+  EXPECT_TRUE(process_exists(pid));
+  EXPECT_EQ(start_one("org.job", true), 0) << "starting a running job succeeds";
+  EXPECT_EQ(pid_of("org.job"), pid) << "without a second process";
+
+  EXPECT_EQ(start_one("org.job", false), 0);
+  EXPECT_EQ(pid_of("org.job"), -1) << "the reply comes once the job has stopped";
+  EXPECT_FALSE(process_exists(pid));
+  EXPECT_EQ(start_one("org.job", false), 0) << "stopping a stopped job succeeds";
+
+  // A stop reaches the whole process group, not only the job's first process.
+  pid_t shell = pid_of("org.shell");
+  EXPECT_EQ(start_one("org.shell", false), 0);
+  EXPECT_FALSE(process_exists(shell));
+  EXPECT_TRUE(eventually([&] { return ::kill(-shell, 0) != 0; }));
+}
+
+TEST_F(OrvanedTest, RefusesUnknownOrMissingLabelsAndUnstartableJobs) {
+  write_other_job("org.missing", {{"Program", "/nonexistent/program"}});
+  write_other_job("org.nouser",
+                  {{"ProgramArguments", sleeper()}, {"UserName", "no-such-user-xyz"}});
+  write_other_job("org.badcwd",
+                  {{"ProgramArguments", sleeper()}, {"WorkingDirectory", "/nonexistent"}});
+  start_daemon();
+
+  EXPECT_LT(start_one("org.unknown", true), 0);
+  EXPECT_LT(send("startOne", Dictionary{{"isStart", true}, {"flag", 0}})["status"].read_int32(), 0);
+  EXPECT_LT(send("startOne")["status"].read_int32(), 0) << "no request dictionary at all";
+  EXPECT_LT(start_one("org.missing", true), 0);
+  EXPECT_LT(start_one("org.nouser", true), 0);
+  EXPECT_LT(start_one("org.badcwd", true), 0);
+  EXPECT_EQ(pid_of("org.missing"), -1);
+  EXPECT_EQ(pid_of("org.badcwd"), -1);
+  EXPECT_TRUE(send("noSuchMessage").is_null());
+}
+
+TEST_F(OrvanedTest, KeepAliveRestartsAfterTheThrottleAndAStopSticks) {
+  write_other_job("org.flaky", {{"ProgramArguments", Array{"/bin/sh", "-c", "sleep 0.1"}},
+                                {"RunAtLoad", true},
+                                {"KeepAlive", true}});
+  write_other_job("org.once", {{"ProgramArguments", Array{"/bin/sh", "-c", "exit 0"}},
+                               {"RunAtLoad", true},
+                               {"KeepAlive", Dictionary{{"SuccessfulExit", false}}}});
+  auto started = std::chrono::steady_clock::now();
+  start_daemon();
+  pid_t first = pid_of("org.flaky");
+  ASSERT_TRUE(eventually([&] {
+    pid_t now = pid_of("org.flaky");
+    return now > 0 && now != first;
+  })) << "a KeepAlive job that exits comes back";
+  EXPECT_GE(std::chrono::steady_clock::now() - started, 450ms) << "but not before the throttle";
+  EXPECT_EQ(pid_of("org.once"), -1)
+      << "a successful exit does not restart a SuccessfulExit=false job";
+
+  EXPECT_EQ(start_one("org.flaky", false), 0);
+  std::this_thread::sleep_for(800ms);
+  EXPECT_EQ(pid_of("org.flaky"), -1) << "a stopped KeepAlive job stays stopped";
+  EXPECT_EQ(start_one("org.flaky", true), 0);
+  EXPECT_GT(pid_of("org.flaky"), 0);
+}
+
+TEST_F(OrvanedTest, AnswersConcurrentClients) {
+  for (int i = 0; i < 5; ++i)
+    write_other_job("org.job" + std::to_string(i), {{"Program", "/bin/true"}});
+  start_daemon();
+  std::vector<std::thread> threads;
+  std::atomic<int> good = 0;
+  for (int t = 0; t < 6; ++t) {
+    threads.emplace_back([&] {
+      CPDistributedMessagingCenter client("msgport.orvane");
+      for (int i = 0; i < 25; ++i)
+        if (client.sendMessageAndReceiveReplyName("listAll")["data"].as_array().size() == 5) ++good;
+    });
+  }
+  for (auto& t : threads)
+    t.join();
+  EXPECT_EQ(good, 6 * 25);
+}
+
+TEST_F(OrvanedTest, TerminationStopsEveryJobAndRemovesTheSocket) {
+  write_system_job("com.a", {{"ProgramArguments", sleeper()}, {"RunAtLoad", true}});
+  write_other_job("org.b",
+                  {{"ProgramArguments", Array{"/bin/sh", "-c", "trap '' TERM; sleep 100000"}},
+                   {"RunAtLoad", true},
+                   {"KeepAlive", true}});
+  start_daemon();
+  std::vector<pid_t> pids;
+  for (const Value& r : list_all())
+    pids.push_back(r["Pid"].read_int32());
+  ASSERT_EQ(pids.size(), 2u);
+  for (pid_t pid : pids)
+    EXPECT_TRUE(process_exists(pid));
+
+  EXPECT_EQ(terminate_daemon(), 0);
+  // org.b ignores SIGTERM in its shell: it is killed after the stop timeout.
+  for (pid_t pid : pids) {
+    EXPECT_FALSE(process_exists(pid)) << pid;
+    EXPECT_NE(::kill(-pid, 0), 0) << "nothing of the job's process group is left";
+  }
+  EXPECT_FALSE(std::filesystem::exists(socket_path()));
+}
+
+}  // namespace
+}  // namespace orv::test
