@@ -111,7 +111,8 @@ bool write_plist_file_atomically(const std::filesystem::path& real_path, const V
   if (!bytes || real_path.filename().empty()) return false;
   const std::filesystem::path dir =
       real_path.has_parent_path() ? real_path.parent_path() : std::filesystem::path(".");
-  std::string temp = (dir / ("." + real_path.filename().string() + ".XXXXXX")).string();
+  std::string temp = dir.string();
+  temp.append("/.").append(real_path.filename().string()).append(".XXXXXX");
   FileDescriptor fd(::mkstemp(temp.data()));
   if (fd.get() < 0) return false;
   // Keep the permissions of the file being replaced; a new file is readable by everyone, like
