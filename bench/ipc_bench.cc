@@ -1,0 +1,178 @@
+// A 500-record "listAll" round trip through the messaging center (our client and server on a
+// real socket, real property-list encoding and decoding) against a bare socket round trip of the
+// same frames (an echo server that sends back pre-encoded bytes). The ratio is the cost of the
+// messaging layer and the codec over the physical limit; the goal is at most 3.
+#include <benchmark/benchmark.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "platform/ipc/frame.h"
+#include "platform/ipc/messaging_center.h"
+
+namespace {
+
+constexpr int kRecords = 500;
+
+orv::Value daemon_records() {
+  orv::Array records;
+  for (int i = 0; i < kRecords; ++i) {
+    const std::string label = "com.example.job" + std::to_string(i);
+    records.emplace_back(orv::Dictionary{
+        {"Label", label},
+        {"Pid", i % 3 == 0 ? -1 : 1000 + i},
+        {"Type", i % 2 == 0 ? 10 : 0},
+        {"Plist", "/Library/LaunchDaemons/" + label + ".plist"},
+        {"RunAtLoad", i % 2 == 0},
+        {"KeepAlive", i % 5 == 0},
+        {"ProgramArguments", orv::Array{"/usr/bin/sleep", "3600", "--tag=" + label}},
+        {"User", "mobile"},
+    });
+  }
+  return orv::Value(std::move(records));
+}
+
+std::filesystem::path bench_dir() {
+  static const std::filesystem::path dir = [] {
+    char pattern[] = "/tmp/orvane-ipc-bench-XXXXXX";
+    return std::filesystem::path(::mkdtemp(pattern));
+  }();
+  return dir;
+}
+
+bool send_all(int fd, const orv::Bytes& bytes) {
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    sent += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool recv_all(int fd, std::uint8_t* data, std::size_t size) {
+  std::size_t got = 0;
+  while (got < size) {
+    ssize_t n = ::recv(fd, data + got, size - got, 0);
+    if (n <= 0) return false;
+    got += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Reads one frame (header, then exactly its length) into buffer.
+bool recv_frame(int fd, orv::Bytes& buffer) {
+  std::uint8_t header[orv::ipc::kFrameHeaderSize];
+  if (!recv_all(fd, header, sizeof(header))) return false;
+  std::optional<std::uint32_t> length = orv::ipc::parse_frame_length(header);
+  if (!length) return false;
+  buffer.resize(*length);
+  return recv_all(fd, buffer.data(), buffer.size());
+}
+
+orv::Bytes framed(orv::Bytes payload) {
+  std::uint8_t header[orv::ipc::kFrameHeaderSize];
+  orv::ipc::put_frame_length(static_cast<std::uint32_t>(payload.size()), header);
+  payload.insert(payload.begin(), header, header + sizeof(header));
+  return payload;
+}
+
+void BM_ListAllThroughMessagingCenter(benchmark::State& state) {
+  ::setenv("ORVANE_RUNTIME_DIR", bench_dir().c_str(), 1);
+  const orv::Value data = daemon_records();
+  orv::MessagingCenterServer server(orv::center_socket_path("bench.listall"));
+  server.register_handler("listAll", [&data](const orv::Value&) -> std::optional<orv::Value> {
+    return orv::Value(orv::Dictionary{{"data", data}});
+  });
+  if (!server.start()) {
+    state.SkipWithError("cannot start the server");
+    return;
+  }
+  orv::CPDistributedMessagingCenter client("bench.listall");
+  for (auto _ : state) {
+    orv::Value reply = client.sendMessageAndReceiveReplyName("listAll");
+    if (reply["data"].as_array().size() != kRecords) state.SkipWithError("short reply");
+    benchmark::DoNotOptimize(reply);
+  }
+}
+BENCHMARK(BM_ListAllThroughMessagingCenter)->UseRealTime();
+
+void BM_BareSocketSameFrames(benchmark::State& state) {
+  const orv::Bytes request = framed(*orv::ipc::encode_request("listAll", orv::Value()));
+  const orv::Bytes reply =
+      framed(orv::ipc::encode_reply(orv::Value(orv::Dictionary{{"data", daemon_records()}})));
+  state.counters["reply_bytes"] = static_cast<double>(reply.size());
+  int fds[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+    state.SkipWithError("socketpair failed");
+    return;
+  }
+  std::thread echo([fd = fds[1], &reply] {
+    orv::Bytes buffer;
+    while (recv_frame(fd, buffer) && send_all(fd, reply)) {
+    }
+  });
+  orv::Bytes answer;
+  for (auto _ : state) {
+    if (!send_all(fds[0], request) || !recv_frame(fds[0], answer)) state.SkipWithError("io");
+    benchmark::DoNotOptimize(answer.data());
+  }
+  ::shutdown(fds[0], SHUT_RDWR);
+  echo.join();
+  ::close(fds[0]);
+  ::close(fds[1]);
+}
+BENCHMARK(BM_BareSocketSameFrames)->UseRealTime();
+
+// The codec's share of the round trip, measured alone.
+void BM_EncodeListAllReply(benchmark::State& state) {
+  const orv::Value reply(orv::Dictionary{{"data", daemon_records()}});
+  for (auto _ : state) benchmark::DoNotOptimize(orv::ipc::encode_reply(reply));
+}
+BENCHMARK(BM_EncodeListAllReply)->UseRealTime();
+
+void BM_DecodeListAllReply(benchmark::State& state) {
+  const orv::Bytes payload =
+      orv::ipc::encode_reply(orv::Value(orv::Dictionary{{"data", daemon_records()}}));
+  for (auto _ : state) benchmark::DoNotOptimize(orv::ipc::decode_reply(payload));
+}
+BENCHMARK(BM_DecodeListAllReply)->UseRealTime();
+
+// Prints the usual table, then the ratio of the two round trips.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs)
+      times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+    ConsoleReporter::ReportRuns(runs);
+  }
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    const double ours = times_["BM_ListAllThroughMessagingCenter/real_time"];
+    const double bare = times_["BM_BareSocketSameFrames/real_time"];
+    if (ours > 0 && bare > 0)
+      std::printf("listAll round trip / bare socket round trip = %.2f (goal <= 3)\n", ours / bare);
+  }
+
+ private:
+  std::map<std::string, double> times_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  std::filesystem::remove_all(bench_dir());
+  return 0;
+}
