@@ -1,0 +1,242 @@
+// The orvane command line end to end: the real binary, the staged bundle in a temporary root,
+// and a scripted control service on the root's real socket.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/json/json.h"
+#include "platform/plist/plist_file.h"
+#include "tests/host_process.h"
+#include "tests/support/scripted_service.h"
+
+namespace orv::test {
+namespace {
+
+const std::string kOrvane = ORVANE_BINARY_DIR "/bin/orvane";
+
+class HostCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_.reset_settings();
+    service_.set_daemons({
+        job("com.example.web", 42, 0),
+        job("com.example.idle", -1, 0),
+        job("com.apple.locationd", 7, 0),
+        job("com.apple.SpringBoard", 9, 10),
+    });
+  }
+
+  static Value job(const char* label, int pid, int type) {
+    return Value(Dictionary{{"Label", Value(label)},
+                            {"Pid", Value(pid)},
+                            {"Type", Value(type)},
+                            {"Plist", Value(std::string("/Library/LaunchDaemons/") + label)}});
+  }
+
+  ProcessResult orvane(std::vector<std::string> args) {
+    args.insert(args.begin(), kOrvane);
+    return run_process(args, {{"ORVANE_IPC_TIMEOUT_MS", "3000"}});
+  }
+
+  std::vector<Value> start_requests(std::string_view label) {
+    std::vector<Value> out;
+    for (const auto& request : service_.requests_named("startOne"))
+      if (request.user_info["Label"].read_string() == label) out.push_back(request.user_info);
+    return out;
+  }
+
+  PluginTestRoot root_;
+  ScriptedService service_;
+};
+
+TEST_F(HostCliTest, ListShowsJobRowsAndHidesSystemJobs) {
+  auto list = orvane({"list"});
+  EXPECT_EQ(list.status, 0) << list.err;
+  EXPECT_NE(list.out.find("Show system jobs: off"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("LABEL"), std::string::npos);
+  EXPECT_NE(list.out.find("com.example.web"), std::string::npos);
+  EXPECT_NE(list.out.find("Status:running"), std::string::npos);
+  EXPECT_NE(list.out.find("Status:stopped"), std::string::npos);
+  EXPECT_EQ(list.out.find("com.apple.SpringBoard"), std::string::npos);
+  std::istringstream lines(list.out);
+  for (std::string line; std::getline(lines, line);)
+    EXPECT_LE(line.size(), 80u) << line;
+  EXPECT_EQ(service_.requests_named("listAll").size(), 1u);
+
+  auto json = orvane({"list", "--json"});
+  ASSERT_EQ(json.status, 0) << json.err;
+  auto parsed = parse_json(json.out);
+  ASSERT_TRUE(parsed) << json.out;
+  EXPECT_EQ((*parsed)["page"], Value("OrvaneRootListController"));
+  const Array& rows = (*parsed)["rows"].as_array();
+  bool saw_switch = false, saw_job = false;
+  for (const auto& row : rows) {
+    if (row["get"] == Value("getShowSys:")) {
+      saw_switch = true;
+      EXPECT_EQ(row["set"], Value("setShowSys:specifier:"));
+      EXPECT_EQ(row["value"].read_bool(), false);
+    }
+    if (row["name"] == Value("com.example.web")) {
+      saw_job = true;
+      EXPECT_EQ(row["detail"], Value("OrvaneDetailController"));
+      EXPECT_EQ(row["cellClass"], Value("OrvaneMultilineCell"));
+      EXPECT_EQ(row["key"], Value("com.example.web"));
+      EXPECT_EQ(row["enabled"], Value(true));
+      EXPECT_TRUE(row["value"].is_null());
+      EXPECT_TRUE(row.as_dictionary().contains("action"));
+    }
+  }
+  EXPECT_TRUE(saw_switch);
+  EXPECT_TRUE(saw_job);
+}
+
+TEST_F(HostCliTest, ShowOpensTheDetailPageAndNamesHiddenSystemJobs) {
+  auto show = orvane({"show", "com.example.web"});
+  EXPECT_EQ(show.status, 0) << show.err;
+  for (const char* text : {"com.example.web", "Alive", "on", "RunAtLoad", "(read-only)", "Pid",
+                           "42", "Plist", "/Library/LaunchDaemons/com.example.web", "User"})
+    EXPECT_NE(show.out.find(text), std::string::npos) << text << "\n" << show.out;
+
+  auto json = orvane({"show", "com.example.idle", "--json"});
+  ASSERT_EQ(json.status, 0) << json.err;
+  auto parsed = parse_json(json.out);
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ((*parsed)["page"], Value("OrvaneDetailController"));
+  const Value& alive = (*parsed)["rows"].as_array().at(0);
+  EXPECT_EQ(alive["name"], Value("Alive"));
+  EXPECT_EQ(alive["value"], Value(false));
+  EXPECT_EQ(alive["cell"], Value(6));
+
+  auto hidden = orvane({"show", "com.apple.SpringBoard"});
+  EXPECT_EQ(hidden.status, 2);
+  EXPECT_NE(hidden.err.find("orvane show-system on"), std::string::npos) << hidden.err;
+  EXPECT_EQ(orvane({"show", "no.such.job"}).status, 2);
+
+  auto on = orvane({"show-system", "on"});
+  EXPECT_EQ(on.status, 0) << on.err;
+  EXPECT_NE(on.out.find("on"), std::string::npos);
+  auto shown = orvane({"show", "com.apple.SpringBoard"});
+  EXPECT_EQ(shown.status, 0) << shown.err;
+  EXPECT_EQ(orvane({"show-system", "off"}).status, 0);
+  EXPECT_EQ(orvane({"show", "com.apple.SpringBoard"}).status, 2);
+}
+
+TEST_F(HostCliTest, StartAndStopReportTheRefreshedSwitch) {
+  auto start = orvane({"start", "com.example.web"});
+  EXPECT_EQ(start.status, 0) << start.err;
+  ASSERT_EQ(start_requests("com.example.web").size(), 1u);
+  EXPECT_EQ(start_requests("com.example.web")[0]["isStart"], Value(true));
+
+  // The service keeps listing the job as stopped: the start did not take.
+  auto failed = orvane({"start", "com.example.idle"});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_NE(failed.out.find("stopped"), std::string::npos);
+
+  // A system job asks first; without --yes and without a terminal the answer is CANCEL.
+  auto declined = orvane({"stop", "com.apple.locationd"});
+  EXPECT_EQ(declined.status, 1);
+  EXPECT_NE(declined.err.find("alert: This is a system job"), std::string::npos) << declined.err;
+  EXPECT_NE(declined.err.find(" | Alert"), std::string::npos);
+  EXPECT_TRUE(start_requests("com.apple.locationd").empty());
+
+  auto confirmed = orvane({"stop", "com.apple.locationd", "--yes"});
+  ASSERT_EQ(start_requests("com.apple.locationd").size(), 1u);
+  EXPECT_EQ(start_requests("com.apple.locationd")[0]["isStart"], Value(false));
+  EXPECT_EQ(confirmed.status, 1);  // still listed as running
+
+  service_.set_daemons({job("com.example.web", -1, 0)});
+  EXPECT_EQ(orvane({"stop", "com.example.web"}).status, 0);
+
+  service_.set_daemons({job("com.apple.SpringBoard", 9, 10)});
+  EXPECT_EQ(orvane({"show-system", "on"}).status, 0);
+  auto refused = orvane({"stop", "com.apple.SpringBoard", "--yes"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("protected"), std::string::npos) << refused.err;
+  EXPECT_TRUE(start_requests("com.apple.SpringBoard").empty());
+}
+
+TEST_F(HostCliTest, ExportAndImportReportTheirOutcome) {
+  auto nothing = orvane({"export", "saved.plist"});
+  EXPECT_EQ(nothing.status, 0);
+  EXPECT_EQ(nothing.err.find("prompt:"), std::string::npos);  // empty table: no dialog at all
+
+  ASSERT_EQ(orvane({"stop", "com.example.web"}).status, 1);  // records the choice
+  auto exported = orvane({"export", "saved.plist"});
+  EXPECT_EQ(exported.status, 0) << exported.err;
+  EXPECT_NE(exported.err.find("prompt: File name"), std::string::npos) << exported.err;
+  EXPECT_NE(exported.err.find("alert: Exported:/var/mobile/Media/saved.plist"), std::string::npos);
+  auto exports = service_.requests_named("export");
+  ASSERT_EQ(exports.size(), 1u);
+  EXPECT_EQ(exports[0].user_info["path"], Value("/var/mobile/Media/saved.plist"));
+  EXPECT_EQ(exports[0].user_info["data"]["com.example.web"], Value(false));
+
+  service_.set_status("export", -1);
+  auto failed = orvane({"export", "saved.plist"});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_NE(failed.err.find("alert: Export failed"), std::string::npos) << failed.err;
+
+  auto cancelled = orvane({"import", "policy.plist"});
+  EXPECT_EQ(cancelled.status, 0);
+  EXPECT_EQ(cancelled.err.find("prompt:"), std::string::npos);
+
+  auto missing = orvane({"import", "policy.plist", "--yes"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("alert: Import failed"), std::string::npos) << missing.err;
+
+  service_.clear_requests();
+  std::filesystem::create_directories(root_.real("/var/mobile/Media"));
+  ASSERT_TRUE(write_plist_file_atomically(root_.real("/var/mobile/Media/policy.plist"),
+                                          Value(Dictionary{{"com.example.idle", Value(false)}}),
+                                          PlistFormat::Xml));
+  auto imported = orvane({"import", "policy.plist", "--yes"});
+  EXPECT_EQ(imported.status, 0) << imported.err;
+  EXPECT_NE(imported.err.find("alert: Imported:/var/mobile/Media/policy.plist"), std::string::npos);
+  ASSERT_EQ(start_requests("com.example.idle").size(), 1u);
+  EXPECT_EQ(start_requests("com.example.idle")[0]["isStart"], Value(false));
+}
+
+TEST_F(HostCliTest, UsageErrorsAndBrokenBundlesExitWithStatusTwo) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{},
+                                                                {"frobnicate"},
+                                                                {"show"},
+                                                                {"list", "extra"},
+                                                                {"list", "--yes"},
+                                                                {"start", "x", "--json"},
+                                                                {"show-system", "maybe"},
+                                                                {"list", "--colour"}}) {
+    auto result = orvane(args);
+    EXPECT_EQ(result.status, 2) << (args.empty() ? "(none)" : args[0]);
+    EXPECT_NE(result.err.find("orvane:"), std::string::npos);
+  }
+  auto help = orvane({"--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* text : {"list", "show-system on|off", "ORVANE_ROOT", "ORVANE_RUNTIME_DIR",
+                           "ORVANE_IPC_TIMEOUT_MS", "LC_ALL"})
+    EXPECT_NE(help.out.find(text), std::string::npos) << text;
+
+  TempDir empty;
+  auto no_bundle = run_process({kOrvane, "list"}, {{"ORVANE_ROOT", empty.path().string()}});
+  EXPECT_EQ(no_bundle.status, 2);
+  EXPECT_NE(no_bundle.err.find(empty.path().string()), std::string::npos) << no_bundle.err;
+
+  auto bundle = empty.real("/Library/PreferenceBundles/OrvanePrefs.bundle");
+  write_file(bundle / "Info.plist", "not a property list");
+  auto bad_info = run_process({kOrvane, "list"}, {{"ORVANE_ROOT", empty.path().string()}});
+  EXPECT_EQ(bad_info.status, 2);
+  EXPECT_NE(bad_info.err.find("Info.plist"), std::string::npos) << bad_info.err;
+
+  ASSERT_TRUE(write_plist_file_atomically(
+      bundle / "Info.plist",
+      Value(Dictionary{{"CFBundleExecutable", Value("Missing.so")},
+                       {"NSPrincipalClass", Value("OrvaneRootListController")}}),
+      PlistFormat::Xml));
+  auto no_library = run_process({kOrvane, "list"}, {{"ORVANE_ROOT", empty.path().string()}});
+  EXPECT_EQ(no_library.status, 2);
+  EXPECT_NE(no_library.err.find("Missing.so"), std::string::npos) << no_library.err;
+}
+
+}  // namespace
+}  // namespace orv::test
