@@ -83,23 +83,6 @@ TEST(CellTypes, NamesAndNumbersMatch) {
   EXPECT_EQ(orv::cell_type_name(15), "");
 }
 
-TEST(SpecifierTest, KeepsWhatItWasMadeWithAndHoldsItsTargetWeakly) {
-  auto page = make_page();
-  auto s = Specifier::preferenceSpecifierNamed(
-      "Alive", page, "setFlag:specifier:", "getFlag:", "TestPage", orv::PSSwitchCell, "Pane");
-  EXPECT_EQ(s->name(), "Alive");
-  EXPECT_EQ(s->target(), page);
-  EXPECT_EQ(s->setter(), "setFlag:specifier:");
-  EXPECT_EQ(s->getter(), "getFlag:");
-  EXPECT_EQ(s->detailControllerClass(), "TestPage");
-  EXPECT_EQ(s->cellType(), orv::PSSwitchCell);
-  EXPECT_EQ(s->editPaneClass(), "Pane");
-  s->setName(std::nullopt);
-  EXPECT_EQ(s->name(), std::nullopt);
-  page.reset();
-  EXPECT_EQ(s->target(), nullptr);
-}
-
 TEST(SpecifierTest, PropertiesKeepOrderAndNullRemoves) {
   auto s = Specifier::preferenceSpecifierNamed("x", nullptr, "", "", "", orv::PSGroupCell, "");
   s->setProperty(Value("A"), "cellClass");

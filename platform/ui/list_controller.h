@@ -34,8 +34,14 @@ class ListController : public std::enable_shared_from_this<ListController> {
   void reloadSpecifiers();
 
   // Reads "<name>.plist" from the page's bundle directory and makes one specifier per
-  // dictionary of its "items", aimed at `target`. A missing or unreadable file gives an empty
-  // list. The bundle is the one the page's class was registered with.
+  // dictionary of its "items", in order, aimed at `target`. A missing or unreadable file gives
+  // an empty list; items that are not dictionaries are skipped. The bundle is the one the page's
+  // class was registered with. Per entry: name from "label" (unlocalized; none when missing),
+  // cell type from "cell" (missing: a group, as group entries are written; an unknown name:
+  // static text, so the row still shows), "get"/"set"/"action" selectors, the "detail" page
+  // class only when such a page is registered. The whole entry becomes the properties, except
+  // that a "cellClass" naming no registered cell is dropped and a missing "id" is the label.
+  // A value of the wrong kind (a number as "label") counts as missing.
   std::shared_ptr<SpecifierList> loadSpecifiersFromPlistName(
       std::string_view name, const std::shared_ptr<ListController>& target);
 
