@@ -19,7 +19,7 @@ class CommandLinePresenter : public DialogPresenter {
 
   struct Options {
     Confirm confirm = Confirm::AskIfTerminal;
-    std::string prompt_answer;
+    std::string prompt_answer{};
     std::FILE* out = stderr;
     std::FILE* in = stdin;
   };

@@ -11,13 +11,13 @@
 namespace orv::host {
 
 struct PageFrame {
-  std::string title;
+  std::string title{};
   const std::vector<RowView>* rows = nullptr;
-  std::string filter;  // rows whose texts contain it (ignoring case); empty: all
-  int selected = -1;   // index into rows
-  int scroll_top = 0;  // first body line shown
-  std::string status_left;
-  std::string status_right;
+  std::string filter{};  // rows whose texts contain it (ignoring case); empty: all
+  int selected = -1;     // index into rows
+  int scroll_top = 0;    // first body line shown
+  std::string status_left{};
+  std::string status_right{};
 };
 
 struct RenderedPage {

@@ -1,0 +1,321 @@
+// The terminal UI without a terminal: text layout, the page renderer's grid, the browser's
+// reactions to keys on real page objects, and the dialog boxes.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/browser.h"
+#include "host/cli_presenter.h"
+#include "host/dialog_box.h"
+#include "host/page_renderer.h"
+#include "host/text_grid.h"
+#include "platform/ui/class_registry.h"
+
+namespace orv::host {
+namespace {
+
+RowView row(RowKind kind, std::string title, std::string detail = {}, bool enabled = true) {
+  RowView view;
+  view.kind = kind;
+  view.title = std::move(title);
+  view.detail = std::move(detail);
+  view.enabled = enabled;
+  view.identity = view.title;
+  return view;
+}
+
+RowView switch_row(std::string title, bool on, bool enabled = true) {
+  RowView view = row(RowKind::Switch, std::move(title), {}, enabled);
+  view.switch_on = on;
+  return view;
+}
+
+DialogRequest dialog(std::string header, std::string message, bool with_cancel,
+                     bool with_field = false) {
+  DialogRequest request;
+  request.header = std::move(header);
+  request.message = std::move(message);
+  if (with_cancel) request.alternate_button = "CANCEL";
+  if (with_field) request.text_field_titles = {""};
+  return request;
+}
+
+// The line of the grid holding `text`, or -1.
+int line_with(const TextGrid& grid, std::string_view text) {
+  for (int y = 0; y < grid.height(); ++y)
+    if (grid.row_text(y).find(text) != std::string::npos) return y;
+  return -1;
+}
+
+TEST(HostTextTest, WrapsAtWordsAndMeasuresWideGlyphs) {
+  EXPECT_EQ(wrap_words("the quick brown fox jumps", 10),
+            (std::vector<std::string>{"the quick", "brown fox", "jumps"}));
+  EXPECT_EQ(wrap_words("abcdefghijkl", 5), (std::vector<std::string>{"abcde", "fghij", "kl"}));
+  EXPECT_EQ(wrap_words("one\ntwo", 20), (std::vector<std::string>{"one", "two"}));
+  EXPECT_EQ(wrap_words("", 20), (std::vector<std::string>{""}));
+  EXPECT_EQ(display_width("漢字"), 4);
+  EXPECT_EQ(display_width("e\xCC\x81"), 1);  // e + combining acute
+  EXPECT_EQ(fit_to_width("com.apple.locationd", 10), "com.apple…");
+  // Bad bytes and control characters show as replacements instead of reaching the terminal.
+  EXPECT_EQ(decode_utf8("a\xFF\x1B[2J").front(), U'a');
+  EXPECT_EQ(decode_utf8("a\xFF\x1B")[1], char32_t{0xFFFD});
+  EXPECT_EQ(decode_utf8("a\xFF\x1B")[2], char32_t{0xFFFD});
+
+  TextGrid grid(6, 1);
+  grid.put(4, 0, "漢字");  // a wide glyph that does not fit is left out, not split
+  EXPECT_EQ(grid.row_text(0), "    漢");
+}
+
+TEST(HostRendererTest, DrawsGroupsSwitchesLinksAndWrappedCells) {
+  std::vector<RowView> rows = {row(RowKind::Group, "Options"), switch_row("Show system", false),
+                               switch_row("RunAtLoad", true, false),
+                               row(RowKind::Button, "Refresh"), row(RowKind::Group, "Jobs")};
+  rows[0].footer = "Footer text of the options";
+  RowView job = row(RowKind::Link, "com.example.web",
+                    "A web server that answers on port eighty. Status:running");
+  job.wrap_detail = true;
+  rows.push_back(job);
+
+  PageFrame frame{.title = "Orvane", .rows = &rows, .selected = 5, .status_right = "12:00:00"};
+  auto page = render_page(frame, 40, 16);
+  const TextGrid& grid = page.grid;
+  EXPECT_EQ(grid.row_text(0), " Orvane");
+  EXPECT_TRUE(grid.at(0, 0).attr.reverse);
+  EXPECT_NE(grid.row_text(15).find("12:00:00"), std::string::npos);
+
+  int show = line_with(grid, "Show system");
+  ASSERT_GE(show, 0);
+  EXPECT_EQ(grid.row_text(show).substr(33), "[off]");
+  EXPECT_EQ(grid.at(34, show).attr.color, Color::Red);
+  int run = line_with(grid, "RunAtLoad");
+  EXPECT_NE(grid.row_text(run).find("[ on]"), std::string::npos);
+  EXPECT_TRUE(grid.at(2, run).attr.dim);  // disabled: dimmed
+  EXPECT_FALSE(grid.at(2, show).attr.dim);
+  EXPECT_GE(line_with(grid, "[ Refresh ]"), 0);
+  EXPECT_GT(line_with(grid, "Footer text"), run);
+
+  int link = line_with(grid, "com.example.web");
+  EXPECT_NE(grid.row_text(link).find("›"), std::string::npos);
+  // The detail wraps at word boundaries over several indented lines, never cut.
+  EXPECT_EQ(grid.row_text(link + 1), "    A web server that answers on port");
+  EXPECT_EQ(grid.row_text(link + 2), "    eighty. Status:running");
+  for (int y = link; y <= link + 2; ++y) {
+    EXPECT_TRUE(grid.at(1, y).attr.reverse) << y;  // the whole selected row
+    EXPECT_EQ(page.row_at_line[static_cast<std::size_t>(y)], 5);
+  }
+  EXPECT_FALSE(grid.at(1, show).attr.reverse);
+}
+
+TEST(HostRendererTest, FiltersRowsAndScrollsTheSelectionIntoView) {
+  std::vector<RowView> rows = {row(RowKind::Group, "Jobs")};
+  for (int i = 0; i < 30; ++i)
+    rows.push_back(row(RowKind::Link, "job." + std::to_string(i)));
+  rows.push_back(row(RowKind::Group, "Other"));
+  rows.push_back(row(RowKind::Text, "Nothing to see"));
+
+  EXPECT_EQ(visible_rows(rows, "JOB.2"),
+            (std::vector<int>{0, 3, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30}));
+  PageFrame frame{.title = "Orvane", .rows = &rows, .filter = "nothing"};
+  auto filtered = render_page(frame, 40, 10);
+  EXPECT_GE(line_with(filtered.grid, "Other"), 0);
+  EXPECT_EQ(line_with(filtered.grid, "Jobs"), -1);
+  EXPECT_NE(filtered.grid.row_text(0).find("filter: nothing"), std::string::npos);
+  frame.filter = "zzz";
+  EXPECT_GE(line_with(render_page(frame, 40, 10).grid, "No rows match"), 0);
+
+  frame.filter.clear();
+  frame.selected = 30;
+  auto scrolled = render_page(frame, 40, 10);
+  EXPECT_GT(scrolled.scroll_top, 0);
+  EXPECT_GE(line_with(scrolled.grid, "job.29"), 1);
+  frame.scroll_top = scrolled.scroll_top;
+  frame.selected = 29;  // already in view: the scroll position stays
+  EXPECT_EQ(render_page(frame, 40, 10).scroll_top, scrolled.scroll_top);
+}
+
+// A small page class for driving the browser: rows come from `next_rows`, built at every
+// specifiers() call like the plugin's pages; the switch stores what it is given.
+class HostTestPage : public ListController {
+ public:
+  static inline std::vector<std::string> next_rows;
+  static inline bool switch_value = false;
+  static inline int actions = 0;
+
+  std::string_view className() const override { return "HostTestPage"; }
+  Value getFlag(Specifier&) { return Value(switch_value); }
+  void setFlag(const Value& value, Specifier&) { switch_value = value.read_bool(); }
+  void onPress() { ++actions; }
+
+  std::shared_ptr<SpecifierList> specifiers() override {
+    _specifiers = std::make_shared<SpecifierList>();
+    auto self = shared_from_this();
+    auto add = [&](std::string name, std::string set, std::string get, std::string detail,
+                   int cell) {
+      auto s = Specifier::preferenceSpecifierNamed(name, self, set, get, detail, cell, {});
+      _specifiers->push_back(s);
+      return s;
+    };
+    add("Flag", "setFlag:specifier:", "getFlag:", {}, PSSwitchCell);
+    add("Locked", "setFlag:specifier:", "getFlag:", {}, PSSwitchCell)
+        ->setProperty(Value(false), PSEnabledKey);
+    add("Press", {}, {}, {}, PSButtonCell)->setAction("onPress");
+    for (const auto& name : next_rows)
+      add(name, {}, {}, "HostTestPage", PSLinkCell)->setProperty(Value(name), PSKeyNameKey);
+    return _specifiers;
+  }
+};
+
+const Registrar kRegisterTestPage([] {
+  ClassRegistry::shared().registerPage(
+      "HostTestPage", [] { return std::make_shared<HostTestPage>(); },
+      MethodTable<HostTestPage>()
+          .getter("getFlag:", &HostTestPage::getFlag)
+          .setter("setFlag:specifier:", &HostTestPage::setFlag)
+          .action("onPress", &HostTestPage::onPress)
+          .build());
+});
+
+class HostBrowserTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    HostTestPage::next_rows = {"alpha", "beta", "gamma"};
+    HostTestPage::switch_value = false;
+    HostTestPage::actions = 0;
+    root = ClassRegistry::shared().createPage("HostTestPage");
+    browser = std::make_unique<Browser>(root, "Test", [this] { return now; });
+  }
+  std::string selected_title() const {
+    return browser->rows()[static_cast<std::size_t>(browser->selected())].title;
+  }
+  void press(KeyCode code) { browser->handle_key(Key::special(code)); }
+  void type(std::string_view keys) {
+    for (char c : keys)
+      browser->handle_key(Key::character(static_cast<char32_t>(c)));
+  }
+
+  std::string now = "10:00:00";
+  ListControllerPtr root;
+  std::unique_ptr<Browser> browser;
+};
+
+TEST_F(HostBrowserTest, KeysMoveFlipPressAndOpenPages) {
+  EXPECT_EQ(selected_title(), "Flag");
+  type(" ");
+  EXPECT_TRUE(HostTestPage::switch_value);
+  EXPECT_EQ(browser->rows()[0].switch_on, true);  // the getter is read again after the flip
+
+  type("j");
+  EXPECT_EQ(selected_title(), "Locked");
+  press(KeyCode::Enter);  // disabled: not operable
+  EXPECT_TRUE(HostTestPage::switch_value);
+  EXPECT_NE(browser->draw(60, 12).text().find("cannot be changed"), std::string::npos);
+
+  type("j");
+  press(KeyCode::Enter);
+  EXPECT_EQ(HostTestPage::actions, 1);
+  type("G");
+  EXPECT_EQ(selected_title(), "gamma");
+  type("g");
+  EXPECT_EQ(selected_title(), "Flag");
+
+  type("G");
+  press(KeyCode::Enter);
+  EXPECT_EQ(browser->depth(), 2u);
+  EXPECT_NE(browser->draw(60, 12).row_text(0).find("Test › gamma"), std::string::npos);
+  type("h");
+  EXPECT_EQ(browser->depth(), 1u);
+  press(KeyCode::Escape);
+  EXPECT_EQ(browser->depth(), 1u);  // the root page stays
+
+  type("?");
+  EXPECT_NE(browser->draw(80, 24).text().find("Legend"), std::string::npos);
+  type("x");
+  EXPECT_EQ(browser->draw(80, 24).text().find("Legend"), std::string::npos);
+  EXPECT_FALSE(browser->quit_requested());
+  type("q");
+  EXPECT_TRUE(browser->quit_requested());
+}
+
+TEST_F(HostBrowserTest, FilterNarrowsRowsAndEscapeClearsIt) {
+  type("/et");
+  EXPECT_EQ(browser->filter(), "et");
+  EXPECT_EQ(selected_title(), "beta");  // the selection moves onto a shown row
+  std::string text = browser->draw(60, 12).text();
+  EXPECT_EQ(text.find("alpha"), std::string::npos);
+  EXPECT_NE(text.find("beta"), std::string::npos);
+  press(KeyCode::Enter);  // ends typing, keeps the filter
+  type("q");
+  EXPECT_TRUE(browser->quit_requested());
+  press(KeyCode::Escape);
+  EXPECT_EQ(browser->filter(), "");
+}
+
+TEST_F(HostBrowserTest, RebuildKeepsTheSelectedRowAndShowsItsTime) {
+  type("G");
+  type("k");
+  EXPECT_EQ(selected_title(), "beta");
+  HostTestPage::next_rows = {"zeta", "beta", "alpha", "gamma"};
+  now = "10:00:10";
+  root->reloadSpecifiers();
+  EXPECT_EQ(selected_title(), "beta");
+  EXPECT_EQ(browser->selected(), 4);
+  EXPECT_NE(browser->draw(60, 12).row_text(11).find("updated 10:00:10"), std::string::npos);
+
+  HostTestPage::next_rows = {"alpha"};  // the selected row is gone: stay near its place
+  root->reloadSpecifiers();
+  EXPECT_EQ(selected_title(), "alpha");
+}
+
+TEST(HostDialogTest, ButtonsFieldAndTimeOutAnswerAsThePlatformDoes) {
+  DialogRequest confirm = dialog("Stop it?", "Alert", true);
+  DialogBox box(confirm);
+  TextGrid grid(60, 12);
+  box.draw(grid);
+  EXPECT_NE(grid.text().find("Stop it?"), std::string::npos);
+  EXPECT_NE(grid.text().find("< OK >  < CANCEL >"), std::string::npos);
+  EXPECT_EQ(box.handle_key(Key::special(KeyCode::Enter))->flags,
+            kCFUserNotificationDefaultResponse);
+  EXPECT_FALSE(box.handle_key(Key::special(KeyCode::Tab)));
+  EXPECT_EQ(box.handle_key(Key::special(KeyCode::Enter))->flags,
+            kCFUserNotificationAlternateResponse);
+  EXPECT_EQ(box.handle_key(Key::special(KeyCode::Escape))->flags,
+            kCFUserNotificationAlternateResponse);
+  EXPECT_EQ(box.timed_out().flags, kCFUserNotificationCancelResponse);
+
+  DialogBox prompt(dialog("", "File name", true, true));
+  for (char32_t c : std::u32string(U"sav€d"))
+    prompt.handle_key(Key::character(c));
+  prompt.handle_key(Key::special(KeyCode::Backspace));
+  prompt.handle_key(Key::character('d'));
+  auto answer = prompt.handle_key(Key::special(KeyCode::Enter));
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->flags, kCFUserNotificationDefaultResponse);
+  EXPECT_EQ(answer->text_field_values, (std::vector<std::string>{"sav€d"}));
+}
+
+TEST(HostDialogTest, CommandLineAnswersFromItsArguments) {
+  std::FILE* out = std::tmpfile();
+  std::FILE* no_terminal = std::tmpfile();
+  CommandLinePresenter declining({.prompt_answer = "x.plist", .out = out, .in = no_terminal});
+  DialogRequest confirm = dialog("Head\nline", "Alert", true);
+  EXPECT_EQ(declining.present(confirm)->flags, kCFUserNotificationAlternateResponse);
+  EXPECT_EQ(declining.present(dialog("Done", "", false))->flags,
+            kCFUserNotificationDefaultResponse);
+  auto prompt = declining.present(dialog("", "Name?", false, true));
+  EXPECT_EQ(prompt->text_field_values, (std::vector<std::string>{"x.plist"}));
+  CommandLinePresenter agreeing({.confirm = CommandLinePresenter::Confirm::Yes, .out = out});
+  EXPECT_EQ(agreeing.present(confirm)->flags, kCFUserNotificationDefaultResponse);
+
+  std::rewind(out);
+  char buffer[512] = {};
+  std::string text(buffer, std::fread(buffer, 1, sizeof buffer - 1, out));
+  EXPECT_EQ(text,
+            "alert: Head line | Alert\nalert: Done\nprompt: Name?\nalert: Head line | Alert\n");
+  std::fclose(out);
+  std::fclose(no_terminal);
+}
+
+}  // namespace
+}  // namespace orv::host
