@@ -1,5 +1,6 @@
 // JSON text -> Value on simdjson's DOM parser: simdjson validates the whole text (structure,
 // UTF-8, escapes, surrogate pairs, depth) and we then copy its tape into Values.
+
 #include <simdjson.h>
 
 #include <charconv>
@@ -29,9 +30,7 @@ Value object_to_value(simdjson::dom::object in) {
   out.reserve(in.size());
   for (simdjson::dom::key_value_pair field : in) {
     // A repeated key keeps its first position and takes the last value.
-    std::string key(field.key);
-    Value value = to_value(field.value);
-    if (!out.insert_new(key, value)) out.set(std::move(key), std::move(value));
+    out.set(std::string(field.key), to_value(field.value));
   }
   return Value(std::move(out));
 }

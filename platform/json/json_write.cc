@@ -2,10 +2,12 @@
 // escaping only what JSON requires ('"', '\\' and control characters).
 #include <simdjson.h>
 
-#include <array>
+#include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/json/json.h"
 
@@ -13,32 +15,80 @@ namespace orv {
 
 namespace {
 
-enum class ByteClass : std::uint8_t { Plain, Escape, NonAscii };
-
-constexpr std::array<ByteClass, 256> make_byte_classes() {
-  std::array<ByteClass, 256> classes{};
-  for (int c = 0; c < 256; ++c) {
-    if (c < 0x20 || c == '"' || c == '\\')
-      classes[c] = ByteClass::Escape;
-    else if (c >= 0x80)
-      classes[c] = ByteClass::NonAscii;
+// Output text with unchecked appends after one capacity check per item.
+class Output {
+ public:
+  char* room(std::size_t n) {
+    if (length_ + n > text_.size()) text_.resize(std::max(text_.size() * 2, length_ + n + 256));
+    return text_.data() + length_;
   }
-  return classes;
+  void advance(std::size_t n) { length_ += n; }
+  void put(char c) {
+    *room(1) = c;
+    ++length_;
+  }
+  void put(std::string_view s) {
+    std::memcpy(room(s.size()), s.data(), s.size());
+    length_ += s.size();
+  }
+  std::string take() {
+    text_.resize(length_);
+    return std::move(text_);
+  }
+
+ private:
+  std::string text_;
+  std::size_t length_ = 0;
+};
+
+constexpr std::uint64_t kEveryByte = 0x0101010101010101ull;
+constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+
+// High bit set in the bytes of `word` that JSON must escape: control characters, '"', '\\'.
+// The lowest flagged byte is exact, which is all the caller uses.
+std::uint64_t escape_flags(std::uint64_t word) {
+  std::uint64_t control = (word - kEveryByte * 0x20) & ~word;
+  std::uint64_t quote = word ^ (kEveryByte * '"');
+  std::uint64_t backslash = word ^ (kEveryByte * '\\');
+  quote = (quote - kEveryByte) & ~quote;
+  backslash = (backslash - kEveryByte) & ~backslash;
+  return (control | quote | backslash) & kHighBits;
 }
 
-constexpr std::array<ByteClass, 256> kByteClasses = make_byte_classes();
+bool needs_escape(unsigned char c) {
+  return c < 0x20 || c == '"' || c == '\\';
+}
+
+// Position of the first byte at or after `from` that must be escaped (text.size() when none);
+// ORs the bytes scanned into `seen`, whose high bits then tell whether any was non-ASCII.
+std::size_t find_escape(std::string_view text, std::size_t from, std::uint64_t& seen) {
+  std::size_t i = from;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    if (std::uint64_t flags = escape_flags(word)) {
+      seen |= word;  // may include bytes after the escape: at worst a needless UTF-8 check
+      return i + static_cast<std::size_t>(std::countr_zero(flags)) / 8;
+    }
+    seen |= word;
+  }
+  for (; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (needs_escape(c)) return i;
+    seen |= c;
+  }
+  return i;
+}
 
 class JsonWriter {
  public:
-  explicit JsonWriter(std::string& out) : out_(out) {}
-
   bool write_value(const Value& value, std::size_t depth) {
     switch (value.kind()) {
       case Kind::Null:
-        out_.append("null");
+        out_.put("null");
         return true;
       case Kind::Boolean:
-        out_.append(*value.if_boolean() ? "true" : "false");
+        out_.put(*value.if_boolean() ? std::string_view("true") : std::string_view("false"));
         return true;
       case Kind::Integer:
         write_integer(*value.if_integer());
@@ -58,118 +108,114 @@ class JsonWriter {
     return false;
   }
 
+  std::string take() { return out_.take(); }
+
  private:
   bool write_array(const Array& array, std::size_t depth) {
     if (depth > kMaxJsonDepth) return false;
-    out_.push_back('[');
-    bool first = true;
-    for (const Value& element : array) {
-      if (!first) out_.push_back(',');
-      first = false;
-      if (!write_value(element, depth)) return false;
+    out_.put('[');
+    for (std::size_t i = 0; i < array.size(); ++i) {
+      if (i != 0) out_.put(',');
+      if (!write_value(array[i], depth)) return false;
     }
-    out_.push_back(']');
+    out_.put(']');
     return true;
   }
 
   bool write_dictionary(const Dictionary& dictionary, std::size_t depth) {
     if (depth > kMaxJsonDepth) return false;
-    out_.push_back('{');
+    out_.put('{');
     bool first = true;
     for (const auto& [key, element] : dictionary) {
-      if (!first) out_.push_back(',');
+      if (!first) out_.put(',');
       first = false;
       if (!write_string(key)) return false;
-      out_.push_back(':');
+      out_.put(':');
       if (!write_value(element, depth)) return false;
     }
-    out_.push_back('}');
+    out_.put('}');
     return true;
   }
 
   void write_integer(const Integer& integer) {
-    char buffer[24];
-    std::to_chars_result r = integer.is_unsigned
-                                 ? std::to_chars(buffer, buffer + sizeof buffer,
-                                                 static_cast<std::uint64_t>(integer.bits))
-                                 : std::to_chars(buffer, buffer + sizeof buffer, integer.bits);
-    out_.append(buffer, r.ptr);
+    char* start = out_.room(24);
+    std::to_chars_result r =
+        integer.is_unsigned
+            ? std::to_chars(start, start + 24, static_cast<std::uint64_t>(integer.bits))
+            : std::to_chars(start, start + 24, integer.bits);
+    out_.advance(static_cast<std::size_t>(r.ptr - start));
   }
 
   // Shortest text that reads back as the same double; a real that prints like an integer
   // gets ".0" so that it reads back as a real, not as an integer.
   bool write_real(double real) {
     if (!std::isfinite(real)) return false;
-    char buffer[32];
-    std::to_chars_result r = std::to_chars(buffer, buffer + sizeof buffer, real);
-    out_.append(buffer, r.ptr);
-    for (const char* p = buffer; p != r.ptr; ++p)
-      if (*p == '.' || *p == 'e') return true;
-    out_.append(".0");
+    char* start = out_.room(34);
+    char* end = std::to_chars(start, start + 32, real).ptr;
+    if (std::find_if(start, end, [](char c) { return c == '.' || c == 'e'; }) == end) {
+      *end++ = '.';
+      *end++ = '0';
+    }
+    out_.advance(static_cast<std::size_t>(end - start));
     return true;
   }
 
   bool write_string(std::string_view text) {
-    out_.push_back('"');
-    bool has_non_ascii = false;
+    out_.put('"');
+    std::uint64_t seen = 0;
     std::size_t run_start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      ByteClass byte_class = kByteClasses[static_cast<unsigned char>(text[i])];
-      if (byte_class == ByteClass::Plain) continue;
-      if (byte_class == ByteClass::NonAscii) {
-        has_non_ascii = true;
-        continue;
-      }
-      out_.append(text.data() + run_start, i - run_start);
+    for (;;) {
+      std::size_t i = find_escape(text, run_start, seen);
+      out_.put(text.substr(run_start, i - run_start));
+      if (i == text.size()) break;
       write_escape(static_cast<unsigned char>(text[i]));
       run_start = i + 1;
     }
-    out_.append(text.data() + run_start, text.size() - run_start);
-    out_.push_back('"');
-    return !has_non_ascii || simdjson::validate_utf8(text.data(), text.size());
+    out_.put('"');
+    return (seen & kHighBits) == 0 || simdjson::validate_utf8(text.data(), text.size());
   }
 
   void write_escape(unsigned char c) {
     switch (c) {
       case '"':
-        out_.append("\\\"");
+        out_.put("\\\"");
         return;
       case '\\':
-        out_.append("\\\\");
+        out_.put("\\\\");
         return;
       case '\n':
-        out_.append("\\n");
+        out_.put("\\n");
         return;
       case '\r':
-        out_.append("\\r");
+        out_.put("\\r");
         return;
       case '\t':
-        out_.append("\\t");
+        out_.put("\\t");
         return;
       case '\b':
-        out_.append("\\b");
+        out_.put("\\b");
         return;
       case '\f':
-        out_.append("\\f");
+        out_.put("\\f");
         return;
       default: {
         static constexpr char kHex[] = "0123456789abcdef";
         const char escape[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xf]};
-        out_.append(escape, sizeof escape);
+        out_.put(std::string_view(escape, sizeof escape));
       }
     }
   }
 
-  std::string& out_;
+  Output out_;
 };
 
 }  // namespace
 
 std::optional<std::string> write_json(const Value& root) {
   if (!root.is_array() && !root.is_dictionary()) return std::nullopt;
-  std::string out;
-  if (!JsonWriter(out).write_value(root, 0)) return std::nullopt;
-  return out;
+  JsonWriter writer;
+  if (!writer.write_value(root, 0)) return std::nullopt;
+  return writer.take();
 }
 
 }  // namespace orv
