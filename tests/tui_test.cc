@@ -1,0 +1,157 @@
+// The terminal UI in a real terminal: orvane runs inside a detached tmux session against a
+// scripted control service; the test types keys and reads the screen with capture-pane.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/host_process.h"
+#include "tests/support/scripted_service.h"
+
+namespace orv::test {
+namespace {
+
+std::string find_program(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::stringstream dirs(path ? path : "/usr/bin:/bin");
+  for (std::string dir; std::getline(dirs, dir, ':');) {
+    auto candidate = std::filesystem::path(dir) / name;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate.string();
+  }
+  return {};
+}
+
+// One tmux server of its own per session, so nothing else's sessions or config interfere.
+class Tmux {
+ public:
+  Tmux(std::string binary, const std::string& command, int width, int height)
+      : binary_(std::move(binary)), socket_("orvane-tui-" + std::to_string(getpid())) {
+    run({"-f", "/dev/null", "new-session", "-d", "-s", "ui", "-x", std::to_string(width), "-y",
+         std::to_string(height), command});
+  }
+  ~Tmux() { run({"kill-server"}); }
+
+  ProcessResult run(std::vector<std::string> args) {
+    args.insert(args.begin(), {binary_, "-L", socket_});
+    return run_process(args);
+  }
+  void keys(std::vector<std::string> keys) {
+    keys.insert(keys.begin(), {"send-keys", "-t", "ui"});
+    run(keys);
+  }
+  std::string screen() { return run({"capture-pane", "-p", "-t", "ui"}).out; }
+  bool running() { return run({"has-session", "-t", "ui"}).status == 0; }
+
+  // Polls the screen until `ready` holds, up to a deadline; the last screen is kept for
+  // failure messages.
+  bool wait_for(const std::function<bool(const std::string&)>& ready) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (std::chrono::steady_clock::now() < deadline) {
+      last = screen();
+      if (ready(last)) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+  bool wait_for_text(const std::string& text) {
+    return wait_for([&](const std::string& s) { return s.find(text) != std::string::npos; });
+  }
+
+  std::string last;
+
+ private:
+  std::string binary_;
+  std::string socket_;
+};
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::stringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
+  return lines;
+}
+
+Value job(const char* label, int pid) {
+  return Value(Dictionary{{"Label", Value(label)},
+                          {"Pid", Value(pid)},
+                          {"Type", Value(0)},
+                          {"Plist", Value(std::string("/Library/LaunchDaemons/") + label)}});
+}
+
+TEST(TuiTest, BrowsesFiltersStopsASystemJobAndFollowsResizes) {
+  std::string tmux = find_program("tmux");
+  if (tmux.empty()) GTEST_SKIP() << "tmux is not installed";
+
+  PluginTestRoot root;
+  root.reset_settings();
+  ScriptedService service;
+  service.set_daemons({job("com.example.web", 42), job("com.apple.test.helper", 7)});
+  std::string command = "env ORVANE_ROOT='" + root.path().string() +
+                        "' ORVANE_IPC_TIMEOUT_MS=3000 LANG=C.UTF-8 " ORVANE_BINARY_DIR
+                        "/bin/orvane";
+  Tmux ui(tmux, command, 80, 24);
+
+  ASSERT_TRUE(ui.wait_for_text("com.apple.test.helper")) << ui.last;
+  EXPECT_NE(ui.last.find("Show system jobs"), std::string::npos);
+  EXPECT_NE(ui.last.find("[off]"), std::string::npos);
+  EXPECT_NE(ui.last.find("updated "), std::string::npos);
+
+  ui.keys({"/", "apple"});
+  ASSERT_TRUE(ui.wait_for([](const std::string& s) {
+    return s.find("com.example.web") == std::string::npos && s.find("filter: apple") != s.npos;
+  })) << ui.last;
+  ui.keys({"Enter"});  // ends typing
+  ui.keys({"Enter"});  // opens the selected job
+  ASSERT_TRUE(ui.wait_for_text("Orvane › com.apple.test.helper")) << ui.last;
+  for (const char* text : {"Alive", "RunAtLoad", "KeepAlive", "Label", "Pid", "7"})
+    EXPECT_NE(ui.last.find(text), std::string::npos) << text << "\n" << ui.last;
+
+  // Flip "Alive" off: a system job asks first; the service then lists it as stopped.
+  service.set_daemons({job("com.example.web", 42), job("com.apple.test.helper", -1)});
+  ui.keys({"Space"});
+  ASSERT_TRUE(ui.wait_for_text("< CANCEL >")) << ui.last;
+  EXPECT_NE(ui.last.find("This is a system job"), std::string::npos) << ui.last;
+  EXPECT_TRUE(service.requests_named("startOne").empty());
+  ui.keys({"Enter"});
+  ASSERT_TRUE(ui.wait_for([](const std::string& s) {
+    for (const auto& line : lines_of(s))
+      if (line.find("Alive") != std::string::npos) return line.find("[off]") != std::string::npos;
+    return false;
+  })) << ui.last;
+  EXPECT_EQ(ui.last.find("< CANCEL >"), std::string::npos);
+  auto stops = service.requests_named("startOne");
+  ASSERT_EQ(stops.size(), 1u);
+  EXPECT_EQ(stops[0].user_info["isStart"], Value(false));
+  EXPECT_NE(ui.last.find("-1"), std::string::npos);  // the rebuilt Pid row
+
+  ui.keys({"?"});
+  ASSERT_TRUE(ui.wait_for_text("Legend")) << ui.last;
+  ui.keys({"x"});
+  ASSERT_TRUE(ui.wait_for([](const std::string& s) { return s.find("Legend") == s.npos; }));
+
+  ui.run({"resize-window", "-t", "ui", "-x", "200", "-y", "60"});
+  ASSERT_TRUE(ui.wait_for([](const std::string& s) {
+    auto lines = lines_of(s);
+    return lines.size() == 60 && lines.back().find("updated") != std::string::npos &&
+           lines.back().size() > 150;
+  })) << ui.last;
+
+  ui.keys({"Escape"});
+  ASSERT_TRUE(ui.wait_for_text("com.example.web")) << ui.last;  // back on the list, unfiltered
+  ui.keys({"q"});
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (ui.running() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(ui.running());
+}
+
+}  // namespace
+}  // namespace orv::test
