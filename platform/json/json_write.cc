@@ -129,8 +129,7 @@ class JsonWriter {
     for (const auto& [key, element] : dictionary) {
       if (!first) out_.put(',');
       first = false;
-      if (!write_string(key)) return false;
-      out_.put(':');
+      if (!write_string(key, "\":")) return false;
       if (!write_value(element, depth)) return false;
     }
     out_.put('}');
@@ -160,19 +159,33 @@ class JsonWriter {
     return true;
   }
 
-  bool write_string(std::string_view text) {
-    out_.put('"');
+  // Writes text as a JSON string followed by `after` ("\"" or "\":" for keys). Most strings
+  // need no escape and go out with a single copy.
+  bool write_string(std::string_view text, std::string_view after = "\"") {
     std::uint64_t seen = 0;
+    std::size_t i = find_escape(text, 0, seen);
+    if (i == text.size()) {
+      char* p = out_.room(text.size() + 1 + after.size());
+      *p = '"';
+      std::memcpy(p + 1, text.data(), text.size());
+      std::memcpy(p + 1 + text.size(), after.data(), after.size());
+      out_.advance(text.size() + 1 + after.size());
+    } else {
+      write_escaped(text, i, seen);
+      out_.put(after);
+    }
+    return (seen & kHighBits) == 0 || simdjson::validate_utf8(text.data(), text.size());
+  }
+
+  void write_escaped(std::string_view text, std::size_t first_escape, std::uint64_t& seen) {
+    out_.put('"');
     std::size_t run_start = 0;
-    for (;;) {
-      std::size_t i = find_escape(text, run_start, seen);
+    for (std::size_t i = first_escape;; i = find_escape(text, run_start, seen)) {
       out_.put(text.substr(run_start, i - run_start));
-      if (i == text.size()) break;
+      if (i == text.size()) return;
       write_escape(static_cast<unsigned char>(text[i]));
       run_start = i + 1;
     }
-    out_.put('"');
-    return (seen & kHighBits) == 0 || simdjson::validate_utf8(text.data(), text.size());
   }
 
   void write_escape(unsigned char c) {
