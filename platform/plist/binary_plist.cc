@@ -5,13 +5,13 @@
 // (0xF: the count follows as an integer object).
 #include "platform/plist/binary_plist.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
 #include <limits>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
 #include "platform/plist/utf.h"
 
@@ -48,6 +48,28 @@ std::uint64_t read_be(const std::uint8_t* p, std::size_t size) {
   return v;
 }
 
+// read_be for a field (1 to 8 bytes) that has at least 8 readable bytes from p on, as every
+// reference and offset has: the 32-byte trailer follows them.
+std::uint64_t read_be_padded(const std::uint8_t* p, std::size_t size) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  return v >> (8 * (8 - size));
+}
+
+// Marks a container as being decoded for as long as the mark lives, exceptions included (the
+// marks are reused by the next document on the thread).
+class PathMark {
+ public:
+  explicit PathMark(std::uint8_t& mark) : mark_(mark) { mark_ = 1; }
+  ~PathMark() { mark_ = 0; }
+  PathMark(const PathMark&) = delete;
+  PathMark& operator=(const PathMark&) = delete;
+
+ private:
+  std::uint8_t& mark_;
+};
+
 // Reads a whole document. Objects are decoded on demand from the top object down; a shared
 // object is decoded once per reference, which the expansion budget keeps linear in the file.
 class Decoder {
@@ -56,7 +78,9 @@ class Decoder {
 
   std::optional<Value> decode() {
     if (!read_trailer()) return std::nullopt;
-    on_path_.assign(object_count_, 0);
+    // Reused per thread; every mark is back to 0 when a document is done.
+    if (on_path_.size() > kPathKept && object_count_ <= kPathKept) on_path_ = {};
+    if (on_path_.size() < object_count_) on_path_.resize(object_count_);
     // The decoded tree may repeat shared objects; cap it relative to the file's own size so a
     // small file cannot expand into a huge tree (the binary form of "billion laughs").
     budget_ = bytes_.size() * kExpansionFactor + kExpansionFloor;
@@ -92,7 +116,7 @@ class Decoder {
   // The position of an object, which must lie between the header and the offset table.
   bool object_offset(std::uint64_t index, std::uint64_t& offset) const {
     if (index >= object_count_) return false;
-    offset = read_be(bytes_.data() + table_offset_ + index * offset_size_, offset_size_);
+    offset = read_be_padded(bytes_.data() + table_offset_ + index * offset_size_, offset_size_);
     return offset >= kHeaderSize && offset < table_offset_;
   }
 
@@ -123,7 +147,7 @@ class Decoder {
   }
 
   bool read_ref(std::uint64_t pos, std::uint64_t& ref) const {
-    ref = read_be(bytes_.data() + pos, ref_size_);
+    ref = read_be_padded(bytes_.data() + pos, ref_size_);
     return ref < object_count_;
   }
 
@@ -241,11 +265,9 @@ class Decoder {
     const std::uint64_t refs_per_entry = (marker & 0xF0) == kDict ? 2 : 1;
     // Check the file holds every reference before reserving anything by the count.
     if (count > space_from(pos) / ref_size_ / refs_per_entry) return false;
-    on_path_[index] = 1;
-    const bool ok = (marker & 0xF0) == kDict ? decode_dict(pos, count, depth, out)
-                                             : decode_array(pos, count, depth, out);
-    on_path_[index] = 0;
-    return ok;
+    PathMark mark(on_path_[index]);
+    return (marker & 0xF0) == kDict ? decode_dict(pos, count, depth, out)
+                                    : decode_array(pos, count, depth, out);
   }
 
   bool decode_array(std::uint64_t pos, std::uint64_t count, int depth, Value& out) {
@@ -294,7 +316,13 @@ class Decoder {
   std::uint64_t top_object_ = 0;
   std::uint64_t table_offset_ = 0;
   std::uint64_t budget_ = 0;
-  std::vector<std::uint8_t> on_path_;  // 1 for the containers being decoded (cycle check)
+  static constexpr std::size_t kPathKept = 1u << 20;
+  static std::vector<std::uint8_t>& path_marks() {
+    thread_local std::vector<std::uint8_t> marks;
+    return marks;
+  }
+  // 1 for the containers being decoded (cycle check).
+  std::vector<std::uint8_t>& on_path_ = path_marks();
 };
 
 std::size_t byte_width(std::uint64_t v) {
@@ -304,226 +332,398 @@ std::size_t byte_width(std::uint64_t v) {
   return width;
 }
 
-// Writes a document in two passes: first every object gets a number (strings, booleans and
-// integers are stored once however often they occur), then the objects are written in number
-// order with references of the smallest width that holds the highest number.
+// Width of the integer that holds v in a marker's count or an integer object: 1, 2, 4 or 8.
+std::size_t int_width(std::uint64_t v) {
+  const std::size_t w = byte_width(v);
+  return w == 1 ? 1 : w == 2 ? 2 : w <= 4 ? 4 : 8;
+}
+
+std::size_t marker_size(std::uint64_t count) {
+  return count < 15 ? 1 : 2 + int_width(count);
+}
+
+std::uint64_t mix(std::uint64_t h) {
+  h ^= h >> 31;
+  h *= 0x9E3779B97F4A7C15ull;
+  return h ^ (h >> 29);
+}
+
+std::uint64_t hash_text(std::string_view s) {
+  std::uint64_t h = s.size();
+  std::size_t i = 0;
+  for (; i + 8 <= s.size(); i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, s.data() + i, 8);
+    h = mix(h ^ w);
+  }
+  std::uint64_t tail = 0;
+  std::memcpy(&tail, s.data() + i, s.size() - i);
+  return mix(h ^ tail);
+}
+
+// Open-addressing map from a key to an object number, cleared in constant time by bumping a
+// generation, so one table serves every encode on a thread without reallocating.
+template <typename Key>
+class ObjectIndex {
+ public:
+  void clear() {
+    used_ = 0;
+    if (++generation_ == 0) {  // wrapped: forget every slot for real
+      std::fill(slots_.begin(), slots_.end(), Slot{});
+      generation_ = 1;
+    }
+  }
+
+  // The number stored for key, or next (stored now) when the key is new.
+  std::uint64_t find_or_add(Key key, std::uint64_t hash, std::uint64_t next, bool& added) {
+    if (2 * (used_ + 1) > slots_.size()) grow();
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+      Slot& slot = slots_[i];
+      if (slot.generation != generation_) {
+        slot = Slot{key, next, generation_};
+        ++used_;
+        added = true;
+        return next;
+      }
+      if (slot.key == key) {
+        added = false;
+        return slot.number;
+      }
+    }
+  }
+
+  std::size_t capacity() const { return slots_.size(); }
+
+ private:
+  struct Slot {
+    Key key{};
+    std::uint64_t number = 0;
+    std::uint32_t generation = 0;
+  };
+
+  void grow() {
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(std::max<std::size_t>(64, old.size() * 2), Slot{});
+    const std::size_t mask = slots_.size() - 1;
+    for (const Slot& s : old) {
+      if (s.generation != generation_) continue;
+      const std::uint64_t h = hash_of(s.key);
+      std::size_t i = h & mask;
+      while (slots_[i].generation == generation_)
+        i = (i + 1) & mask;
+      slots_[i] = s;
+    }
+  }
+
+  static std::uint64_t hash_of(std::string_view s) { return hash_text(s); }
+  static std::uint64_t hash_of(std::uint64_t v) { return mix(v); }
+
+  std::vector<Slot> slots_;
+  std::size_t used_ = 0;
+  std::uint32_t generation_ = 1;
+};
+
+// Writes a document in two passes. The first numbers every object (strings, booleans and
+// integers are stored once however often they occur) and adds up the exact size; the second
+// writes the objects in number order into a buffer of that size, with references of the
+// smallest width that holds the highest number.
 class Encoder {
  public:
   std::optional<Bytes> encode(const Value& root) {
-    if (!number(root)) return std::nullopt;
+    reset();
+    std::uint64_t root_index = 0;
+    if (!number_value(root, 0, root_index)) return std::nullopt;
     const std::size_t ref_size = byte_width(objects_.size() - 1);
-    out_.reserve(kHeaderSize + objects_.size() * 8 + refs_.size() * ref_size + kTrailerSize);
-    out_.insert(out_.end(), kMagic.begin(), kMagic.end());
-    std::vector<std::uint64_t> offsets;
-    offsets.reserve(objects_.size());
+    const std::uint64_t objects_end = kHeaderSize + payload_size_ + ref_total_ * ref_size;
+    const std::uint64_t last_offset = objects_end - object_size(objects_.back(), ref_size);
+    const std::size_t offset_size = byte_width(last_offset);
+    Bytes out(objects_end + objects_.size() * offset_size + kTrailerSize);
+    p_ = out.data();
+    std::memcpy(p_, kMagic.data(), kMagic.size());
+    p_ += kMagic.size();
+    std::uint8_t* table = out.data() + objects_end;
     for (const Object& object : objects_) {
-      offsets.push_back(out_.size());
-      if (!write_object(object, ref_size)) return std::nullopt;
+      put_be(table, static_cast<std::uint64_t>(p_ - out.data()), offset_size);
+      table += offset_size;
+      write_object(object, ref_size);
     }
-    const std::uint64_t table_offset = out_.size();
-    const std::size_t offset_size = byte_width(offsets.empty() ? 0 : offsets.back());
-    for (std::uint64_t offset : offsets)
-      put_be(offset, offset_size);
-    std::array<std::uint8_t, 6> unused{};
-    out_.insert(out_.end(), unused.begin(), unused.end());
-    out_.push_back(static_cast<std::uint8_t>(offset_size));
-    out_.push_back(static_cast<std::uint8_t>(ref_size));
-    put_be(objects_.size(), 8);
-    put_be(0, 8);  // the root is object 0
-    put_be(table_offset, 8);
-    return std::move(out_);
+    std::uint8_t* trailer = table + 6;
+    *trailer++ = static_cast<std::uint8_t>(offset_size);
+    *trailer++ = static_cast<std::uint8_t>(ref_size);
+    put_be(trailer, objects_.size(), 8);
+    put_be(trailer + 8, root_index, 8);
+    put_be(trailer + 16, objects_end, 8);
+    return out;
   }
 
  private:
-  // An object to write: a Value, or a dictionary key (key != nullptr). Containers own the
-  // range [first_ref, first_ref + ref_count) of refs_.
+  enum class Type : std::uint8_t { Plain, Ascii, Utf16, Array, Dict };
+
+  // An object to write. source is the Value, or for strings the text; containers own
+  // refs_[first, first + count); UTF-16 strings own utf16_[first, first + 2 * count).
   struct Object {
-    const Value* value = nullptr;
-    const std::string* key = nullptr;
-    std::size_t first_ref = 0;
-    std::size_t ref_count = 0;
+    const void* source;
+    std::uint64_t first;
+    std::uint32_t count;
+    Type type;
   };
 
-  bool number(const Value& root) {
-    std::uint64_t index = 0;
-    return number_value(root, 0, index);
+  // Working storage kept per thread between calls; released when a call made it large.
+  struct Scratch {
+    std::vector<Object> objects;
+    std::vector<std::uint64_t> refs;
+    std::string utf16;
+    ObjectIndex<std::string_view> strings;
+    ObjectIndex<std::uint64_t> integers;
+    ObjectIndex<std::uint64_t> unsigned_integers;
+  };
+  static constexpr std::size_t kScratchKept = 1u << 20;
+
+  static Scratch& scratch() {
+    thread_local Scratch s;
+    return s;
   }
 
-  // Numbers a value and everything in it; index receives the value's object number.
+  void reset() {
+    if (objects_.capacity() > kScratchKept || s_.strings.capacity() > kScratchKept ||
+        s_.integers.capacity() > kScratchKept || s_.unsigned_integers.capacity() > kScratchKept)
+      s_ = Scratch{};
+    objects_.clear();
+    refs_.clear();
+    utf16_.clear();
+    s_.strings.clear();
+    s_.integers.clear();
+    s_.unsigned_integers.clear();
+  }
+
   bool number_value(const Value& v, int depth, std::uint64_t& index) {
     switch (v.kind()) {
       case Kind::Null:
         return false;
       case Kind::String:
-        index = number_string(v.as_string(), &v, nullptr);
+        return number_string(v.as_string(), index);
+      case Kind::Boolean: {
+        std::optional<std::uint64_t>& slot = *v.if_boolean() ? true_index_ : false_index_;
+        if (!slot) slot = add_plain(v, 1);
+        index = *slot;
         return true;
-      case Kind::Boolean:
-        index = number_shared(*v.if_boolean() ? true_index_ : false_index_, v);
-        return true;
+      }
       case Kind::Integer:
         index = number_integer(v);
+        return true;
+      case Kind::Real:
+      case Kind::Date:
+        index = add_plain(v, 9);
+        return true;
+      case Kind::Data:
+        index = add_plain(v, marker_size(v.if_data()->size()) + v.if_data()->size());
         return true;
       case Kind::Array:
       case Kind::Dictionary:
         return depth < kMaxDepth && number_container(v, depth + 1, index);
-      default:
-        index = add_object(Object{&v});
-        return true;
     }
+    return false;
   }
 
   bool number_container(const Value& v, int depth, std::uint64_t& index) {
-    index = add_object(Object{&v});
     const bool is_dict = v.is_dictionary();
     const std::size_t count = is_dict ? v.as_dictionary().size() : v.as_array().size();
+    const std::size_t ref_count = is_dict ? 2 * count : count;
+    if (ref_count > std::numeric_limits<std::uint32_t>::max()) return false;
+    index = objects_.size();
     const std::size_t first = refs_.size();
-    refs_.resize(first + (is_dict ? 2 * count : count));
-    objects_[index].first_ref = first;
-    objects_[index].ref_count = refs_.size() - first;
+    objects_.push_back(Object{&v, first, static_cast<std::uint32_t>(ref_count),
+                              is_dict ? Type::Dict : Type::Array});
+    payload_size_ += marker_size(count);
+    ref_total_ += ref_count;
+    refs_.resize(first + ref_count);
     if (!is_dict) {
       const Array& items = v.as_array();
-      for (std::size_t i = 0; i < count; ++i) {
-        std::uint64_t child = 0;
-        if (!number_value(items[i], depth, child)) return false;
-        refs_[first + i] = child;
-      }
+      for (std::size_t i = 0; i < count; ++i)
+        if (!number_value(items[i], depth, refs_[first + i])) return false;
       return true;
     }
-    std::size_t i = 0;
+    std::size_t i = first;
     for (const auto& [key, value] : v.as_dictionary()) {
-      refs_[first + i] = number_string(key, nullptr, &key);
-      std::uint64_t child = 0;
-      if (!number_value(value, depth, child)) return false;
-      refs_[first + count + i] = child;
+      if (!number_string(key, refs_[i]) || !number_value(value, depth, refs_[i + count]))
+        return false;
       ++i;
     }
     return true;
   }
 
-  std::uint64_t number_string(const std::string& s, const Value* value, const std::string* key) {
-    auto [it, added] = strings_.try_emplace(std::string_view(s), objects_.size());
-    if (added) add_object(Object{value, key});
-    return it->second;
-  }
-
-  std::uint64_t number_shared(std::optional<std::uint64_t>& slot, const Value& v) {
-    if (!slot) slot = add_object(Object{&v});
-    return *slot;
+  // ASCII text is stored as is; anything else as UTF-16BE, converted here so its size is
+  // known. Text that is not valid UTF-8 has no form.
+  bool number_string(const std::string& s, std::uint64_t& index) {
+    bool added = false;
+    index = s_.strings.find_or_add(s, hash_text(s), objects_.size(), added);
+    if (!added) return true;
+    if (is_ascii(s)) {
+      if (s.size() > std::numeric_limits<std::uint32_t>::max()) return false;
+      objects_.push_back(Object{&s, 0, static_cast<std::uint32_t>(s.size()), Type::Ascii});
+      payload_size_ += marker_size(s.size()) + s.size();
+      return true;
+    }
+    const std::size_t first = utf16_.size();
+    if (!utf8_to_utf16be(s, utf16_)) return false;
+    const std::size_t units = (utf16_.size() - first) / 2;
+    if (units > std::numeric_limits<std::uint32_t>::max()) return false;
+    objects_.push_back(Object{&s, first, static_cast<std::uint32_t>(units), Type::Utf16});
+    payload_size_ += marker_size(units) + 2 * units;
+    return true;
   }
 
   std::uint64_t number_integer(const Value& v) {
     const Integer& i = *v.if_integer();
-    auto& known = i.is_unsigned ? unsigned_integers_ : integers_;
-    auto [it, added] = known.try_emplace(i.bits, objects_.size());
-    if (added) add_object(Object{&v});
-    return it->second;
+    const auto key = static_cast<std::uint64_t>(i.bits);
+    auto& known = i.is_unsigned ? s_.unsigned_integers : s_.integers;
+    bool added = false;
+    const std::uint64_t index = known.find_or_add(key, mix(key), objects_.size(), added);
+    if (added) add_plain(v, integer_size(i));
+    return index;
   }
 
-  std::uint64_t add_object(Object object) {
-    objects_.push_back(object);
+  static std::size_t integer_size(const Integer& i) {
+    if (i.is_unsigned) return 17;
+    if (i.bits < 0) return 9;
+    return 1 + int_width(static_cast<std::uint64_t>(i.bits));
+  }
+
+  std::uint64_t add_plain(const Value& v, std::size_t size) {
+    objects_.push_back(Object{&v, 0, 0, Type::Plain});
+    payload_size_ += size;
     return objects_.size() - 1;
   }
 
-  void put_be(std::uint64_t v, std::size_t size) {
-    for (std::size_t i = size; i-- > 0;)
-      out_.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  std::size_t object_size(const Object& o, std::size_t ref_size) const {
+    switch (o.type) {
+      case Type::Ascii:
+        return marker_size(o.count) + o.count;
+      case Type::Utf16:
+        return marker_size(o.count) + 2 * std::size_t{o.count};
+      case Type::Array:
+        return marker_size(o.count) + o.count * ref_size;
+      case Type::Dict:
+        return marker_size(o.count / 2) + o.count * ref_size;
+      case Type::Plain:
+        break;
+    }
+    const Value& v = *static_cast<const Value*>(o.source);
+    switch (v.kind()) {
+      case Kind::Integer:
+        return integer_size(*v.if_integer());
+      case Kind::Data:
+        return marker_size(v.if_data()->size()) + v.if_data()->size();
+      case Kind::Real:
+      case Kind::Date:
+        return 9;
+      default:
+        return 1;
+    }
+  }
+
+  static void put_be(std::uint8_t* p, std::uint64_t v, std::size_t size) {
+    for (std::size_t i = size; i-- > 0; v >>= 8)
+      p[i] = static_cast<std::uint8_t>(v);
+  }
+
+  void put(std::uint64_t v, std::size_t size) {
+    put_be(p_, v, size);
+    p_ += size;
+  }
+
+  void put_bytes(const void* data, std::size_t size) {
+    if (size) std::memcpy(p_, data, size);
+    p_ += size;
   }
 
   void put_marker(std::uint8_t kind, std::uint64_t count) {
     if (count < 15) {
-      out_.push_back(static_cast<std::uint8_t>(kind | count));
+      *p_++ = static_cast<std::uint8_t>(kind | count);
       return;
     }
-    out_.push_back(kind | 0x0F);
+    *p_++ = kind | 0x0F;
     put_int(count);
   }
 
   // Non-negative values below 2^32 use the unsigned 1, 2 and 4-byte forms; others 8 bytes.
   void put_int(std::uint64_t v) {
-    const std::size_t width = byte_width(v);
-    const unsigned log_width = width == 1 ? 0 : width == 2 ? 1 : width <= 4 ? 2 : 3;
-    out_.push_back(static_cast<std::uint8_t>(kInt | log_width));
-    put_be(v, std::size_t{1} << log_width);
+    const std::size_t width = int_width(v);
+    *p_++ = static_cast<std::uint8_t>(kInt | std::countr_zero(width));
+    put(v, width);
   }
 
-  bool write_object(const Object& object, std::size_t ref_size) {
-    if (object.key) return write_string(*object.key);
-    const Value& v = *object.value;
+  void write_object(const Object& o, std::size_t ref_size) {
+    switch (o.type) {
+      case Type::Ascii:
+        put_marker(kAsciiString, o.count);
+        put_bytes(static_cast<const std::string*>(o.source)->data(), o.count);
+        return;
+      case Type::Utf16:
+        put_marker(kUtf16String, o.count);
+        put_bytes(utf16_.data() + o.first, 2 * std::size_t{o.count});
+        return;
+      case Type::Array:
+      case Type::Dict:
+        put_marker(o.type == Type::Dict ? kDict : kArray,
+                   o.type == Type::Dict ? o.count / 2 : o.count);
+        for (std::size_t i = 0; i < o.count; ++i)
+          put(refs_[o.first + i], ref_size);
+        return;
+      case Type::Plain:
+        write_plain(*static_cast<const Value*>(o.source));
+        return;
+    }
+  }
+
+  void write_plain(const Value& v) {
     switch (v.kind()) {
       case Kind::Boolean:
-        out_.push_back(*v.if_boolean() ? kTrue : kFalse);
-        return true;
+        *p_++ = *v.if_boolean() ? kTrue : kFalse;
+        return;
       case Kind::Integer:
         write_integer(*v.if_integer());
-        return true;
+        return;
       case Kind::Real:
-        out_.push_back(kReal | 3);
-        put_be(std::bit_cast<std::uint64_t>(*v.if_real()), 8);
-        return true;
+        *p_++ = kReal | 3;
+        put(std::bit_cast<std::uint64_t>(*v.if_real()), 8);
+        return;
       case Kind::Date:
-        out_.push_back(kDate);
-        put_be(std::bit_cast<std::uint64_t>(v.if_date()->seconds), 8);
-        return true;
-      case Kind::Data: {
-        const Bytes& data = *v.if_data();
-        put_marker(kData, data.size());
-        out_.insert(out_.end(), data.begin(), data.end());
-        return true;
-      }
-      case Kind::String:
-        return write_string(v.as_string());
-      case Kind::Array:
-      case Kind::Dictionary:
-        write_container(object, v.is_dictionary(), ref_size);
-        return true;
-      case Kind::Null:
-        break;
+        *p_++ = kDate;
+        put(std::bit_cast<std::uint64_t>(v.if_date()->seconds), 8);
+        return;
+      case Kind::Data:
+        put_marker(kData, v.if_data()->size());
+        put_bytes(v.if_data()->data(), v.if_data()->size());
+        return;
+      default:
+        return;
     }
-    return false;
   }
 
   void write_integer(const Integer& i) {
     if (i.is_unsigned) {  // above INT64_MAX: the 16-byte form with a zero high half
-      out_.push_back(kInt | 4);
-      put_be(0, 8);
-      put_be(static_cast<std::uint64_t>(i.bits), 8);
+      *p_++ = kInt | 4;
+      put(0, 8);
+      put(static_cast<std::uint64_t>(i.bits), 8);
     } else if (i.bits < 0) {
-      out_.push_back(kInt | 3);
-      put_be(static_cast<std::uint64_t>(i.bits), 8);
+      *p_++ = kInt | 3;
+      put(static_cast<std::uint64_t>(i.bits), 8);
     } else {
       put_int(static_cast<std::uint64_t>(i.bits));
     }
   }
 
-  // ASCII text as is; anything else as UTF-16BE. Text that is not valid UTF-8 has no form.
-  bool write_string(const std::string& s) {
-    if (is_ascii(s)) {
-      put_marker(kAsciiString, s.size());
-      out_.insert(out_.end(), s.begin(), s.end());
-      return true;
-    }
-    utf16_.clear();
-    if (!utf8_to_utf16be(s, utf16_)) return false;
-    put_marker(kUtf16String, utf16_.size() / 2);
-    out_.insert(out_.end(), utf16_.begin(), utf16_.end());
-    return true;
-  }
-
-  void write_container(const Object& object, bool is_dict, std::size_t ref_size) {
-    put_marker(is_dict ? kDict : kArray, is_dict ? object.ref_count / 2 : object.ref_count);
-    for (std::size_t i = 0; i < object.ref_count; ++i)
-      put_be(refs_[object.first_ref + i], ref_size);
-  }
-
-  std::vector<Object> objects_;
-  std::vector<std::uint64_t> refs_;
-  std::unordered_map<std::string_view, std::uint64_t> strings_;
-  std::unordered_map<std::int64_t, std::uint64_t> integers_;
-  std::unordered_map<std::int64_t, std::uint64_t> unsigned_integers_;
+  Scratch& s_ = scratch();
+  std::vector<Object>& objects_ = s_.objects;
+  std::vector<std::uint64_t>& refs_ = s_.refs;
+  std::string& utf16_ = s_.utf16;
   std::optional<std::uint64_t> true_index_;
   std::optional<std::uint64_t> false_index_;
-  std::string utf16_;
-  Bytes out_;
+  std::uint64_t payload_size_ = 0;  // every object's bytes except references
+  std::uint64_t ref_total_ = 0;
+  std::uint8_t* p_ = nullptr;
 };
 
 }  // namespace
