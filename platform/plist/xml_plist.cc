@@ -105,12 +105,13 @@ class XmlReader {
     XML_SetElementHandler(parser_, &XmlReader::on_start, &XmlReader::on_end);
     XML_SetCharacterDataHandler(parser_, &XmlReader::on_text);
     XML_SetEntityDeclHandler(parser_, &XmlReader::on_entity_decl);
-    // Feed in chunks: XML_Parse takes an int length.
-    constexpr std::size_t kChunk = 1u << 30;
+    // Feed in small chunks: a refusal then stops the work early instead of after expat has
+    // tokenized the whole text, and XML_Parse takes an int length.
+    constexpr std::size_t kChunk = 64 * 1024;
     do {
       const std::size_t n = std::min(text.size(), kChunk);
       const bool last = n == text.size();
-      if (XML_Parse(parser_, text.data(), static_cast<int>(n), last) != XML_STATUS_OK)
+      if (XML_Parse(parser_, text.data(), static_cast<int>(n), last) != XML_STATUS_OK || failed_)
         return std::nullopt;
       text.remove_prefix(n);
     } while (!text.empty());
