@@ -39,11 +39,6 @@ bool should_restart(const Value& keep_alive, int wait_status) {
   return true;
 }
 
-void signal_groups(const std::vector<pid_t>& groups, int sig) {
-  for (pid_t group : groups)
-    ::kill(-group, sig);
-}
-
 std::string describe_exit(int wait_status) {
   if (WIFEXITED(wait_status))
     return "exited with status " + std::to_string(WEXITSTATUS(wait_status));
@@ -138,25 +133,36 @@ void Supervisor::stop_all() {
 void Supervisor::stop_locked(std::unique_lock<std::mutex>& lock, const std::vector<Job*>& jobs) {
   // A job's process group is its first process's id; it stays valid (and cannot be reused)
   // while any member lives, and with the service as child subreaper every member that dies is
-  // reaped here, so the group vanishes exactly when the whole job is gone.
+  // reaped here, so the group vanishes exactly when the whole job is gone. The first process
+  // is signalled by itself too, in case it moved to a group or session of its own.
   std::vector<pid_t> groups;
   for (Job* job : jobs) {
     job->stopped_by_request = true;
     job->restart_at.reset();
     if (job->pid > 0) groups.push_back(job->pid);
   }
-  signal_groups(groups, SIGTERM);
+  auto signal_all = [&](int sig) {
+    for (pid_t group : groups)
+      ::kill(-group, sig);
+    for (const Job* job : jobs)
+      if (job->pid > 0) ::kill(job->pid, sig);
+  };
+  auto anything_left = [&] {
+    std::erase_if(groups, [](pid_t group) { return ::kill(-group, 0) != 0 && errno == ESRCH; });
+    return !groups.empty() ||
+           std::any_of(jobs.begin(), jobs.end(), [](const Job* job) { return job->pid > 0; });
+  };
+  signal_all(SIGTERM);
   const auto kill_at = Clock::now() + timing_.stop_timeout;
   bool killed = false;
   // Exits are reaped here as well as on the main thread (both under the mutex), so a stop
   // completes even while the main thread is busy or already shutting down.
   while (true) {
     reap_locked();
-    std::erase_if(groups, [](pid_t group) { return ::kill(-group, 0) != 0 && errno == ESRCH; });
-    if (groups.empty()) return;
+    if (!anything_left()) return;
     auto now = Clock::now();
     if (!killed && now >= kill_at) {
-      signal_groups(groups, SIGKILL);
+      signal_all(SIGKILL);
       killed = true;
     }
     if (killed && now >= kill_at + kKillGrace) return;
