@@ -15,7 +15,7 @@ using orv::Array;
 using orv::Dictionary;
 using orv::Value;
 using orv::test::run_in_fresh_process;
-using orv::test::ScopedLocaleEnvironment;
+using orv::test::ScopedLocale;
 using orv::test::TempDir;
 
 constexpr std::string_view kBundle = "/Library/PreferenceBundles/OrvanePrefs.bundle";
@@ -39,33 +39,47 @@ class Descriptions : public ::testing::Test {
   TempDir root{TempDir::AsRoot::Yes};
 };
 
-TEST_F(Descriptions, ShortAndLongTextsInTheLocaleLanguage) {
+// Well-formed entries, and malformed ones that show whatever usable text they hold.
+TEST_F(Descriptions, TextsInTheLocaleLanguageFromWellFormedAndMalformedEntries) {
+  auto simple = [](Value texts) { return Value(Dictionary{{"simple", std::move(texts)}}); };
   write_descriptions(Dictionary{
-      {"job.both",
-       Value(Dictionary{{"simple", pair("short", "短")}, {"detail", pair("long", "长")}})},
-      {"job.short_only", Value(Dictionary{{"simple", pair("only short", "仅短")}})}});
+      {"both", Value(Dictionary{{"simple", pair("short", "短")}, {"detail", pair("long", "长")}})},
+      {"short_only", simple(pair("only short", "仅短"))},
+      {"not_a_dictionary", pair("a", "b")},
+      {"no_simple", Value(Dictionary{{"detail", pair("long", "长")}})},
+      {"one_element", simple(Value(Array{Value("english only")}))},
+      {"empty_array", simple(Value(Array{}))},
+      {"non_string_element", simple(Value(Array{Value("english"), Value(5)}))},
+      {"bare_string", simple(Value("plain"))},
+      {"numbers_only", simple(Value(Array{Value(1), Value(2)}))},
+      {"bad_detail", Value(Dictionary{{"simple", pair("short", "短")}, {"detail", Value(3)}})}});
   run_in_fresh_process([] {
-    for (const char* locale : {"en_US.UTF-8", "ja_JP", "C"}) {
-      ScopedLocaleEnvironment env({.lang = locale});
-      EXPECT_EQ(get_desc("job.both", false), "short") << locale;
-      EXPECT_EQ(get_desc("job.both", true), "long") << locale;
-      EXPECT_EQ(get_desc("job.short_only", true), "only short") << locale;
-      EXPECT_EQ(get_desc("job.absent", false), "Unknown job") << locale;
-      EXPECT_EQ(get_desc("JOB.BOTH", false), "Unknown job") << locale;
-    }
-    for (const char* locale : {"zh_CN.UTF-8", "zh_TW", "zh-Hant"}) {
-      ScopedLocaleEnvironment env({.lang = locale});
-      EXPECT_EQ(get_desc("job.both", false), "短") << locale;
-      EXPECT_EQ(get_desc("job.both", true), "长") << locale;
-      EXPECT_EQ(get_desc("job.short_only", true), "仅短") << locale;
-      EXPECT_EQ(get_desc("job.absent", true), "未知任务") << locale;
+    for (const char* locale : {"en_US.UTF-8", "ja_JP", "C", "zh_CN.UTF-8", "zh_TW", "zh-Hant"}) {
+      ScopedLocale env{{"LANG", locale}};
+      const bool zh = locale[0] == 'z';
+      auto text = [zh](const char* english, const char* chinese) { return zh ? chinese : english; };
+      const std::string unknown = text("Unknown job", "未知任务");
+      EXPECT_EQ(get_desc("both", false), text("short", "短")) << locale;
+      EXPECT_EQ(get_desc("both", true), text("long", "长")) << locale;
+      EXPECT_EQ(get_desc("short_only", true), text("only short", "仅短")) << locale;
+      EXPECT_EQ(get_desc("absent", true), unknown) << locale;
+      EXPECT_EQ(get_desc("BOTH", false), unknown) << locale;
+      EXPECT_EQ(get_desc("not_a_dictionary", false), unknown) << locale;
+      EXPECT_EQ(get_desc("no_simple", false), unknown) << "the list never shows the long text";
+      EXPECT_EQ(get_desc("no_simple", true), text("long", "长")) << locale;
+      EXPECT_EQ(get_desc("one_element", false), "english only") << locale;
+      EXPECT_EQ(get_desc("empty_array", true), unknown) << locale;
+      EXPECT_EQ(get_desc("non_string_element", false), "english") << locale;
+      EXPECT_EQ(get_desc("bare_string", false), "plain") << locale;
+      EXPECT_EQ(get_desc("numbers_only", false), unknown) << locale;
+      EXPECT_EQ(get_desc("bad_detail", true), text("short", "短")) << locale;
     }
   });
 }
 
 TEST_F(Descriptions, FileIsReadOnceAndNeverAgain) {
   write_descriptions(Dictionary{{"job", Value(Dictionary{{"simple", pair("first", "一")}})}});
-  ScopedLocaleEnvironment env({.lang = "en_US"});
+  ScopedLocale env{{"LANG", "en_US"}};
   run_in_fresh_process([&] {
     EXPECT_EQ(get_desc("job", false), "first");
     write_descriptions(Dictionary{{"job", Value(Dictionary{{"simple", pair("second", "二")}})}});
@@ -82,39 +96,6 @@ TEST_F(Descriptions, FileIsReadOnceAndNeverAgain) {
   run_in_fresh_process([] { EXPECT_EQ(get_desc("job", false), "Unknown job"); });
 }
 
-TEST_F(Descriptions, MalformedEntriesUseWhatIsThere) {
-  write_descriptions(Dictionary{
-      {"not_a_dictionary", Value(Array{Value("a"), Value("b")})},
-      {"no_simple", Value(Dictionary{{"detail", pair("long", "长")}})},
-      {"one_element", Value(Dictionary{{"simple", Value(Array{Value("english only")})}})},
-      {"empty_array", Value(Dictionary{{"simple", Value(Array{})}})},
-      {"non_string_element",
-       Value(Dictionary{{"simple", Value(Array{Value("english"), Value(5)})}})},
-      {"bare_string", Value(Dictionary{{"simple", Value("plain")}})},
-      {"numbers_only", Value(Dictionary{{"simple", Value(Array{Value(1), Value(2)})}})},
-      {"bad_detail",
-       Value(Dictionary{{"simple", pair("short", "短")}, {"detail", Value(Dictionary())}})},
-      {"three_elements",
-       Value(Dictionary{{"simple", Value(Array{Value("en"), Value("zh"), Value("extra")})}})}});
-  run_in_fresh_process([] {
-    for (const char* locale : {"en_US", "zh_CN"}) {
-      ScopedLocaleEnvironment env({.lang = locale});
-      const bool zh = locale[0] == 'z';
-      const std::string unknown = zh ? "未知任务" : "Unknown job";
-      EXPECT_EQ(get_desc("not_a_dictionary", false), unknown);
-      EXPECT_EQ(get_desc("no_simple", false), unknown) << "the list never shows the long text";
-      EXPECT_EQ(get_desc("no_simple", true), zh ? "长" : "long");
-      EXPECT_EQ(get_desc("one_element", false), "english only");
-      EXPECT_EQ(get_desc("empty_array", true), unknown);
-      EXPECT_EQ(get_desc("non_string_element", false), "english");
-      EXPECT_EQ(get_desc("bare_string", false), "plain");
-      EXPECT_EQ(get_desc("numbers_only", false), unknown);
-      EXPECT_EQ(get_desc("bad_detail", true), zh ? "短" : "short");
-      EXPECT_EQ(get_desc("three_elements", false), zh ? "zh" : "en");
-    }
-  });
-}
-
 TEST(ShippedDescriptions, AreWellFormedAndCoverTheDemoJobs) {
   std::optional<Value> table =
       orv::read_plist_file(fs::path(ORVANE_SOURCE_DIR) / "resources" / "KnownDaemon.plist");
@@ -124,7 +105,7 @@ TEST(ShippedDescriptions, AreWellFormedAndCoverTheDemoJobs) {
            texts.as_array()[1].is_string() && !texts.as_array()[0].as_string().empty() &&
            !texts.as_array()[1].as_string().empty();
   };
-  std::size_t without_detail = 0;
+  std::size_t without_detail = 0;  // the short text stands in on the detail page
   for (const auto& [label, entry] : table->as_dictionary()) {
     EXPECT_TRUE(is_pair_of_texts(entry["simple"])) << label;
     if (entry["detail"].is_null())

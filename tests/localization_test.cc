@@ -13,7 +13,7 @@ namespace {
 using orv::Dictionary;
 using orv::Value;
 using orv::test::run_in_fresh_process;
-using orv::test::ScopedLocaleEnvironment;
+using orv::test::ScopedLocale;
 using orv::test::TempDir;
 
 constexpr std::string_view kBundle = "/Library/PreferenceBundles/OrvanePrefs.bundle";
@@ -28,7 +28,7 @@ void write_tables(const TempDir& root) {
 // The bundle is held process-wide once found, so each scenario runs in a fresh process.
 TEST(Localize, WithoutABundleShowsTheKeyAndFindsTheBundleLater) {
   TempDir root(TempDir::AsRoot::Yes);
-  ScopedLocaleEnvironment env({.lang = "en_US.UTF-8"});
+  ScopedLocale env{{"LANG", "en_US.UTF-8"}};
   run_in_fresh_process([&] {
     EXPECT_EQ(localize("$RUNNING"), "$RUNNING");
     write_tables(root);
@@ -36,38 +36,23 @@ TEST(Localize, WithoutABundleShowsTheKeyAndFindsTheBundleLater) {
   });
 }
 
-TEST(Localize, TranslatesOnlyDollarKeysThatTheTablesHold) {
+TEST(Localize, TranslatesOnlyDollarKeysThatTheTablesHoldInTheLanguageOfEachCall) {
   TempDir root(TempDir::AsRoot::Yes);
   write_tables(root);
-  ScopedLocaleEnvironment env({.lang = "en_US.UTF-8"});
+  ScopedLocale english{{"LANG", "en_US.UTF-8"}};
   run_in_fresh_process([&] {
-    EXPECT_EQ(localize("RUNNING"), "RUNNING");
-    EXPECT_EQ(localize(" $RUNNING"), " $RUNNING");
-    EXPECT_EQ(localize(""), "");
-    EXPECT_EQ(localize("$running"), "$running") << "keys are case-sensitive";
-    EXPECT_EQ(localize("$NOT_THERE"), "$NOT_THERE");
+    for (const char* unchanged : {"RUNNING", " $RUNNING", "", "$running", "$NOT_THERE"})
+      EXPECT_EQ(localize(unchanged), unchanged);
     EXPECT_EQ(localize(std::string("$RUNNING")), "running");
-
     EXPECT_TRUE(localize(Value()).is_null());
     EXPECT_EQ(localize(Value("$RUNNING")), Value("running"));
     EXPECT_EQ(localize(Value(7)), Value(7)) << "not a string: unchanged";
-  });
-}
-
-TEST(Localize, FollowsTheLanguageOfEachCall) {
-  TempDir root(TempDir::AsRoot::Yes);
-  write_tables(root);
-  run_in_fresh_process([&] {
     {
-      ScopedLocaleEnvironment env({.lang = "zh_CN.UTF-8"});
+      ScopedLocale env{{"LANG", "zh_CN.UTF-8"}};
       EXPECT_EQ(localize("$RUNNING"), "运行中");
     }
     {
-      ScopedLocaleEnvironment env({.lc_all = "C", .lang = "zh_CN.UTF-8"});
-      EXPECT_EQ(localize("$RUNNING"), "running");
-    }
-    {
-      ScopedLocaleEnvironment env({.language = "zh-Hant", .lc_all = "fr_FR"});
+      ScopedLocale env{{"LANGUAGE", "zh-Hant"}, {"LC_ALL", "fr_FR"}};
       EXPECT_EQ(localize("$RUNNING"), "运行中");
     }
   });

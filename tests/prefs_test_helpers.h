@@ -8,10 +8,11 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <map>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/plist/xml_plist.h"
 #include "platform/value/value.h"
@@ -19,42 +20,27 @@
 
 namespace orv::test {
 
-// Sets the locale variables for its lifetime (unset when given no value) and restores them.
-class ScopedLocaleEnvironment {
+// Clears LANGUAGE, LC_ALL, LC_MESSAGES and LANG, sets the given ones, and restores all four.
+class ScopedLocale {
  public:
-  struct Settings {
-    std::optional<std::string> language = {};
-    std::optional<std::string> lc_all = {};
-    std::optional<std::string> lc_messages = {};
-    std::optional<std::string> lang = {};
-  };
-  explicit ScopedLocaleEnvironment(const Settings& settings) {
-    apply("LANGUAGE", settings.language);
-    apply("LC_ALL", settings.lc_all);
-    apply("LC_MESSAGES", settings.lc_messages);
-    apply("LANG", settings.lang);
-  }
-  ~ScopedLocaleEnvironment() {
-    for (const auto& [name, value] : saved_) {
-      if (value)
-        ::setenv(name.c_str(), value->c_str(), 1);
-      else
-        ::unsetenv(name.c_str());
+  ScopedLocale(std::initializer_list<std::pair<const char*, const char*>> settings) {
+    for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
+      const char* old = std::getenv(name);
+      saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+      ::unsetenv(name);
     }
+    for (const auto& [name, value] : settings)
+      ::setenv(name, value, 1);
   }
-  ScopedLocaleEnvironment(const ScopedLocaleEnvironment&) = delete;
-  ScopedLocaleEnvironment& operator=(const ScopedLocaleEnvironment&) = delete;
+  ~ScopedLocale() {
+    for (const auto& [name, value] : saved_)
+      value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+  }
+  ScopedLocale(const ScopedLocale&) = delete;
+  ScopedLocale& operator=(const ScopedLocale&) = delete;
 
  private:
-  void apply(const std::string& name, const std::optional<std::string>& value) {
-    const char* old = std::getenv(name.c_str());
-    saved_.emplace(name, old ? std::optional<std::string>(old) : std::nullopt);
-    if (value)
-      ::setenv(name.c_str(), value->c_str(), 1);
-    else
-      ::unsetenv(name.c_str());
-  }
-  std::map<std::string, std::optional<std::string>> saved_;
+  std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
 };
 
 inline void write_xml_plist(const std::filesystem::path& path, const Value& root) {
@@ -64,7 +50,7 @@ inline void write_xml_plist(const std::filesystem::path& path, const Value& root
 }
 
 // Runs body in a forked child, so that process-wide objects created on first use start
-// unmade; the child's failed expectations are printed by the child and fail the test here.
+// unmade; the child prints its failed expectations, and they fail the test here.
 template <typename Body>
 void run_in_fresh_process(Body body) {
   std::fflush(nullptr);
