@@ -87,10 +87,14 @@ std::shared_ptr<SpecifierList> OrvaneRootListController::specifiers() {
   return _specifiers;
 }
 
+// Group footers are resource texts the user reads as well, so they are translated alongside
+// the labels; hosts show both as they find them.
 void OrvaneRootListController::parseLocalizationsForSpecifiers(SpecifierList& specifiers) {
   for (const auto& specifier : specifiers) {
     const Value& label = specifier->propertyForKey(orv::PSTitleKey);
     if (label.is_string()) specifier->setName(localize(label.as_string()));
+    const Value& footer = specifier->propertyForKey(orv::PSFooterTextGroupKey);
+    if (footer.is_string()) specifier->setProperty(localize(footer), orv::PSFooterTextGroupKey);
   }
 }
 

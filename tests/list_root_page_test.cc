@@ -40,6 +40,9 @@ TEST_F(RootListPage, RootEntriesAreLocalizedAndReachThePageOperations) {
                                  localize("$EXPORT"), localize("$IMPORT"), localize("$DAEMONS")}));
   EXPECT_EQ(cell_types(*rows), (std::vector<int>{PSGroupCell, PSSwitchCell, PSButtonCell,
                                                  PSButtonCell, PSButtonCell, PSGroupCell}));
+  EXPECT_EQ((*rows)[0]->propertyForKey("footerText"), Value(localize("$OPTIONS_FOOTER")));
+  EXPECT_EQ((*rows)[5]->propertyForKey("footerText"), Value(localize("$DAEMONS_FOOTER")));
+  EXPECT_NE(localize("$DAEMONS_FOOTER"), "$DAEMONS_FOOTER") << "the strings tables have it";
   EXPECT_EQ((*rows)[1]->getter(), "getShowSys:");
   EXPECT_EQ((*rows)[1]->setter(), "setShowSys:specifier:");
   EXPECT_EQ((*rows)[2]->action(), "onRefresh");

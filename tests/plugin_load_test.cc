@@ -26,17 +26,6 @@ TEST(PluginLoad, RegistersItsClassesAndExportsItsFunctions) {
   EXPECT_TRUE(registry.hasCell("OrvaneMultilineCell"));
   for (const char* symbol : {"alert", "prompt", "ns_2_json", "json_2_ns"})
     EXPECT_NE(::dlsym(plugin, symbol), nullptr) << symbol;
-  for (const char* selector : {"getShowSys:", "setShowSys:specifier:"})
-    EXPECT_TRUE(registry.getter("OrvaneRootListController", selector) ||
-                registry.setter("OrvaneRootListController", selector))
-        << selector;
-  for (const char* selector : {"onRefresh", "onExport", "onImport"})
-    EXPECT_NE(registry.action("OrvaneRootListController", selector), nullptr) << selector;
-  for (const char* selector : {"getAlive:", "getRunAtLoad:", "getKeepAlive:"})
-    EXPECT_NE(registry.getter("OrvaneDetailController", selector), nullptr) << selector;
-  for (const char* selector :
-       {"setAlive:specifier:", "setRunAtLoad:specifier:", "setKeepAlive:specifier:"})
-    EXPECT_NE(registry.setter("OrvaneDetailController", selector), nullptr) << selector;
 
   // With its bundle under the root and no control service, the root page shows its resource.
   PluginTestRoot root;
