@@ -188,6 +188,27 @@ TEST(PlistFile, DictionaryWithContentsOfFileMapsThroughTheRootAndWantsADictionar
   EXPECT_TRUE(dictionary_with_contents_of_file("/var/mobile/Media/none").is_null());
 }
 
+// Pages load their resource on every rebuild: a file rewritten in place, even at once and to
+// the same size (same inode, possibly the same timestamps), must read as its new contents.
+TEST(PlistFile, DictionaryFileIsReadAnewOnEveryCall) {
+  test::TempDir root(test::TempDir::AsRoot::Yes);
+  const auto path = root.real("/Library/Root.plist");
+  std::filesystem::create_directories(path.parent_path());
+  const auto xml = [](char digit) {
+    return std::string("<plist><dict><key>a</key><integer>") + digit + "</integer></dict></plist>";
+  };
+  test::write_file(path, xml('1'));
+  EXPECT_EQ(dictionary_with_contents_of_file("/Library/Root.plist"), Value(Dictionary{{"a", 1}}));
+  test::write_file(path, xml('2'));
+  EXPECT_EQ(dictionary_with_contents_of_file("/Library/Root.plist"), Value(Dictionary{{"a", 2}}));
+  test::write_file(path, "<plist><dict><key>a</key></dict></plist>");
+  EXPECT_TRUE(dictionary_with_contents_of_file("/Library/Root.plist").is_null());
+  test::write_file(path, xml('2'));
+  EXPECT_EQ(dictionary_with_contents_of_file("/Library/Root.plist"), Value(Dictionary{{"a", 2}}));
+  std::filesystem::remove(path);
+  EXPECT_TRUE(dictionary_with_contents_of_file("/Library/Root.plist").is_null());
+}
+
 TEST(PlistFile, FailedWriteLeavesThePreviousFileAndNoTemporary) {
   test::TempDir dir;
   const auto path = dir.path() / "prefs.plist";

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "platform/fs/root.h"
@@ -99,10 +101,51 @@ std::optional<Value> read_plist_file(const std::filesystem::path& real_path) {
   return decode_plist(*bytes);
 }
 
+namespace {
+
+// The last parse of each recently read file, with the bytes it came from. Pages load their
+// resource on every rebuild; the file is still read each time, but bytes equal to the last
+// read's give the same (immutable) value without parsing again.
+class RecentParses {
+ public:
+  Value dictionary_for(const std::filesystem::path& path, Bytes bytes) {
+    std::lock_guard guard(mutex_);
+    auto found = parses_.find(path.native());
+    if (found != parses_.end() && found->second.bytes == bytes) return found->second.dictionary;
+    Value dictionary = parse_dictionary(bytes);
+    if (found == parses_.end()) {
+      if (parses_.size() >= kMaxFiles) parses_.clear();
+      found = parses_.emplace(path.native(), Parse{}).first;
+    }
+    found->second = Parse{std::move(bytes), dictionary};
+    return dictionary;
+  }
+
+ private:
+  static constexpr std::size_t kMaxFiles = 16;
+  struct Parse {
+    Bytes bytes;
+    Value dictionary;
+  };
+
+  static Value parse_dictionary(const Bytes& bytes) {
+    std::optional<Value> v = bytes.empty() ? std::nullopt : decode_plist(bytes);
+    if (!v || !v->is_dictionary()) return Value();
+    return std::move(*v);
+  }
+
+  std::mutex mutex_;
+  std::map<std::string, Parse, std::less<>> parses_;
+};
+
+}  // namespace
+
 Value dictionary_with_contents_of_file(std::string_view logical_path) {
-  std::optional<Value> v = read_plist_file(real_path(logical_path));
-  if (!v || !v->is_dictionary()) return Value();
-  return std::move(*v);
+  static RecentParses recent;
+  const std::filesystem::path path = real_path(logical_path);
+  std::optional<Bytes> bytes = read_regular_file(path);
+  if (!bytes) return Value();
+  return recent.dictionary_for(path, std::move(*bytes));
 }
 
 bool write_plist_file_atomically(const std::filesystem::path& real_path, const Value& root,

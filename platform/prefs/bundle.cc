@@ -31,7 +31,9 @@ NSBundle::NSBundle(std::string logical_path, fs::path real_path)
 std::string NSBundle::localizedStringForKey(std::string_view key, std::string_view value,
                                             std::string_view table) {
   std::lock_guard guard(mutex_);
-  const Dictionary& strings = table_locked(chosen_directory_locked(), table);
+  const Dictionary& strings = (table.empty() || table == kDefaultTable)
+                                  ? chosen_default_table_locked()
+                                  : table_locked(chosen_directory_locked(), table);
   if (const Value* text = strings.find(key); text && text->is_string()) return text->as_string();
   return std::string(value.empty() ? key : value);
 }
@@ -66,7 +68,26 @@ const std::vector<NSBundle::Localization>& NSBundle::localizations_locked() {
   return localizations_;
 }
 
-std::string NSBundle::chosen_directory_locked() {
+const std::string& NSBundle::chosen_directory_locked() {
+  const LocaleEnvironment now = locale_environment();
+  if (!chosen_once_ || now.language_list != chosen_for_language_list_ ||
+      now.messages_locale != chosen_for_messages_locale_) {
+    chosen_directory_ = choose_directory_locked();
+    chosen_default_table_ = nullptr;
+    chosen_for_language_list_.assign(now.language_list);
+    chosen_for_messages_locale_.assign(now.messages_locale);
+    chosen_once_ = true;
+  }
+  return chosen_directory_;
+}
+
+const Dictionary& NSBundle::chosen_default_table_locked() {
+  const std::string& directory = chosen_directory_locked();
+  if (!chosen_default_table_) chosen_default_table_ = &table_locked(directory, kDefaultTable);
+  return *chosen_default_table_;
+}
+
+std::string NSBundle::choose_directory_locked() {
   const std::vector<Localization>& shipped = localizations_locked();
   for (const std::string& wanted : preferred_languages()) {
     for (const Localization& localization : shipped)

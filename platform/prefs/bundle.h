@@ -47,7 +47,13 @@ class NSBundle {
   };
 
   const std::vector<Localization>& localizations_locked();
-  std::string chosen_directory_locked();
+  // The choice depends only on the environment's locale variables (the shipped languages and
+  // the development region are read once), so it is worked out again only when they change.
+  const std::string& chosen_directory_locked();
+  std::string choose_directory_locked();
+  // The default table of the chosen language; tables_ never drops an entry, so the reference
+  // stays valid.
+  const Dictionary& chosen_default_table_locked();
   const Value& info_dictionary_locked();
   const Dictionary& table_locked(const std::string& directory, std::string_view table);
 
@@ -59,6 +65,10 @@ class NSBundle {
   bool info_loaded_ = false;
   Value info_;
   std::map<std::string, Dictionary, std::less<>> tables_;  // "<directory>/<table>"
+  bool chosen_once_ = false;
+  std::string chosen_for_language_list_, chosen_for_messages_locale_;
+  std::string chosen_directory_;
+  const Dictionary* chosen_default_table_ = nullptr;  // of chosen_directory_, once read
 };
 
 }  // namespace orv

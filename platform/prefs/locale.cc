@@ -1,7 +1,10 @@
 #include "platform/prefs/locale.h"
 
+#include <unistd.h>
+
 #include <algorithm>
-#include <cstdlib>
+#include <cstring>
+#include <optional>
 
 namespace orv {
 
@@ -35,25 +38,19 @@ std::size_t language_code_into(std::string_view name, char* out, std::size_t cap
   return length;
 }
 
-std::string_view environment(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? std::string_view(value) : std::string_view();
-}
-
-// LC_ALL overrides LC_MESSAGES, which overrides LANG.
-std::string_view messages_locale_name() {
-  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-    std::string_view value = environment(name);
-    if (!value.empty()) return value;
-  }
-  return {};
+// The value of "NAME=value" when the entry names `name`, like getenv's match.
+std::optional<std::string_view> value_if_named(const char* entry, std::string_view name) {
+  if (std::strncmp(entry, name.data(), name.size()) != 0 || entry[name.size()] != '=')
+    return std::nullopt;
+  return std::string_view(entry + name.size() + 1);
 }
 
 // Calls visit(name) for each entry of LANGUAGE and then the messages locale, in order, until
 // visit returns true.
 template <typename Visit>
 void for_each_preference(Visit visit) {
-  std::string_view list = environment("LANGUAGE");
+  const LocaleEnvironment now = locale_environment();
+  std::string_view list = now.language_list;
   while (!list.empty()) {
     const std::size_t colon = list.find(':');
     std::string_view entry = list.substr(0, colon);
@@ -61,11 +58,33 @@ void for_each_preference(Visit visit) {
     if (colon == std::string_view::npos) break;
     list.remove_prefix(colon + 1);
   }
-  std::string_view locale = messages_locale_name();
-  if (!locale.empty()) visit(locale);
+  if (!now.messages_locale.empty()) visit(now.messages_locale);
 }
 
 }  // namespace
+
+LocaleEnvironment locale_environment() {
+  // The first entry of a name counts, as for getenv. LC_ALL overrides LC_MESSAGES, which
+  // overrides LANG; an empty value counts as unset.
+  std::optional<std::string_view> language, all, messages, lang;
+  for (char** entry = environ; entry && *entry; ++entry) {
+    // Only "LA..." and "LC..." can match; most entries are passed over after two characters.
+    if ((*entry)[0] != 'L' || ((*entry)[1] != 'A' && (*entry)[1] != 'C')) continue;
+    if (!language) language = value_if_named(*entry, "LANGUAGE");
+    if (!all) all = value_if_named(*entry, "LC_ALL");
+    if (!messages) messages = value_if_named(*entry, "LC_MESSAGES");
+    if (!lang) lang = value_if_named(*entry, "LANG");
+  }
+  LocaleEnvironment now;
+  now.language_list = language.value_or(std::string_view());
+  for (const auto& candidate : {all, messages, lang}) {
+    if (candidate && !candidate->empty()) {
+      now.messages_locale = *candidate;
+      break;
+    }
+  }
+  return now;
+}
 
 std::string language_of_locale_name(std::string_view name) {
   char code[16];

@@ -11,6 +11,16 @@
 
 namespace orv {
 
+// The locale variables as the environment holds them now, found in one pass over it (the
+// language is looked up on every description and every translated text, several times per
+// list row). The views point into the environment and are valid until it changes.
+struct LocaleEnvironment {
+  std::string_view language_list;    // LANGUAGE
+  std::string_view messages_locale;  // the first non-empty of LC_ALL, LC_MESSAGES, LANG
+  friend bool operator==(const LocaleEnvironment&, const LocaleEnvironment&) = default;
+};
+LocaleEnvironment locale_environment();
+
 // The preferred language codes, most preferred first, without repeats; empty when none of the
 // variables is set.
 std::vector<std::string> preferred_languages();

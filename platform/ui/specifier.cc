@@ -46,6 +46,10 @@ SpecifierPtr Specifier::preferenceSpecifierNamed(std::optional<std::string> name
 }
 
 void Specifier::setProperty(Value value, std::string_view key) {
+  // Rows carry a handful of properties (a job row five); room for them at once saves the
+  // vector's regrowth on every row of every rebuild.
+  constexpr std::size_t kUsualPropertyCount = 6;
+  if (properties_.empty()) properties_.reserve(kUsualPropertyCount);
   if (value.is_null())
     properties_.remove(key);
   else
