@@ -244,6 +244,7 @@ void Browser::handle_key(const Key& key) {
       help_ = true;
       return;
     case 'q':
+    case 0x03:  // Ctrl-C: the terminal is in raw mode, so it arrives as a key
       quit_ = true;
       return;
     default:

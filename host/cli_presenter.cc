@@ -4,6 +4,8 @@
 
 #include <cctype>
 
+#include "host/text_grid.h"
+
 namespace orv::host {
 
 namespace {
@@ -12,12 +14,13 @@ DialogResponse answer(CFOptionFlags flags, std::vector<std::string> fields = {})
   return DialogResponse{flags, std::move(fields)};
 }
 
-// Dialog texts come from files and the service: keep each on its one line.
+// Dialog texts come from files and the service: keep each on its one line, without control
+// characters.
 std::string one_line(const std::string& text) {
   std::string out = text;
   for (char& c : out)
     if (c == '\n' || c == '\r') c = ' ';
-  return out;
+  return printable(out);
 }
 
 }  // namespace

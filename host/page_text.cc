@@ -19,7 +19,7 @@ std::string on_off(const RowView& row) {
 }
 
 void append_wrapped(std::string& out, std::string_view text, int indent, int width) {
-  for (const auto& line : wrap_words(text, std::max(10, width - indent)))
+  for (const auto& line : wrap_words(printable(text), std::max(10, width - indent)))
     out += std::string(static_cast<std::size_t>(indent), ' ') + line + "\n";
 }
 
@@ -27,12 +27,13 @@ void append_wrapped(std::string& out, std::string_view text, int indent, int wid
 // column gets a line of its own so it is never cut.
 void append_job(std::string& out, const RowView& row, int label_width, int width) {
   int status_width = std::max(10, width - label_width - 2);
-  auto status = wrap_words(row.detail, status_width);
-  bool own_line = display_width(row.title) > label_width;
-  if (own_line) out += row.title + "\n";
+  auto status = wrap_words(printable(row.detail), status_width);
+  std::string title = printable(row.title);
+  bool own_line = display_width(title) > label_width;
+  if (own_line) out += title + "\n";
   std::string indent(static_cast<std::size_t>(label_width + 2), ' ');
   for (std::size_t i = 0; i < status.size(); ++i) {
-    std::string lead = (i == 0 && !own_line) ? pad_to(row.title, label_width + 2) : indent;
+    std::string lead = (i == 0 && !own_line) ? pad_to(title, label_width + 2) : indent;
     std::string line = lead + status[i];
     line.erase(line.find_last_not_of(' ') + 1);
     out += line + "\n";
@@ -51,7 +52,7 @@ Value text_or_null(const std::string& text) {
 
 Value row_json(Specifier& s) {
   Dictionary row;
-  row.set("name", s.name() ? Value(*s.name()) : Value());
+  row.set("name", s.name() ? json_safe(Value(*s.name())) : Value());
   row.set("cell", Value(s.cellType()));
   auto cell_class = s.propertyForKey(PSCellClassKey).read_string();
   row.set("cellClass", cell_class ? Value(*cell_class) : Value());
@@ -73,7 +74,7 @@ Value row_json(Specifier& s) {
 std::string format_job_list(const std::vector<RowView>& rows, int width) {
   std::string out;
   for (const auto& row : rows)
-    if (row.kind == RowKind::Switch) out += row.title + ": " + on_off(row) + "\n";
+    if (row.kind == RowKind::Switch) out += printable(row.title) + ": " + on_off(row) + "\n";
 
   std::vector<const RowView*> jobs;
   for (const auto& row : rows)
@@ -92,32 +93,33 @@ std::string format_job_list(const std::vector<RowView>& rows, int width) {
 }
 
 std::string format_page(std::string_view title, const std::vector<RowView>& rows, int width) {
-  std::string out = std::string(title) + "\n";
+  std::string out = printable(title) + "\n";
   int name_width = 12;
   for (const auto& row : rows)
     if (row.kind == RowKind::Switch) name_width = std::max(name_width, display_width(row.title));
 
   std::string pending_footer;
   for (const auto& row : rows) {
+    std::string name = printable(row.title);
     switch (row.kind) {
       case RowKind::Group:
         if (!pending_footer.empty()) append_wrapped(out, pending_footer, 2, width);
         pending_footer = row.footer;
         out += "\n";
-        if (!row.title.empty()) out += row.title + "\n";
+        if (!name.empty()) out += name + "\n";
         break;
       case RowKind::Switch:
-        out += "  " + pad_to(row.title, name_width + 2) + on_off(row) +
+        out += "  " + pad_to(name, name_width + 2) + on_off(row) +
                (row.enabled ? "" : " (read-only)") + "\n";
         break;
       case RowKind::Button:
-        out += "  [" + row.title + "]\n";
+        out += "  [" + name + "]\n";
         break;
       case RowKind::Link:
-        out += "  " + row.title + " >\n";
+        out += "  " + name + " >\n";
         break;
       case RowKind::Text:
-        if (!row.title.empty()) out += "  " + row.title + "\n";
+        if (!name.empty()) out += "  " + name + "\n";
         break;
     }
     int indent = row.kind == RowKind::Text && row.title.empty() ? 2 : 4;

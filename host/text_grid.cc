@@ -86,6 +86,14 @@ std::string encode_utf8(char32_t cp) {
   return out;
 }
 
+std::string printable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char32_t cp : decode_utf8(text))
+    out += encode_utf8(cp);
+  return out;
+}
+
 int display_width(std::string_view text) {
   int width = 0;
   for (char32_t cp : decode_utf8(text))

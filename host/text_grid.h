@@ -32,6 +32,9 @@ int code_point_width(char32_t cp);
 // Splits UTF-8 text into code points (an invalid byte becomes U+FFFD, so bad input still shows).
 std::vector<char32_t> decode_utf8(std::string_view text);
 std::string encode_utf8(char32_t cp);
+// The text with invalid bytes and control characters replaced by U+FFFD, so text from files
+// and the service cannot move a terminal's cursor or change its state when printed.
+std::string printable(std::string_view text);
 // Columns the text takes on screen.
 int display_width(std::string_view text);
 // The longest prefix of text that fits in `width` columns, with "…" when it had to be cut.

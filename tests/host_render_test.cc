@@ -62,6 +62,7 @@ TEST(HostTextTest, WrapsAtWordsAndMeasuresWideGlyphs) {
   EXPECT_EQ(decode_utf8("a\xFF\x1B[2J").front(), U'a');
   EXPECT_EQ(decode_utf8("a\xFF\x1B")[1], char32_t{0xFFFD});
   EXPECT_EQ(decode_utf8("a\xFF\x1B")[2], char32_t{0xFFFD});
+  EXPECT_EQ(printable("ok\x1B[2J"), "ok\uFFFD[2J");
 
   TextGrid grid(6, 1);
   grid.put(4, 0, "漢字");  // a wide glyph that does not fit is left out, not split
@@ -219,6 +220,15 @@ TEST_F(HostBrowserTest, KeysMoveFlipPressAndOpenPages) {
   EXPECT_EQ(selected_title(), "gamma");
   type("g");
   EXPECT_EQ(selected_title(), "Flag");
+
+  // A click selects the row under the pointer and acts on it.
+  TextGrid screen = browser->draw(60, 12);
+  int press_line = line_with(screen, "[ Press ]");
+  ASSERT_GT(press_line, 0);
+  browser->handle_key(Key::click(5, press_line));
+  EXPECT_EQ(selected_title(), "Press");
+  EXPECT_EQ(HostTestPage::actions, 2);
+  type("g");
 
   type("G");
   press(KeyCode::Enter);
