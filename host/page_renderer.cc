@@ -7,6 +7,10 @@ namespace orv::host {
 
 namespace {
 
+// Rows are laid out no wider than this, so a switch's state stays near its title on a wide
+// terminal.
+constexpr int kMaxContentWidth = 100;
+
 constexpr Attr kBarAttr{.bold = true, .reverse = true};
 constexpr Attr kGroupAttr{.bold = true, .color = Color::Cyan};
 constexpr Attr kFooterAttr{.dim = true};
@@ -185,7 +189,8 @@ RenderedPage render_page(const PageFrame& frame, int width, int height) {
 
   int body_top = 1;
   int body_height = std::max(0, grid.height() - 2);
-  auto lines = BodyBuilder(rows, grid.width()).build(visible_rows(rows, frame.filter));
+  int content_width = std::min(grid.width(), kMaxContentWidth);
+  auto lines = BodyBuilder(rows, content_width).build(visible_rows(rows, frame.filter));
   if (lines.empty() && body_height > 0) {
     grid.put(2, body_top, frame.filter.empty() ? "(empty page)" : "No rows match the filter.",
              {.dim = true});
@@ -203,7 +208,7 @@ RenderedPage render_page(const PageFrame& frame, int width, int height) {
     for (const auto& span : line.spans)
       grid.put(span.x, y, span.text, span.attr);
     if (selected)
-      for (int x = 0; x < grid.width(); ++x) {
+      for (int x = 0; x < content_width; ++x) {
         Attr attr = grid.at(x, y).attr;
         attr.reverse = true;
         grid.paint(x, y, 1, attr);

@@ -107,6 +107,12 @@ TEST(HostRendererTest, DrawsGroupsSwitchesLinksAndWrappedCells) {
     EXPECT_EQ(page.row_at_line[static_cast<std::size_t>(y)], 5);
   }
   EXPECT_FALSE(grid.at(1, show).attr.reverse);
+
+  // On a wide terminal a switch's state stays within reach of its title.
+  auto wide = render_page(frame, 200, 16);
+  std::string wide_switch = wide.grid.row_text(line_with(wide.grid, "Show system"));
+  EXPECT_TRUE(wide_switch.ends_with("[off]"));
+  EXPECT_LE(wide_switch.size(), 100u);
 }
 
 TEST(HostRendererTest, FiltersRowsAndScrollsTheSelectionIntoView) {
