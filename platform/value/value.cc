@@ -19,7 +19,9 @@ bool same_pointer_or_equal(const std::shared_ptr<const T>& a, const std::shared_
   return a == b || (a && b && *a == *b);
 }
 
-std::size_t hash_key(std::string_view key) { return std::hash<std::string_view>{}(key); }
+std::size_t hash_key(std::string_view key) {
+  return std::hash<std::string_view>{}(key);
+}
 
 }  // namespace
 
@@ -197,7 +199,8 @@ const Value& Value::operator[](std::string_view key) const {
 
 Dictionary::Dictionary(std::initializer_list<Entry> entries) {
   entries_.reserve(entries.size());
-  for (const Entry& e : entries) set(e.first, e.second);
+  for (const Entry& e : entries)
+    set(e.first, e.second);
 }
 
 Dictionary::Dictionary(const Dictionary& other) : entries_(other.entries_), slots_(other.slots_) {}
@@ -227,7 +230,8 @@ std::ptrdiff_t Dictionary::index_of(std::string_view key) const {
 void Dictionary::index_insert(std::uint32_t position) {
   const std::size_t mask = slots_.size() - 1;
   std::size_t s = hash_key(entries_[position].first) & mask;
-  while (slots_[s] != 0) s = (s + 1) & mask;
+  while (slots_[s] != 0)
+    s = (s + 1) & mask;
   slots_[s] = position + 1;
 }
 
@@ -235,9 +239,11 @@ void Dictionary::rebuild_index() {
   slots_.clear();
   if (entries_.size() < kIndexThreshold) return;
   std::size_t capacity = 32;
-  while (capacity < entries_.size() * 2) capacity *= 2;
+  while (capacity < entries_.size() * 2)
+    capacity *= 2;
   slots_.assign(capacity, 0);
-  for (std::size_t i = 0; i < entries_.size(); ++i) index_insert(static_cast<std::uint32_t>(i));
+  for (std::size_t i = 0; i < entries_.size(); ++i)
+    index_insert(static_cast<std::uint32_t>(i));
 }
 
 const Value* Dictionary::find(std::string_view key) const {
@@ -252,14 +258,7 @@ const Value& Dictionary::get(std::string_view key) const {
 
 bool Dictionary::insert_new(std::string key, Value value) {
   if (index_of(key) >= 0) return false;
-  entries_.emplace_back(std::move(key), std::move(value));
-  if (slots_.empty()) {
-    if (entries_.size() >= kIndexThreshold) rebuild_index();
-  } else if (entries_.size() * 2 > slots_.size()) {
-    rebuild_index();
-  } else {
-    index_insert(static_cast<std::uint32_t>(entries_.size() - 1));
-  }
+  append(std::move(key), std::move(value));
   return true;
 }
 
@@ -269,7 +268,18 @@ void Dictionary::set(std::string key, Value value) {
     entries_[static_cast<std::size_t>(i)].second = std::move(value);
     return;
   }
-  insert_new(std::move(key), std::move(value));
+  append(std::move(key), std::move(value));
+}
+
+void Dictionary::append(std::string key, Value value) {
+  entries_.emplace_back(std::move(key), std::move(value));
+  if (slots_.empty()) {
+    if (entries_.size() >= kIndexThreshold) rebuild_index();
+  } else if (entries_.size() * 2 > slots_.size()) {
+    rebuild_index();
+  } else {
+    index_insert(static_cast<std::uint32_t>(entries_.size() - 1));
+  }
 }
 
 bool Dictionary::remove(std::string_view key) {

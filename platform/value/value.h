@@ -23,7 +23,17 @@ class Dictionary;
 using Array = std::vector<Value>;
 using Bytes = std::vector<std::uint8_t>;
 
-enum class Kind : std::uint8_t { Null, Boolean, Integer, Real, String, Data, Date, Array, Dictionary };
+enum class Kind : std::uint8_t {
+  Null,
+  Boolean,
+  Integer,
+  Real,
+  String,
+  Data,
+  Date,
+  Array,
+  Dictionary
+};
 
 // A property-list integer: 64-bit signed, or unsigned above INT64_MAX (binary plists can carry
 // those, and a round trip must keep them).
@@ -113,9 +123,9 @@ class Value {
   const Value& operator[](std::string_view key) const;
 
  private:
-  using Storage = std::variant<std::monostate, bool, Integer, double, std::string,
-                               std::shared_ptr<const Bytes>, Date, std::shared_ptr<const Array>,
-                               std::shared_ptr<const Dictionary>>;
+  using Storage =
+      std::variant<std::monostate, bool, Integer, double, std::string, std::shared_ptr<const Bytes>,
+                   Date, std::shared_ptr<const Array>, std::shared_ptr<const Dictionary>>;
   Storage v_;
 };
 
@@ -160,6 +170,8 @@ class Dictionary {
   std::ptrdiff_t index_of(std::string_view key) const;
   void rebuild_index();
   void index_insert(std::uint32_t position);
+  // Adds an entry whose key is known to be absent.
+  void append(std::string key, Value value);
 
   std::vector<Entry> entries_;
   // Open-addressing table of positions + 1 (0 = empty slot); empty while the dictionary is small.
