@@ -9,6 +9,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -81,6 +82,9 @@ class Decoder {
     // Reused per thread; every mark is back to 0 when a document is done.
     if (on_path_.size() > kPathKept && object_count_ <= kPathKept) on_path_ = {};
     if (on_path_.size() < object_count_) on_path_.resize(object_count_);
+    if (key_slot_.size() > kPathKept && object_count_ <= kPathKept) key_slot_ = {};
+    if (key_slot_.size() < object_count_) key_slot_.resize(object_count_);
+    KeyCacheReset reset(key_slot_, keys_);
     // The decoded tree may repeat shared objects; cap it relative to the file's own size so a
     // small file cannot expand into a huge tree (the binary form of "billion laughs").
     budget_ = bytes_.size() * kExpansionFactor + kExpansionFloor;
@@ -289,24 +293,35 @@ class Decoder {
     for (std::uint64_t i = 0; i < count; ++i) {
       std::uint64_t key_ref = 0;
       std::uint64_t value_ref = 0;
-      std::string key;
+      const std::string* key = nullptr;
       Value value;
-      if (!read_ref(pos + i * ref_size_, key_ref) || !decode_key(key_ref, key) ||
+      if (!read_ref(pos + i * ref_size_, key_ref) || !(key = decode_key(key_ref)) ||
           !read_ref(values_pos + i * ref_size_, value_ref) ||
-          !decode_object(value_ref, depth, value) ||
-          !dict.insert_new(std::move(key), std::move(value)))
+          !decode_object(value_ref, depth, value) || !dict.insert_new(*key, std::move(value)))
         return false;
     }
     out = Value(std::move(dict));
     return true;
   }
 
-  bool decode_key(std::uint64_t index, std::string& key) {
+  // The text of a key object. Records repeat the same keys (and encoders share them as one
+  // object), so each key object is decoded once per document and copied from then on.
+  const std::string* decode_key(std::uint64_t index) {
+    if (index >= object_count_) return nullptr;
+    if (const std::uint32_t slot = key_slot_[index]) {
+      if (!charge(kNodeWeight + keys_[slot - 1].text.size())) return nullptr;
+      return &keys_[slot - 1].text;
+    }
     std::uint64_t pos = 0;
-    if (!object_offset(index, pos) || !charge(kNodeWeight)) return false;
+    if (!object_offset(index, pos) || !charge(kNodeWeight)) return nullptr;
     const std::uint8_t marker = bytes_[pos++];
     const std::uint8_t kind = marker & 0xF0;
-    return (kind == kAsciiString || kind == kUtf16String) && decode_string(marker, pos, key);
+    std::string key;
+    if ((kind != kAsciiString && kind != kUtf16String) || !decode_string(marker, pos, key))
+      return nullptr;
+    keys_.push_back(CachedKey{index, std::move(key)});
+    key_slot_[index] = static_cast<std::uint32_t>(keys_.size());
+    return &keys_.back().text;
   }
 
   std::span<const std::uint8_t> bytes_;
@@ -323,6 +338,36 @@ class Decoder {
   }
   // 1 for the containers being decoded (cycle check).
   std::vector<std::uint8_t>& on_path_ = path_marks();
+
+  struct CachedKey {
+    std::uint64_t object;
+    std::string text;
+  };
+  // Clears the key slots a document filled, however its decoding ends.
+  class KeyCacheReset {
+   public:
+    KeyCacheReset(std::vector<std::uint32_t>& slots, std::deque<CachedKey>& keys)
+        : slots_(slots), keys_(keys) {}
+    ~KeyCacheReset() {
+      for (const CachedKey& key : keys_)
+        slots_[key.object] = 0;
+    }
+    KeyCacheReset(const KeyCacheReset&) = delete;
+    KeyCacheReset& operator=(const KeyCacheReset&) = delete;
+
+   private:
+    std::vector<std::uint32_t>& slots_;
+    std::deque<CachedKey>& keys_;
+  };
+  static std::vector<std::uint32_t>& key_slots() {
+    thread_local std::vector<std::uint32_t> slots;
+    return slots;
+  }
+  // Per key object: its position + 1 in keys_, 0 while not decoded yet. Reused per thread and
+  // all 0 between documents.
+  std::vector<std::uint32_t>& key_slot_ = key_slots();
+  // A deque, so the texts handed out stay where they are as keys are added.
+  std::deque<CachedKey> keys_;
 };
 
 std::size_t byte_width(std::uint64_t v) {
