@@ -23,8 +23,18 @@ constexpr std::int32_t kFirstSystemJobType = 10;
 // as running.
 std::string status_line(const Value& record, std::string_view label) {
   const bool running = record["Pid"].read_int32() >= 0;
-  return get_desc(label, false) + " " + localize("$STATUS") + ":" +
-         localize(running ? "$RUNNING" : "$STOPPED");
+  std::string line = get_desc(label, false);
+  const std::string status = localize("$STATUS");
+  const std::string state = localize(running ? "$RUNNING" : "$STOPPED");
+  line.reserve(line.size() + 1 + status.size() + 1 + state.size());
+  line.append(" ").append(status).append(":").append(state);
+  return line;
+}
+
+// Every row names the same cell class; rows share one value instead of each building its own.
+const Value& multiline_cell_class() {
+  static const Value cell_class(kMultilineCellClass);
+  return cell_class;
 }
 
 bool shown(const Value& record, bool show_system_jobs) {
@@ -77,7 +87,7 @@ std::shared_ptr<SpecifierList> OrvaneRootListController::specifiers() {
 
     auto row = Specifier::preferenceSpecifierNamed(
         std::move(name), self, "", "", std::string(kDetailPageClass), orv::PSLinkCell, "");
-    row->setProperty(Value(kMultilineCellClass), orv::PSCellClassKey);
+    row->setProperty(multiline_cell_class(), orv::PSCellClassKey);
     row->setProperty(Value(status_line(record, label_text)), "content");
     row->setProperty(Value(true), orv::PSEnabledKey);
     row->setProperty(label, orv::PSKeyNameKey);
