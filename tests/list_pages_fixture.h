@@ -69,12 +69,6 @@ class PagesTest : public ::testing::Test {
       out.push_back(row->cellType());
     return out;
   }
-  static std::vector<std::string> keys_of(const Value& dictionary) {
-    std::vector<std::string> out;
-    for (const auto& [key, value] : dictionary.as_dictionary())
-      out.push_back(key);
-    return out;
-  }
 
   std::vector<std::string> request_names() const {
     std::vector<std::string> out;

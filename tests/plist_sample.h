@@ -1,13 +1,12 @@
 // A property list holding every kind of value, shared by the codec and peer tests (the peer
-// script tests/plist_peer.py builds the same tree).
+// script tests/peers/plist_peer.py builds the same tree).
 #pragma once
 
 #include <cstdint>
 #include <limits>
 #include <string>
-#include <vector>
 
-#include "platform/value/value.h"
+#include "tests/support/test_support.h"
 
 namespace orv::test {
 
@@ -35,14 +34,6 @@ inline Value plist_sample() {
       {"array", Array{1, "two", Array{}, Dictionary{}}},
       {"nested", Dictionary{{"b", Dictionary{{"a", Array{Dictionary{{"c", 1}}}}}}}},
   };
-}
-
-// Dictionary equality ignores order; file order must survive too.
-inline std::vector<std::string> keys_of(const Value& v) {
-  std::vector<std::string> keys;
-  for (const auto& entry : v.as_dictionary())
-    keys.push_back(entry.first);
-  return keys;
 }
 
 }  // namespace orv::test

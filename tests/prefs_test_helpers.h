@@ -6,47 +6,32 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <initializer_list>
-#include <optional>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "platform/plist/xml_plist.h"
-#include "platform/value/value.h"
 #include "tests/support/test_support.h"
 
 namespace orv::test {
 
 // Clears LANGUAGE, LC_ALL, LC_MESSAGES and LANG, sets the given ones, and restores all four.
-class ScopedLocale {
+class ScopedLocale : public ScopedEnv {
  public:
-  ScopedLocale(std::initializer_list<std::pair<const char*, const char*>> settings) {
-    for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
-      const char* old = std::getenv(name);
-      saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-      ::unsetenv(name);
-    }
-    for (const auto& [name, value] : settings)
-      ::setenv(name, value, 1);
-  }
-  ~ScopedLocale() {
-    for (const auto& [name, value] : saved_)
-      value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
-  }
-  ScopedLocale(const ScopedLocale&) = delete;
-  ScopedLocale& operator=(const ScopedLocale&) = delete;
+  ScopedLocale(std::initializer_list<std::pair<const char*, const char*>> given)
+      : ScopedEnv(with_locale_cleared(given)) {}
 
  private:
-  std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
+  static Settings with_locale_cleared(
+      std::initializer_list<std::pair<const char*, const char*>> given) {
+    Settings all{
+        {"LANGUAGE", nullptr}, {"LC_ALL", nullptr}, {"LC_MESSAGES", nullptr}, {"LANG", nullptr}};
+    all.insert(all.end(), given.begin(), given.end());
+    return all;
+  }
 };
 
 inline void write_xml_plist(const std::filesystem::path& path, const Value& root) {
-  std::optional<std::string> text = encode_xml_plist(root);
-  ASSERT_TRUE(text.has_value());
-  write_file(path, *text);
+  write_file(path, encode_xml_plist(root).value());
 }
 
 // Runs body in a forked child, so that process-wide objects created on first use start

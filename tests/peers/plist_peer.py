@@ -1,18 +1,43 @@
 #!/usr/bin/env python3
-"""An independent messaging-center peer built on Python's plistlib.
+"""Python's plistlib as an independent peer of our property lists and messaging center.
 
-  plist_peer.py client SOCKET NAME   send one request to SOCKET, print the reply root as JSON
-  plist_peer.py server SOCKET        answer every request of one connection with
-                                     {"reply": {"name": ..., "hasUserInfo": ..., "userInfo": ...}},
-                                     or no reply for the message "silent"; prints "ready" once
-                                     listening
+  plist_peer.py write DIR           write the sample of tests/plist_sample.h as DIR/sample.xml
+                                    and DIR/sample.bplist
+  plist_peer.py check FILE          exit 0 when FILE holds the sample, key order included
+  plist_peer.py client SOCKET NAME  send one request, print the reply root as JSON
+  plist_peer.py server SOCKET       print "ready", then answer every request of one connection
+                                    with {"reply": {"name", "hasUserInfo", "userInfo"}}, or
+                                    with no reply for the message "silent"
 """
+import datetime
 import json
 import os
 import plistlib
 import socket
 import struct
 import sys
+
+
+def sample():
+    return {
+        "string": "hello <&> world", "empty": "", "unicode": "h\u00e9llo \u2713 \U0001F600",
+        "int": 42, "negative": -1, "int64_min": -2**63, "int64_max": 2**63 - 1,
+        "uint64_max": 2**64 - 1, "wide": 1 << 40, "real": 3.25, "tiny": -1e-300,
+        "date": datetime.datetime(2020, 2, 29, 12, 34, 56), "data": bytes(range(256)),
+        "no_data": b"", "yes": True, "no": False, "array": [1, "two", [], {}],
+        "nested": {"b": {"a": [{"c": 1}]}},
+    }
+
+
+def same(a, b):
+    """Equality that also compares key order and tells booleans from integers."""
+    if type(a) is not type(b):
+        return False
+    if isinstance(a, dict):
+        return list(a) == list(b) and all(same(a[k], b[k]) for k in a)
+    if isinstance(a, list):
+        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
+    return a == b
 
 
 def send_frame(sock, root):
@@ -32,20 +57,10 @@ def recv_exact(sock, size):
 
 def recv_frame(sock):
     header = recv_exact(sock, 4)
-    if header is None:
-        return None
-    return plistlib.loads(recv_exact(sock, struct.unpack(">I", header)[0]))
+    return None if header is None else plistlib.loads(recv_exact(sock, struct.unpack(">I", header)[0]))
 
 
-def run_client(path, name):
-    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as sock:
-        sock.connect(path)
-        send_frame(sock, {"name": name,
-                          "userInfo": {"Label": "a.b", "isStart": True, "flag": 0}})
-        print(json.dumps(recv_frame(sock), sort_keys=True))
-
-
-def run_server(path):
+def serve(path):
     with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as listener:
         listener.bind(path)
         listener.listen(1)
@@ -63,8 +78,25 @@ def run_server(path):
     os.unlink(path)
 
 
-if __name__ == "__main__":
-    if sys.argv[1] == "client":
-        run_client(sys.argv[2], sys.argv[3])
+def main(command, path, *rest):
+    if command == "write":
+        for name, fmt in (("sample.xml", plistlib.FMT_XML), ("sample.bplist", plistlib.FMT_BINARY)):
+            with open(f"{path}/{name}", "wb") as f:
+                plistlib.dump(sample(), f, fmt=fmt, sort_keys=False)
+    elif command == "check":
+        with open(path, "rb") as f:
+            got = plistlib.load(f)
+        if not same(got, sample()):
+            print(repr(got))
+            return 1
+    elif command == "client":
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as sock:
+            sock.connect(path)
+            send_frame(sock, {"name": rest[0], "userInfo": {"Label": "a.b", "isStart": True, "flag": 0}})
+            print(json.dumps(recv_frame(sock), sort_keys=True))
     else:
-        run_server(sys.argv[2])
+        serve(path)
+    return 0
+
+
+sys.exit(main(*sys.argv[1:]))

@@ -37,7 +37,8 @@ TempDir::~TempDir() {
 }
 
 fs::path TempDir::real(std::string_view logical) const {
-  while (!logical.empty() && logical.front() == '/') logical.remove_prefix(1);
+  while (!logical.empty() && logical.front() == '/')
+    logical.remove_prefix(1);
   return path_ / logical;
 }
 
@@ -52,6 +53,32 @@ std::string read_file(const fs::path& path) {
   std::ostringstream ss;
   ss << in.rdbuf();
   return ss.str();
+}
+
+ScopedEnv::ScopedEnv(const Settings& settings) {
+  for (const auto& [name, value] : settings) {
+    bool seen = false;
+    for (const auto& entry : saved_)
+      seen = seen || entry.first == name;
+    if (!seen) {
+      const char* old = std::getenv(name.c_str());
+      saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+    }
+    value ? ::setenv(name.c_str(), value, 1) : ::unsetenv(name.c_str());
+  }
+}
+
+ScopedEnv::~ScopedEnv() {
+  for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
+    it->second ? ::setenv(it->first.c_str(), it->second->c_str(), 1)
+               : ::unsetenv(it->first.c_str());
+}
+
+std::vector<std::string> keys_of(const Value& dictionary) {
+  std::vector<std::string> keys;
+  for (const auto& entry : dictionary.as_dictionary())
+    keys.push_back(entry.first);
+  return keys;
 }
 
 fs::path shared_data_dir() {

@@ -5,8 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/value/value.h"
 
 namespace orv::test {
 
@@ -34,14 +39,31 @@ class TempDir {
 void write_file(const std::filesystem::path& path, std::string_view contents);
 std::string read_file(const std::filesystem::path& path);
 
+// Sets environment variables (nullptr: unset) for a scope and restores them after.
+class ScopedEnv {
+ public:
+  using Settings = std::vector<std::pair<std::string, const char*>>;
+  explicit ScopedEnv(const Settings& settings);
+  ScopedEnv(const char* name, const char* value) : ScopedEnv(Settings{{name, value}}) {}
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// A dictionary's keys in stored order (dictionary equality ignores order).
+std::vector<std::string> keys_of(const Value& dictionary);
+
 // The shared data directory (../shared/data beside the checkout), or empty when absent.
 std::filesystem::path shared_data_dir();
 
 }  // namespace orv::test
 
 // Skips the current test with a message when the shared data directory is not there.
-#define ORV_REQUIRE_SHARED_DATA()                                                      \
-  do {                                                                                 \
-    if (orv::test::shared_data_dir().empty())                                          \
+#define ORV_REQUIRE_SHARED_DATA()                                                        \
+  do {                                                                                   \
+    if (orv::test::shared_data_dir().empty())                                            \
       GTEST_SKIP() << "shared test data not found beside the checkout (../shared/data)"; \
   } while (0)
