@@ -30,7 +30,7 @@ Value object_to_value(simdjson::dom::object in) {
   out.reserve(in.size());
   for (simdjson::dom::key_value_pair field : in) {
     // A repeated key keeps its first position and takes the last value.
-    out.set(std::string(field.key), to_value(field.value));
+    out.insert_or_assign(field.key, to_value(field.value));
   }
   return Value(std::move(out));
 }

@@ -297,7 +297,7 @@ class Decoder {
       Value value;
       if (!read_ref(pos + i * ref_size_, key_ref) || !(key = decode_key(key_ref)) ||
           !read_ref(values_pos + i * ref_size_, value_ref) ||
-          !decode_object(value_ref, depth, value) || !dict.insert_new(*key, std::move(value)))
+          !decode_object(value_ref, depth, value) || !dict.try_emplace(*key, std::move(value)))
         return false;
     }
     out = Value(std::move(dict));

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <tuple>
 
 namespace orv {
 
@@ -21,6 +22,11 @@ bool same_pointer_or_equal(const std::shared_ptr<const T>& a, const std::shared_
 
 std::size_t hash_key(std::string_view key) {
   return std::hash<std::string_view>{}(key);
+}
+
+// Most keys differ in length or first letter, which this settles without a call to memcmp.
+bool same_key(const std::string& a, std::string_view b) {
+  return a.size() == b.size() && (b.empty() || (a[0] == b[0] && a.compare(b) == 0));
 }
 
 }  // namespace
@@ -216,14 +222,14 @@ Dictionary& Dictionary::operator=(const Dictionary& other) {
 std::ptrdiff_t Dictionary::index_of(std::string_view key) const {
   if (slots_.empty()) {
     for (std::size_t i = 0; i < entries_.size(); ++i)
-      if (entries_[i].first == key) return static_cast<std::ptrdiff_t>(i);
+      if (same_key(entries_[i].first, key)) return static_cast<std::ptrdiff_t>(i);
     return -1;
   }
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t s = hash_key(key) & mask;; s = (s + 1) & mask) {
     std::uint32_t slot = slots_[s];
     if (slot == 0) return -1;
-    if (entries_[slot - 1].first == key) return slot - 1;
+    if (same_key(entries_[slot - 1].first, key)) return slot - 1;
   }
 }
 
@@ -271,8 +277,25 @@ void Dictionary::set(std::string key, Value value) {
   append(std::move(key), std::move(value));
 }
 
-void Dictionary::append(std::string key, Value value) {
-  entries_.emplace_back(std::move(key), std::move(value));
+bool Dictionary::try_emplace(std::string_view key, Value&& value) {
+  if (index_of(key) >= 0) return false;
+  append(key, std::move(value));
+  return true;
+}
+
+void Dictionary::insert_or_assign(std::string_view key, Value&& value) {
+  std::ptrdiff_t i = index_of(key);
+  if (i >= 0) {
+    entries_[static_cast<std::size_t>(i)].second = std::move(value);
+    return;
+  }
+  append(key, std::move(value));
+}
+
+template <typename Key>
+void Dictionary::append(Key&& key, Value&& value) {
+  entries_.emplace_back(std::piecewise_construct, std::forward_as_tuple(std::forward<Key>(key)),
+                        std::forward_as_tuple(std::move(value)));
   if (slots_.empty()) {
     if (entries_.size() >= kIndexThreshold) rebuild_index();
   } else if (entries_.size() * 2 > slots_.size()) {

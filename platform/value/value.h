@@ -157,6 +157,10 @@ class Dictionary {
   // set() for a key the caller knows is new (decoders that already checked uniqueness).
   // Returns false, changing nothing, when the key is already present.
   bool insert_new(std::string key, Value value);
+  // The same two for builders that hold the key as a view and the value as a temporary: the
+  // key's string is made once, in place, and only when the entry is added.
+  bool try_emplace(std::string_view key, Value&& value);
+  void insert_or_assign(std::string_view key, Value&& value);
   bool remove(std::string_view key);
 
   auto begin() const { return entries_.begin(); }
@@ -171,7 +175,8 @@ class Dictionary {
   void rebuild_index();
   void index_insert(std::uint32_t position);
   // Adds an entry whose key is known to be absent.
-  void append(std::string key, Value value);
+  template <typename Key>
+  void append(Key&& key, Value&& value);
 
   std::vector<Entry> entries_;
   // Open-addressing table of positions + 1 (0 = empty slot); empty while the dictionary is small.
