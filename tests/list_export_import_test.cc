@@ -5,6 +5,7 @@
 #include "list/root_list_controller.h"
 #include "platform/json/json.h"
 #include "platform/plist/plist_file.h"
+#include "services/control_service.h"
 #include "services/localization.h"
 #include "services/settings.h"
 #include "tests/list_pages_fixture.h"
@@ -57,19 +58,12 @@ TEST_F(ExportImport, ExportSendsTheTableAndShowsTheOutcome) {
   page->onExport();
 
   ASSERT_EQ(presenter->shown_count(), 2u);
-  const DialogRequest name_prompt = presenter->shown()[0];
-  EXPECT_EQ(name_prompt.header, "");
-  EXPECT_EQ(name_prompt.message, localize("$INPUTNAME"));
-  EXPECT_EQ(name_prompt.text_field_titles, Strings{""});
-  const DialogRequest result = presenter->shown()[1];
-  EXPECT_EQ(result.header, localize("$EXPSUC") + ":/var/mobile/Media/backup.plist");
-  EXPECT_EQ(result.message, "");
-  EXPECT_EQ(result.alternate_button, std::nullopt);
+  EXPECT_EQ(presenter->shown()[0].message, localize("$INPUTNAME"));
+  EXPECT_EQ(presenter->shown()[1].header, localize("$EXPSUC") + ":/var/mobile/Media/backup.plist");
+  EXPECT_EQ(presenter->shown()[1].alternate_button, std::nullopt);
   auto sent = service->requests_named("export");
   ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(keys_of(sent[0].user_info), (Strings{"path", "data"}));
-  EXPECT_EQ(sent[0].user_info["path"], Value("/var/mobile/Media/backup.plist"));
-  EXPECT_EQ(sent[0].user_info["data"], table);
+  EXPECT_EQ(sent[0].user_info, Value(make_export_request("/var/mobile/Media/backup.plist", table)));
 
   service->set_reply("export", Value(Dictionary{}));
   presenter->text("sub/dir/x.plist");
@@ -97,8 +91,8 @@ TEST_F(ExportImport, ExportDoesNothingWithoutATableOrAName) {
 
   setPref("usr_pol", Value(Dictionary{{"a", Value(false)}}));
   presenter->cancel().text("");
-  page->onExport();
-  page->onExport();
+  for (int i = 0; i < 2; ++i)
+    page->onExport();
   EXPECT_EQ(presenter->shown_count(), 2u);
   EXPECT_TRUE(service->requests().empty());
 }
@@ -137,12 +131,9 @@ TEST_F(ExportImport, ImportStopsTheFirstListedJobOfEveryStoppedEntry) {
   presenter->ok().text("policies.plist");
   page->onImport();
 
-  ASSERT_EQ(presenter->shown_count(), 3u);
   EXPECT_EQ(headers(),
             (Strings{localize("$STOPSYS"), "", imported("/var/mobile/Media/policies.plist")}));
-  EXPECT_EQ(presenter->shown()[0].message, "");
   EXPECT_EQ(presenter->shown()[0].alternate_button, "CANCEL");
-  EXPECT_EQ(presenter->shown()[1].message, localize("$INPUTNAME"));
   EXPECT_EQ(request_names(), (Strings{"listAll", "startOne", "startOne"}));
   EXPECT_EQ(stopped_labels(), (Strings{"com.example.dup", "com.example.a"}));
   EXPECT_EQ(service->requests_named("startOne")[0].user_info["Plist"], Value("/first"));
@@ -188,14 +179,9 @@ TEST_F(ExportImport, ImportRefusesFilesThatAreNotPolicyTables) {
 }
 
 TEST_F(ExportImport, ImportEndsSilentlyWhenDeclined) {
-  presenter->cancel();
-  page->onImport();
-  presenter->time_out();
-  page->onImport();
-  presenter->ok().cancel();
-  page->onImport();
-  presenter->ok().text("");
-  page->onImport();
+  presenter->cancel().time_out().ok().cancel().ok().text("");
+  for (int i = 0; i < 4; ++i)
+    page->onImport();
   EXPECT_EQ(headers(), (Strings{localize("$STOPSYS"), localize("$STOPSYS"), localize("$STOPSYS"),
                                 "", localize("$STOPSYS"), ""}));
   EXPECT_TRUE(service->requests().empty());

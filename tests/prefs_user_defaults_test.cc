@@ -75,7 +75,6 @@ TEST(UserDefaults, FailedWriteKeepsTheValueInThisProcess) {
   orv::test::write_file(dir.path() / "blocker", "a regular file where a directory should be");
   NSUserDefaults defaults(dir.path() / "blocker" / "settings.plist");
   defaults.setObject(Value(42), "answer");
-  EXPECT_EQ(defaults.objectForKey("answer"), Value(42));
   defaults.setObject(Value(7), "other");
   EXPECT_EQ(defaults.objectForKey("answer"), Value(42));
   EXPECT_EQ(defaults.objectForKey("other"), Value(7));
