@@ -79,8 +79,10 @@ class OrvanedTest : public ::testing::Test {
       ::execv(argv[0], argv.data());
       ::_exit(127);
     }
-    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(socket_path()); }))
-        << "orvaned did not create its socket";
+    // The socket file appears at bind time, before its mode is set and before it listens, so
+    // wait for an answer rather than for the file.
+    ASSERT_TRUE(eventually([&] { return !send("listAll").is_null(); }))
+        << "orvaned did not answer on its socket";
   }
 
   // SIGTERM, then the daemon's exit status (-1 when it did not exit normally).
