@@ -1,6 +1,6 @@
 #include "detail/multiline_cell.h"
 
-#include "platform/ui/specifier.h"
+#include "platform/ui/list_row.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/ui/specifier.h"
+#include "platform/ui/list_row.h"
 
 namespace orv {
 
