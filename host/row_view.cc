@@ -7,14 +7,6 @@ namespace orv::host {
 
 namespace {
 
-// The framework keeps the list of the last build in the page's _specifiers, where the
-// platform's table reads it too; this reads it there without asking the page to build again.
-struct SpecifierListAccess : ListController {
-  static std::shared_ptr<SpecifierList> of(ListController& page) {
-    return page.*(&SpecifierListAccess::_specifiers);
-  }
-};
-
 std::string string_property(const Specifier& s, std::string_view key) {
   auto text = s.propertyForKey(key).read_string();
   return text ? std::string(*text) : std::string();
@@ -59,7 +51,7 @@ void apply_cell(const SpecifierPtr& specifier, RowView& row) {
 }  // namespace
 
 std::shared_ptr<SpecifierList> current_specifiers(ListController& page) {
-  auto list = SpecifierListAccess::of(page);
+  auto list = page.currentSpecifiers();
   return list ? list : std::make_shared<SpecifierList>();
 }
 

@@ -25,6 +25,9 @@ class ListController : public std::enable_shared_from_this<ListController> {
 
   // The page's rows. The base returns _specifiers as it is (empty when never set).
   virtual std::shared_ptr<SpecifierList> specifiers();
+  // The list as the last build left it, without building it again (hosts draw from this after
+  // a reload); null before the first build.
+  const std::shared_ptr<SpecifierList>& currentSpecifiers() const { return _specifiers; }
 
   // The specifier that opened this page (a link row of the previous page), or null.
   const SpecifierPtr& specifier() const { return specifier_; }
