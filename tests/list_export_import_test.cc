@@ -57,7 +57,7 @@ TEST_F(ExportImport, ExportSendsTheTableAndShowsTheOutcome) {
   presenter->text("backup.plist");
   page->onExport();
 
-  ASSERT_EQ(presenter->shown_count(), 2u);
+  ASSERT_EQ(presenter->shown().size(), 2u);
   EXPECT_EQ(presenter->shown()[0].message, localize("$INPUTNAME"));
   EXPECT_EQ(presenter->shown()[1].header, localize("$EXPSUC") + ":/var/mobile/Media/backup.plist");
   EXPECT_EQ(presenter->shown()[1].alternate_button, std::nullopt);
@@ -87,13 +87,13 @@ TEST_F(ExportImport, ExportDoesNothingWithoutATableOrAName) {
   page->onExport();
   setPref("usr_pol", Value("not a table"));
   page->onExport();
-  EXPECT_EQ(presenter->shown_count(), 0u) << "nothing to export: no dialog at all";
+  EXPECT_EQ(presenter->shown().size(), 0u) << "nothing to export: no dialog at all";
 
   setPref("usr_pol", Value(Dictionary{{"a", Value(false)}}));
   presenter->cancel().text("");
   for (int i = 0; i < 2; ++i)
     page->onExport();
-  EXPECT_EQ(presenter->shown_count(), 2u);
+  EXPECT_EQ(presenter->shown().size(), 2u);
   EXPECT_TRUE(service->requests().empty());
 }
 

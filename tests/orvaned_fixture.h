@@ -62,9 +62,9 @@ class OrvanedTest : public ::testing::Test {
   void start_daemon(std::vector<std::string> extra = {}) {
     std::vector<std::string> args = {ORVANE_BINARY_DIR "/bin/orvaned",
                                      "--root",
-                                     root_.path().string(),
+                                     root_.path(),
                                      "--runtime-dir",
-                                     run_dir().string(),
+                                     run_dir(),
                                      "--throttle",
                                      "0.5",
                                      "--stop-timeout",

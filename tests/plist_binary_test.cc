@@ -164,21 +164,6 @@ TEST(BinaryPlist, RefusesDocumentsThatExpandFarBeyondTheirSize) {
   EXPECT_FALSE(decode(d));
 }
 
-TEST(BinaryPlist, ReadsIntegersByWidth) {
-  auto single = [](Bytes object) { return decode(Document{{std::move(object)}}); };
-  EXPECT_EQ(single({0x10, 0xFF}), Value(255));
-  EXPECT_EQ(single({0x12, 0xFF, 0xFF, 0xFF, 0xFF}), Value(std::int64_t{4294967295}));
-  EXPECT_EQ(single({0x13, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE}), Value(-2));
-  Bytes wide = {0x14};
-  put_be(wide, 0, 8);
-  put_be(wide, ~0ull, 8);
-  EXPECT_EQ(single(wide), Value::unsigned_integer(~0ull));
-  wide[8] = 1;  // beyond 64 bits
-  EXPECT_FALSE(single(wide));
-  EXPECT_FALSE(single({0x15, 0}));
-  EXPECT_EQ(single({0x22, 0x3F, 0xC0, 0, 0}), Value(1.5));
-}
-
 TEST(BinaryPlist, RefusesObjectsWithoutAValueForm) {
   auto single = [](Bytes object) { return decode(Document{{std::move(object)}}); };
   EXPECT_FALSE(single({0x00}));                          // null

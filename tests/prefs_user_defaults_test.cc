@@ -70,16 +70,6 @@ TEST(UserDefaults, BrokenFileIsMovedAsideIntactAndDefaultsStartEmpty) {
   }
 }
 
-TEST(UserDefaults, FailedWriteKeepsTheValueInThisProcess) {
-  TempDir dir;
-  orv::test::write_file(dir.path() / "blocker", "a regular file where a directory should be");
-  NSUserDefaults defaults(dir.path() / "blocker" / "settings.plist");
-  defaults.setObject(Value(42), "answer");
-  defaults.setObject(Value(7), "other");
-  EXPECT_EQ(defaults.objectForKey("answer"), Value(42));
-  EXPECT_EQ(defaults.objectForKey("other"), Value(7));
-}
-
 // Writes "counter" = 1, 2, 3 ... for ever; meant to be killed.
 [[noreturn]] void write_counter_forever(const fs::path& file) {
   NSUserDefaults defaults(file);

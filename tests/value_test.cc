@@ -23,15 +23,6 @@ TEST(ValueReaders, Int32FollowsTheMissingValueRules) {
   EXPECT_EQ(Value(Array{1}).read_int32(), 0);
 }
 
-TEST(ValueReaders, BoolAndNumberText) {
-  EXPECT_TRUE(Value(2).read_bool() && Value(0.5).read_bool());
-  for (const Value& v : {Value(), Value(0), Value("true"), Value(Dictionary{{"a", 1}})})
-    EXPECT_FALSE(v.read_bool());
-  EXPECT_EQ(Value(0.1).number_text(), "0.1");
-  EXPECT_EQ(Value::unsigned_integer(18446744073709551615u).number_text(), "18446744073709551615");
-  EXPECT_EQ(Value("x").number_text(), "");
-}
-
 TEST(ValueContainers, DictionaryKeepsInsertionOrderAndUniqueKeysAtEverySize) {
   for (int n : {3, 11, 12, 13, 200}) {
     Dictionary d;

@@ -24,10 +24,6 @@ ScriptedPresenter& ScriptedPresenter::time_out() {
   return push(orv::DialogResponse{orv::kCFUserNotificationCancelResponse, {}});
 }
 
-ScriptedPresenter& ScriptedPresenter::answer(orv::DialogResponse response) {
-  return push(std::move(response));
-}
-
 ScriptedPresenter& ScriptedPresenter::fail() {
   return push(std::nullopt);
 }
@@ -35,11 +31,6 @@ ScriptedPresenter& ScriptedPresenter::fail() {
 std::vector<orv::DialogRequest> ScriptedPresenter::shown() const {
   std::lock_guard lock(mutex_);
   return shown_;
-}
-
-std::size_t ScriptedPresenter::shown_count() const {
-  std::lock_guard lock(mutex_);
-  return shown_.size();
 }
 
 orv::DialogRequest ScriptedPresenter::last_shown() const {

@@ -20,12 +20,10 @@ class ScriptedPresenter : public orv::DialogPresenter {
   ScriptedPresenter& cancel();                 // next dialog answered "CANCEL" (alternate)
   ScriptedPresenter& text(std::string value);  // next dialog: default button with field 0 = value
   ScriptedPresenter& time_out();               // next dialog closes by itself (cancel response)
-  ScriptedPresenter& answer(orv::DialogResponse response);  // next dialog gets exactly this
   ScriptedPresenter& fail();  // next dialog cannot be shown (nullopt; not recorded in shown())
 
   // Every dialog shown so far, in order (a copy: dialogs may be shown on another thread).
   std::vector<orv::DialogRequest> shown() const;
-  std::size_t shown_count() const;
   orv::DialogRequest last_shown() const;
 
   std::optional<orv::DialogResponse> present(const orv::DialogRequest& request) override;

@@ -15,23 +15,11 @@ TempDir::TempDir(AsRoot as_root) {
   char* made = ::mkdtemp(tmpl.data());
   if (!made) throw std::system_error(errno, std::generic_category(), "mkdtemp");
   path_ = made;
-  if (as_root == AsRoot::Yes) {
-    if (const char* old = std::getenv("ORVANE_ROOT")) {
-      had_previous_root_ = true;
-      previous_root_ = old;
-    }
-    ::setenv("ORVANE_ROOT", path_.c_str(), 1);
-    set_root_ = true;
-  }
+  if (as_root == AsRoot::Yes) root_env_.emplace("ORVANE_ROOT", path_.c_str());
 }
 
 TempDir::~TempDir() {
-  if (set_root_) {
-    if (had_previous_root_)
-      ::setenv("ORVANE_ROOT", previous_root_.c_str(), 1);
-    else
-      ::unsetenv("ORVANE_ROOT");
-  }
+  root_env_.reset();
   std::error_code ec;
   fs::remove_all(path_, ec);
 }
@@ -56,14 +44,10 @@ std::string read_file(const fs::path& path) {
 }
 
 ScopedEnv::ScopedEnv(const Settings& settings) {
+  // Restored in reverse order, so a name given twice still ends with its first value.
   for (const auto& [name, value] : settings) {
-    bool seen = false;
-    for (const auto& entry : saved_)
-      seen = seen || entry.first == name;
-    if (!seen) {
-      const char* old = std::getenv(name.c_str());
-      saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-    }
+    const char* old = std::getenv(name.c_str());
+    saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
     value ? ::setenv(name.c_str(), value, 1) : ::unsetenv(name.c_str());
   }
 }

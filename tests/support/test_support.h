@@ -15,6 +15,23 @@
 
 namespace orv::test {
 
+// Sets environment variables (nullptr: unset) for a scope and restores them after.
+class ScopedEnv {
+ public:
+  using Settings = std::vector<std::pair<std::string, const char*>>;
+  explicit ScopedEnv(const Settings& settings);
+  ScopedEnv(const char* name, const char* value) : ScopedEnv(Settings{{name, value}}) {}
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+void write_file(const std::filesystem::path& path, std::string_view contents);
+std::string read_file(const std::filesystem::path& path);
+
 // A fresh directory under the system temporary directory, removed with everything in it when
 // the object goes away. With as_root, ORVANE_ROOT points at it for the object's lifetime.
 class TempDir {
@@ -31,26 +48,7 @@ class TempDir {
 
  private:
   std::filesystem::path path_;
-  bool set_root_ = false;
-  std::string previous_root_;
-  bool had_previous_root_ = false;
-};
-
-void write_file(const std::filesystem::path& path, std::string_view contents);
-std::string read_file(const std::filesystem::path& path);
-
-// Sets environment variables (nullptr: unset) for a scope and restores them after.
-class ScopedEnv {
- public:
-  using Settings = std::vector<std::pair<std::string, const char*>>;
-  explicit ScopedEnv(const Settings& settings);
-  ScopedEnv(const char* name, const char* value) : ScopedEnv(Settings{{name, value}}) {}
-  ~ScopedEnv();
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+  std::optional<ScopedEnv> root_env_;
 };
 
 // A dictionary's keys in stored order (dictionary equality ignores order).
