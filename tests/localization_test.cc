@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 #include <string>
 
 #include "platform/plist/plist_file.h"
@@ -65,11 +66,11 @@ TEST(ShippedStringsTables, HoldEveryDollarKeyInBothLanguages) {
     std::optional<Value> table = orv::read_plist_file(
         resources / (std::string(language) + ".lproj") / "Localizable.strings");
     ASSERT_TRUE(table && table->is_dictionary()) << language;
-    for (const char* key :
-         {"$STATUS",  "$RUNNING",   "$STOPPED",        "$UNKNOWN", "$STOPKEY",
-          "$STOPSYS", "$INPUTNAME", "$EXPSUC",         "$EXPERR",  "$IMPSUC",
-          "$IMPERR",  "$NOEXIST",   "$SHOWSYS",        "$REFRESH", "$EXPORT",
-          "$IMPORT",  "$OPTIONS",   "$OPTIONS_FOOTER", "$DAEMONS", "$DAEMONS_FOOTER"}) {
+    std::istringstream keys(
+        "$STATUS $RUNNING $STOPPED $UNKNOWN $STOPKEY $STOPSYS $INPUTNAME $EXPSUC $EXPERR $IMPSUC "
+        "$IMPERR $NOEXIST $SHOWSYS $REFRESH $EXPORT $IMPORT $OPTIONS $OPTIONS_FOOTER $DAEMONS "
+        "$DAEMONS_FOOTER");
+    for (std::string key; keys >> key;) {
       const Value& text = (*table)[key];
       EXPECT_TRUE(text.is_string() && !text.as_string().empty()) << language << " " << key;
     }

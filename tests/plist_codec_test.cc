@@ -68,8 +68,6 @@ TEST(PlistCodec, XmlReaderAcceptsTheUsualVariants) {
   };
   EXPECT_EQ(read("<integer>0x7fffffffffffffff</integer>"),
             Value(std::numeric_limits<std::int64_t>::max()));
-  EXPECT_EQ(read("<integer>18446744073709551615</integer>"), Value::unsigned_integer(~0ull));
-  EXPECT_EQ(read("<real>-infinity</real>"), Value(-HUGE_VAL));
   EXPECT_EQ(read("<date>2001-01-01T00:00:00Z</date>"), Value(Date{0}));
   EXPECT_EQ(read("<data>AAEC\n\t/w==</data>"), Value::data({0, 1, 2, 255}));
   EXPECT_EQ(read("<string>a&amp;b<![CDATA[<c>]]>&#x1F600;</string>"),

@@ -90,7 +90,6 @@ TEST(TuiTest, BrowsesFiltersStopsASystemJobAndFollowsResizes) {
   Tmux ui(tmux, command, 80, 24);
 
   ASSERT_TRUE(ui.wait_for_text("com.apple.test.helper")) << ui.last;
-  EXPECT_NE(ui.last.find("updated "), std::string::npos);
 
   ui.keys({"/", "apple"});
   ASSERT_TRUE(ui.wait_for([](const std::string& s) {
@@ -99,7 +98,6 @@ TEST(TuiTest, BrowsesFiltersStopsASystemJobAndFollowsResizes) {
   ui.keys({"Enter"});  // ends typing
   ui.keys({"Enter"});  // opens the selected job
   ASSERT_TRUE(ui.wait_for_text("Orvane › com.apple.test.helper")) << ui.last;
-  EXPECT_NE(ui.last.find("KeepAlive"), std::string::npos) << ui.last;
 
   // Flip "Alive" off: a system job asks first; the service then lists it as stopped.
   service.set_daemons({job("com.example.web", 42), job("com.apple.test.helper", -1)});

@@ -1,14 +1,7 @@
 #!/usr/bin/env python3
-"""Python's plistlib as an independent peer of our property lists and messaging center.
-
-  plist_peer.py write DIR           write the sample of tests/plist_sample.h as DIR/sample.xml
-                                    and DIR/sample.bplist
-  plist_peer.py check FILE          exit 0 when FILE holds the sample, key order included
-  plist_peer.py client SOCKET NAME  send one request, print the reply root as JSON
-  plist_peer.py server SOCKET       print "ready", then answer every request of one connection
-                                    with {"reply": {"name", "hasUserInfo", "userInfo"}}, or
-                                    with no reply for the message "silent"
-"""
+"""Python's plistlib as an independent peer: `write DIR` (the sample of tests/plist_sample.h
+as DIR/sample.xml and .bplist), `check FILE`, `client SOCKET NAME` (prints the reply as JSON),
+`server SOCKET` (echoes name and userInfo back; no reply for "silent")."""
 import datetime
 import json
 import os
