@@ -1,11 +1,9 @@
 #include "platform/value/value.h"
 
-#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <functional>
 #include <limits>
-#include <new>
 #include <tuple>
 
 namespace orv {
@@ -33,61 +31,18 @@ bool same_key(const std::string& a, std::string_view b) {
 
 }  // namespace
 
-// The head of a dictionary's entry block. While the dictionary is being built only the entries
-// are in use; once it moves into a Value, the dictionary itself is placed here and counted.
-struct DictionaryNode {
-  std::atomic<std::size_t> refs{1};
-  alignas(Dictionary) unsigned char storage[sizeof(Dictionary)];
-
-  Dictionary& dictionary() { return *std::launder(reinterpret_cast<Dictionary*>(storage)); }
-  Dictionary::Entry* entries() {
-    return reinterpret_cast<Dictionary::Entry*>(reinterpret_cast<unsigned char*>(this) +
-                                                sizeof(DictionaryNode));
-  }
-  static DictionaryNode* of(Dictionary::Entry* entries) {
-    return reinterpret_cast<DictionaryNode*>(reinterpret_cast<unsigned char*>(entries) -
-                                             sizeof(DictionaryNode));
-  }
-};
-static_assert(sizeof(DictionaryNode) % alignof(Dictionary::Entry) == 0);
-
-const Dictionary* DictionaryRef::get() const {
-  return node_ ? &node_->dictionary() : nullptr;
-}
-
-void DictionaryRef::retain() const {
-  if (node_) node_->refs.fetch_add(1, std::memory_order_relaxed);
-}
-
-void DictionaryRef::release() {
-  if (!node_ || node_->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
-  // The dictionary owns the block it sits in: move it out first, so the block is freed by a
-  // dictionary that does not live inside it.
-  Dictionary& inside = node_->dictionary();
-  Dictionary owner(std::move(inside));
-  inside.~Dictionary();
-  node_ = nullptr;
-}
-
 const Value& null_value() {
   static const Value null;
   return null;
 }
 
 Value::Value(Array a) : v_(std::make_shared<const Array>(std::move(a))) {}
-Value::Value(Dictionary d) : v_(DictionaryRef(Dictionary::into_node(std::move(d)))) {}
+Value::Value(Dictionary d) : v_(std::make_shared<const Dictionary>(std::move(d))) {}
 Value::Value(std::shared_ptr<const Array> a) {
   if (a) v_ = std::move(a);
 }
 Value::Value(std::shared_ptr<const Dictionary> d) {
-  if (!d) return;
-  if (DictionaryNode* node = d->own_node()) {
-    DictionaryRef ref(node);
-    node->refs.fetch_add(1, std::memory_order_relaxed);
-    v_ = std::move(ref);
-  } else {
-    v_ = DictionaryRef(Dictionary::into_node(Dictionary(*d)));
-  }
+  if (d) v_ = std::move(d);
 }
 
 Value Value::unsigned_integer(std::uint64_t u) {
@@ -112,7 +67,7 @@ const Array* Value::if_array() const {
 }
 
 const Dictionary* Value::if_dictionary() const {
-  auto* p = std::get_if<DictionaryRef>(&v_);
+  auto* p = std::get_if<std::shared_ptr<const Dictionary>>(&v_);
   return p ? p->get() : nullptr;
 }
 
@@ -139,10 +94,8 @@ std::shared_ptr<const Array> Value::shared_array() const {
 }
 
 std::shared_ptr<const Dictionary> Value::shared_dictionary() const {
-  auto* p = std::get_if<DictionaryRef>(&v_);
-  if (!p || !p->get()) return nullptr;
-  // The pointer keeps the node alive through a reference of its own.
-  return std::shared_ptr<const Dictionary>(p->get(), [ref = *p](const Dictionary*) {});
+  auto* p = std::get_if<std::shared_ptr<const Dictionary>>(&v_);
+  return p ? *p : nullptr;
 }
 
 std::int64_t Value::read_int64() const {
@@ -217,7 +170,8 @@ bool Value::same_object(const Value& other) const {
   if (v_.index() != other.v_.index()) return false;
   if (auto* a = std::get_if<std::shared_ptr<const Array>>(&v_))
     return *a == std::get<std::shared_ptr<const Array>>(other.v_);
-  if (auto* d = std::get_if<DictionaryRef>(&v_)) return *d == std::get<DictionaryRef>(other.v_);
+  if (auto* d = std::get_if<std::shared_ptr<const Dictionary>>(&v_))
+    return *d == std::get<std::shared_ptr<const Dictionary>>(other.v_);
   if (auto* b = std::get_if<std::shared_ptr<const Bytes>>(&v_))
     return *b == std::get<std::shared_ptr<const Bytes>>(other.v_);
   return *this == other;
@@ -234,11 +188,9 @@ bool operator==(const Value& a, const Value& b) {
     case Kind::Array:
       return same_pointer_or_equal(std::get<std::shared_ptr<const Array>>(a.v_),
                                    std::get<std::shared_ptr<const Array>>(b.v_));
-    case Kind::Dictionary: {
-      const DictionaryRef& da = std::get<DictionaryRef>(a.v_);
-      const DictionaryRef& db = std::get<DictionaryRef>(b.v_);
-      return da == db || (da.get() && db.get() && *da.get() == *db.get());
-    }
+    case Kind::Dictionary:
+      return same_pointer_or_equal(std::get<std::shared_ptr<const Dictionary>>(a.v_),
+                                   std::get<std::shared_ptr<const Dictionary>>(b.v_));
     default:
       return a.v_ == b.v_;
   }
@@ -252,107 +204,24 @@ const Value& Value::operator[](std::string_view key) const {
 // --- Dictionary -----------------------------------------------------------------------------
 
 Dictionary::Dictionary(std::initializer_list<Entry> entries) {
-  reserve(entries.size());
+  entries_.reserve(entries.size());
   for (const Entry& e : entries)
     set(e.first, e.second);
 }
 
-// Delegates so that a throwing entry copy still runs the destructor for the entries made so far.
-Dictionary::Dictionary(const Dictionary& other) : Dictionary() {
-  reserve(other.size_);
-  for (; size_ < other.size_; ++size_)
-    new (entries_ + size_) Entry(other.entries_[size_]);
-  slots_ = other.slots_;
-}
-
-Dictionary::Dictionary(Dictionary&& other) noexcept
-    : entries_(std::exchange(other.entries_, nullptr)),
-      size_(std::exchange(other.size_, 0)),
-      capacity_(std::exchange(other.capacity_, 0)),
-      slots_(std::move(other.slots_)) {
-  other.slots_.clear();
-}
+Dictionary::Dictionary(const Dictionary& other) : entries_(other.entries_), slots_(other.slots_) {}
 
 Dictionary& Dictionary::operator=(const Dictionary& other) {
   if (this != &other) {
-    Dictionary copy(other);
-    swap(copy);
+    entries_ = other.entries_;
+    slots_ = other.slots_;
   }
   return *this;
-}
-
-Dictionary& Dictionary::operator=(Dictionary&& other) noexcept {
-  if (this != &other) {
-    Dictionary taken(std::move(other));
-    swap(taken);
-  }
-  return *this;
-}
-
-Dictionary::~Dictionary() {
-  destroy_entries();
-}
-
-void Dictionary::swap(Dictionary& other) noexcept {
-  std::swap(entries_, other.entries_);
-  std::swap(size_, other.size_);
-  std::swap(capacity_, other.capacity_);
-  slots_.swap(other.slots_);
-}
-
-Dictionary::Entry* Dictionary::allocate_block(std::size_t capacity) {
-  if (capacity > (std::numeric_limits<std::size_t>::max() - sizeof(DictionaryNode)) / sizeof(Entry))
-    throw std::bad_alloc();
-  void* block = ::operator new(sizeof(DictionaryNode) + capacity * sizeof(Entry));
-  return (new (block) DictionaryNode())->entries();
-}
-
-void Dictionary::free_block(Entry* entries) {
-  DictionaryNode* node = DictionaryNode::of(entries);
-  node->~DictionaryNode();
-  ::operator delete(node);
-}
-
-void Dictionary::destroy_entries() {
-  if (!entries_) return;
-  for (std::size_t i = 0; i < size_; ++i)
-    entries_[i].~Entry();
-  free_block(entries_);
-  entries_ = nullptr;
-  size_ = capacity_ = 0;
-}
-
-void Dictionary::reserve(std::size_t n) {
-  if (n <= capacity_) return;
-  Entry* grown = allocate_block(n);
-  for (std::size_t i = 0; i < size_; ++i) {
-    new (grown + i) Entry(std::move(entries_[i]));
-    entries_[i].~Entry();
-  }
-  if (entries_) free_block(entries_);
-  entries_ = grown;
-  capacity_ = n;
-}
-
-DictionaryNode* Dictionary::into_node(Dictionary&& d) {
-  if (!d.entries_) {
-    d.entries_ = allocate_block(0);
-    d.capacity_ = 0;
-  }
-  DictionaryNode* node = DictionaryNode::of(d.entries_);
-  new (node->storage) Dictionary(std::move(d));
-  return node;
-}
-
-DictionaryNode* Dictionary::own_node() const {
-  if (!entries_) return nullptr;
-  DictionaryNode* node = DictionaryNode::of(entries_);
-  return &node->dictionary() == this ? node : nullptr;
 }
 
 std::ptrdiff_t Dictionary::index_of(std::string_view key) const {
   if (slots_.empty()) {
-    for (std::size_t i = 0; i < size_; ++i)
+    for (std::size_t i = 0; i < entries_.size(); ++i)
       if (same_key(entries_[i].first, key)) return static_cast<std::ptrdiff_t>(i);
     return -1;
   }
@@ -374,18 +243,18 @@ void Dictionary::index_insert(std::uint32_t position) {
 
 void Dictionary::rebuild_index() {
   slots_.clear();
-  if (size_ < kIndexThreshold) return;
+  if (entries_.size() < kIndexThreshold) return;
   std::size_t capacity = 32;
-  while (capacity < size_ * 2)
+  while (capacity < entries_.size() * 2)
     capacity *= 2;
   slots_.assign(capacity, 0);
-  for (std::size_t i = 0; i < size_; ++i)
+  for (std::size_t i = 0; i < entries_.size(); ++i)
     index_insert(static_cast<std::uint32_t>(i));
 }
 
 const Value* Dictionary::find(std::string_view key) const {
   std::ptrdiff_t i = index_of(key);
-  return i < 0 ? nullptr : &entries_[i].second;
+  return i < 0 ? nullptr : &entries_[static_cast<std::size_t>(i)].second;
 }
 
 const Value& Dictionary::get(std::string_view key) const {
@@ -402,7 +271,7 @@ bool Dictionary::insert_new(std::string key, Value value) {
 void Dictionary::set(std::string key, Value value) {
   std::ptrdiff_t i = index_of(key);
   if (i >= 0) {
-    entries_[i].second = std::move(value);
+    entries_[static_cast<std::size_t>(i)].second = std::move(value);
     return;
   }
   append(std::move(key), std::move(value));
@@ -417,7 +286,7 @@ bool Dictionary::try_emplace(std::string_view key, Value&& value) {
 void Dictionary::insert_or_assign(std::string_view key, Value&& value) {
   std::ptrdiff_t i = index_of(key);
   if (i >= 0) {
-    entries_[i].second = std::move(value);
+    entries_[static_cast<std::size_t>(i)].second = std::move(value);
     return;
   }
   append(key, std::move(value));
@@ -425,46 +294,21 @@ void Dictionary::insert_or_assign(std::string_view key, Value&& value) {
 
 template <typename Key>
 void Dictionary::append(Key&& key, Value&& value) {
-  if (size_ == capacity_) {
-    // The new entry is made before the old ones move, since the key or value may refer into them.
-    const std::size_t capacity = capacity_ < 4 ? 4 : capacity_ * 2;
-    Entry* grown = allocate_block(capacity);
-    try {
-      new (grown + size_)
-          Entry(std::piecewise_construct, std::forward_as_tuple(std::forward<Key>(key)),
-                std::forward_as_tuple(std::move(value)));
-    } catch (...) {
-      free_block(grown);
-      throw;
-    }
-    for (std::size_t i = 0; i < size_; ++i) {
-      new (grown + i) Entry(std::move(entries_[i]));
-      entries_[i].~Entry();
-    }
-    if (entries_) free_block(entries_);
-    entries_ = grown;
-    capacity_ = capacity;
-  } else {
-    new (entries_ + size_)
-        Entry(std::piecewise_construct, std::forward_as_tuple(std::forward<Key>(key)),
-              std::forward_as_tuple(std::move(value)));
-  }
-  ++size_;
+  entries_.emplace_back(std::piecewise_construct, std::forward_as_tuple(std::forward<Key>(key)),
+                        std::forward_as_tuple(std::move(value)));
   if (slots_.empty()) {
-    if (size_ >= kIndexThreshold) rebuild_index();
-  } else if (size_ * 2 > slots_.size()) {
+    if (entries_.size() >= kIndexThreshold) rebuild_index();
+  } else if (entries_.size() * 2 > slots_.size()) {
     rebuild_index();
   } else {
-    index_insert(static_cast<std::uint32_t>(size_ - 1));
+    index_insert(static_cast<std::uint32_t>(entries_.size() - 1));
   }
 }
 
 bool Dictionary::remove(std::string_view key) {
   std::ptrdiff_t i = index_of(key);
   if (i < 0) return false;
-  for (std::size_t j = static_cast<std::size_t>(i) + 1; j < size_; ++j)
-    entries_[j - 1] = std::move(entries_[j]);
-  entries_[--size_].~Entry();
+  entries_.erase(entries_.begin() + i);
   rebuild_index();
   return true;
 }

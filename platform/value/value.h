@@ -20,7 +20,6 @@ namespace orv {
 
 class Value;
 class Dictionary;
-struct DictionaryNode;
 using Array = std::vector<Value>;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -48,31 +47,6 @@ struct Integer {
 struct Date {
   double seconds = 0;
   friend bool operator==(const Date&, const Date&) = default;
-};
-
-// A counted reference to a dictionary inside a Value. The node holds the dictionary and its
-// entries in one allocation, which is the block the dictionary already owned while it was built.
-class DictionaryRef {
- public:
-  DictionaryRef() = default;
-  explicit DictionaryRef(DictionaryNode* node) : node_(node) {}
-  DictionaryRef(const DictionaryRef& other) : node_(other.node_) { retain(); }
-  DictionaryRef(DictionaryRef&& other) noexcept : node_(std::exchange(other.node_, nullptr)) {}
-  DictionaryRef& operator=(DictionaryRef other) noexcept {
-    std::swap(node_, other.node_);
-    return *this;
-  }
-  ~DictionaryRef() { release(); }
-
-  // Null once the reference has been moved from.
-  const Dictionary* get() const;
-  friend bool operator==(const DictionaryRef&, const DictionaryRef&) = default;
-
- private:
-  void retain() const;
-  void release();
-
-  DictionaryNode* node_ = nullptr;
 };
 
 class Value {
@@ -151,7 +125,7 @@ class Value {
  private:
   using Storage =
       std::variant<std::monostate, bool, Integer, double, std::string, std::shared_ptr<const Bytes>,
-                   Date, std::shared_ptr<const Array>, DictionaryRef>;
+                   Date, std::shared_ptr<const Array>, std::shared_ptr<const Dictionary>>;
   Storage v_;
 };
 
@@ -164,14 +138,14 @@ class Dictionary {
   Dictionary() = default;
   Dictionary(std::initializer_list<Entry> entries);
   Dictionary(const Dictionary& other);
-  Dictionary(Dictionary&& other) noexcept;
+  Dictionary(Dictionary&&) noexcept = default;
   Dictionary& operator=(const Dictionary& other);
-  Dictionary& operator=(Dictionary&& other) noexcept;
-  ~Dictionary();
+  Dictionary& operator=(Dictionary&&) noexcept = default;
+  ~Dictionary() = default;
 
-  std::size_t size() const { return size_; }
-  bool empty() const { return size_ == 0; }
-  void reserve(std::size_t n);
+  std::size_t size() const { return entries_.size(); }
+  bool empty() const { return entries_.empty(); }
+  void reserve(std::size_t n) { entries_.reserve(n); }
 
   const Value* find(std::string_view key) const;
   bool contains(std::string_view key) const { return find(key) != nullptr; }
@@ -189,24 +163,13 @@ class Dictionary {
   void insert_or_assign(std::string_view key, Value&& value);
   bool remove(std::string_view key);
 
-  const Entry* begin() const { return entries_; }
-  const Entry* end() const { return entries_ + size_; }
+  auto begin() const { return entries_.begin(); }
+  auto end() const { return entries_.end(); }
   const Entry& entry(std::size_t i) const { return entries_[i]; }
 
   friend bool operator==(const Dictionary& a, const Dictionary& b);
 
  private:
-  friend class Value;
-  // Moves the dictionary into the node at the head of its own entry block, making one if the
-  // dictionary has no block yet.
-  static DictionaryNode* into_node(Dictionary&& d);
-  // The node this dictionary lives in, when it is the one a Value refers to; else null.
-  DictionaryNode* own_node() const;
-  static Entry* allocate_block(std::size_t capacity);
-  static void free_block(Entry* entries);
-  void destroy_entries();
-  void swap(Dictionary& other) noexcept;
-
   static constexpr std::size_t kIndexThreshold = 12;
   std::ptrdiff_t index_of(std::string_view key) const;
   void rebuild_index();
@@ -215,11 +178,7 @@ class Dictionary {
   template <typename Key>
   void append(Key&& key, Value&& value);
 
-  // Entries live after a DictionaryNode header in one block, so that moving the dictionary into a
-  // Value costs no further allocation.
-  Entry* entries_ = nullptr;
-  std::size_t size_ = 0;
-  std::size_t capacity_ = 0;
+  std::vector<Entry> entries_;
   // Open-addressing table of positions + 1 (0 = empty slot); empty while the dictionary is small.
   std::vector<std::uint32_t> slots_;
 };
