@@ -12,30 +12,13 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/fs/file_descriptor.h"
 #include "platform/fs/root.h"
 #include "platform/plist/xml_plist.h"
 
 namespace orv::service {
 
 namespace {
-
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  Fd& operator=(Fd&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
 
 // The components below the media directory: directories, then the file name. Empty and "."
 // components are dropped; a ".." anywhere, or no file name, refuses the path.
@@ -56,20 +39,22 @@ std::optional<std::vector<std::string>> components_below_media(std::string_view 
   return parts;
 }
 
-Fd open_directory_beneath(int parent, const std::string& name) {
-  return Fd(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+FileDescriptor open_directory_beneath(int parent, const std::string& name) {
+  return FileDescriptor(
+      ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
 // The media directory itself belongs to the root's layout and is created when missing; every
 // directory below it is reached without following symbolic links.
-Fd open_target_directory(const std::vector<std::string>& parts, bool& refused) {
+FileDescriptor open_target_directory(const std::vector<std::string>& parts, bool& refused) {
   std::filesystem::path media = real_path(kMediaDirectory);
   std::error_code ec;
   std::filesystem::create_directories(media, ec);
-  Fd dir(::open(media.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  FileDescriptor dir(::open(media.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   for (size_t i = 0; dir.valid() && i + 1 < parts.size(); ++i) {
-    if (::mkdirat(dir.get(), parts[i].c_str(), 0755) != 0 && errno != EEXIST) return Fd();
-    Fd next = open_directory_beneath(dir.get(), parts[i]);
+    if (::mkdirat(dir.get(), parts[i].c_str(), 0755) != 0 && errno != EEXIST)
+      return FileDescriptor();
+    FileDescriptor next = open_directory_beneath(dir.get(), parts[i]);
     if (!next.valid() && (errno == ELOOP || errno == ENOTDIR)) refused = true;
     dir = std::move(next);
   }
@@ -93,16 +78,16 @@ std::string temporary_name(const std::string& final_name) {
 
 ExportStatus replace_file(int dir, const std::string& name, std::string_view contents) {
   std::string temp;
-  Fd out;
+  FileDescriptor out;
   for (int attempt = 0; attempt < 8 && !out.valid(); ++attempt) {
     temp = temporary_name(name);
-    out =
-        Fd(::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    out = FileDescriptor(
+        ::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!out.valid() && errno != EEXIST) break;
   }
   if (!out.valid()) return ExportStatus::WriteFailed;
   bool written = write_all(out.get(), contents) && ::fsync(out.get()) == 0;
-  out = Fd();
+  out = FileDescriptor();
   if (!written || ::renameat(dir, temp.c_str(), dir, name.c_str()) != 0) {
     ::unlinkat(dir, temp.c_str(), 0);
     return ExportStatus::WriteFailed;
@@ -121,7 +106,7 @@ ExportStatus write_export_file(std::string_view logical_path, const Value& data)
   if (!xml) return ExportStatus::NotADictionary;
 
   bool refused = false;
-  Fd dir = open_target_directory(*parts, refused);
+  FileDescriptor dir = open_target_directory(*parts, refused);
   if (!dir.valid()) return refused ? ExportStatus::PathRefused : ExportStatus::WriteFailed;
   const std::string& name = parts->back();
   // The rename would replace a symbolic link rather than follow it, but a link planted where

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/fs/file_descriptor.h"
 #include "platform/fs/root.h"
 #include "platform/plist/binary_plist.h"
 #include "platform/plist/xml_plist.h"
@@ -19,27 +20,6 @@ namespace orv {
 namespace {
 
 constexpr std::string_view kBinaryMagic = "bplist00";
-
-// Closes a descriptor when it goes out of scope.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  // Closes now, reporting the result (a failed close can mean lost data on write).
-  bool close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 std::optional<Bytes> read_regular_file(const std::filesystem::path& path) {
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));

@@ -12,6 +12,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/fs/file_descriptor.h"
 #include "platform/fs/root.h"
 #include "platform/plist/plist_file.h"
 
@@ -23,22 +24,6 @@ namespace {
 
 constexpr std::string_view kStandardDefaultsPath =
     "/var/mobile/Library/Preferences/orvane.settings.plist";
-
-// An open file descriptor, closed when it goes out of scope.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
 
 // An exclusive advisory lock on a lock file beside the defaults, held while alive. When the
 // lock file cannot be made (read-only directory) the writer goes on unlocked: its write will
