@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bare_round_trip.h"
 #include "platform/ipc/frame.h"
 #include "platform/ipc/messaging_center.h"
 #include "platform/plist/plist_file.h"
@@ -226,68 +227,13 @@ BENCHMARK(BM_GetAllDaemons)
     ->Unit(benchmark::kMicrosecond)
     ->UseRealTime();
 
-bool send_all(int fd, const orv::Bytes& bytes) {
-  std::size_t sent = 0;
-  while (sent < bytes.size()) {
-    const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    sent += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-bool recv_all(int fd, std::uint8_t* data, std::size_t size) {
-  std::size_t got = 0;
-  while (got < size) {
-    const ssize_t n = ::recv(fd, data + got, size - got, 0);
-    if (n <= 0) return false;
-    got += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-bool recv_frame(int fd, orv::Bytes& buffer) {
-  std::uint8_t header[orv::ipc::kFrameHeaderSize];
-  if (!recv_all(fd, header, sizeof header)) return false;
-  const std::optional<std::uint32_t> length = orv::ipc::parse_frame_length(header);
-  if (!length) return false;
-  buffer.resize(*length);
-  return recv_all(fd, buffer.data(), buffer.size());
-}
-
-orv::Bytes framed(orv::Bytes payload) {
-  std::uint8_t header[orv::ipc::kFrameHeaderSize];
-  orv::ipc::put_frame_length(static_cast<std::uint32_t>(payload.size()), header);
-  payload.insert(payload.begin(), header, header + sizeof header);
-  return payload;
-}
-
 // The limit: the same request and reply frames through a socket to an echo thread, no codec.
 void BM_BareRoundTrip(benchmark::State& state) {
   if (!ready(state)) return;
   const int records = static_cast<int>(state.range(0));
-  const orv::Bytes request = framed(*orv::ipc::encode_request("listAll", Value()));
-  const orv::Bytes reply = framed(orv::ipc::encode_reply(server().reply(records)));
-  state.counters["reply_bytes"] = static_cast<double>(reply.size());
-  int fds[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
-    state.SkipWithError("socketpair failed");
-    return;
-  }
-  std::thread echo([fd = fds[1], &reply] {
-    orv::Bytes buffer;
-    while (recv_frame(fd, buffer) && send_all(fd, reply)) {
-    }
-  });
-  orv::Bytes answer;
-  for (auto _ : state) {
-    if (!send_all(fds[0], request) || !recv_frame(fds[0], answer)) state.SkipWithError("io");
-    benchmark::DoNotOptimize(answer.data());
-  }
-  ::shutdown(fds[0], SHUT_RDWR);
-  echo.join();
-  ::close(fds[0]);
-  ::close(fds[1]);
+  orv::bench::measure_bare_round_trip(
+      state, orv::bench::framed(*orv::ipc::encode_request("listAll", Value())),
+      orv::bench::framed(orv::ipc::encode_reply(server().reply(records))));
 }
 BENCHMARK(BM_BareRoundTrip)
     ->Arg(100)
