@@ -29,7 +29,6 @@
 #include "platform/ipc/frame.h"
 #include "platform/ipc/messaging_center.h"
 #include "platform/plist/plist_file.h"
-#include "platform/process/allocator.h"
 #include "platform/ui/class_registry.h"
 #include "services/control_service.h"
 #include "services/descriptions.h"
@@ -362,10 +361,6 @@ class GoalReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Measure the rebuild as the host runs it: with the allocator settings the host chooses.
-  // ORVANE_DEFAULT_ALLOCATOR=1 keeps glibc's defaults, for comparison.
-  const char* default_allocator = std::getenv("ORVANE_DEFAULT_ALLOCATOR");
-  if (!default_allocator || std::string(default_allocator) != "1") orv::tune_process_allocator();
   if (!prepare_root()) {
     std::fprintf(stderr, "cannot stage the bundle from %s\n", ORVANE_STAGED_BUNDLE_DIR);
     return 1;

@@ -11,7 +11,6 @@
 #include "host/bundle_loader.h"
 #include "host/command_line.h"
 #include "host/terminal_ui.h"
-#include "platform/process/allocator.h"
 
 namespace {
 
@@ -23,8 +22,6 @@ int usage_error(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The list page rebuilds its whole list every few seconds; keep that memory in the process.
-  orv::tune_process_allocator();
   std::setlocale(LC_ALL, "");
   auto parsed = orv::host::parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
   if (auto* error = std::get_if<orv::host::UsageError>(&parsed)) return usage_error(error->message);
