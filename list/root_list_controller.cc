@@ -19,15 +19,22 @@ constexpr std::string_view kMultilineCellClass = "OrvaneMultilineCell";
 // Jobs of this "Type" and above are the system's own; they are listed only on request.
 constexpr std::int32_t kFirstSystemJobType = 10;
 
+// The words every row's status line shares, translated once per rebuild rather than once per
+// row: each translation reads the locale, and a long list has thousands of rows.
+struct StatusWords {
+  std::string status = localize("$STATUS");
+  std::string running = localize("$RUNNING");
+  std::string stopped = localize("$STOPPED");
+};
+
 // "<short description> <status word>:<running or stopped>". A missing "Pid" reads as 0 and so
 // as running.
-std::string status_line(const Value& record, std::string_view label) {
+std::string status_line(const Value& record, std::string_view label, const StatusWords& words) {
   const bool running = record["Pid"].read_int32() >= 0;
   std::string line = get_desc(label, false);
-  const std::string status = localize("$STATUS");
-  const std::string state = localize(running ? "$RUNNING" : "$STOPPED");
-  line.reserve(line.size() + 1 + status.size() + 1 + state.size());
-  line.append(" ").append(status).append(":").append(state);
+  const std::string& state = running ? words.running : words.stopped;
+  line.reserve(line.size() + 1 + words.status.size() + 1 + state.size());
+  line.append(" ").append(words.status).append(":").append(state);
   return line;
 }
 
@@ -77,6 +84,7 @@ std::shared_ptr<SpecifierList> OrvaneRootListController::specifiers() {
   const orv::Array* records = daemons.if_array();
   if (!records) return _specifiers;
 
+  const StatusWords words;
   for (const Value& record : *records) {
     // Something that is not a record cannot be shown or opened: no row for it.
     if (!record.is_dictionary() || !shown(record, show_system_jobs)) continue;
@@ -88,7 +96,7 @@ std::shared_ptr<SpecifierList> OrvaneRootListController::specifiers() {
     auto row = Specifier::preferenceSpecifierNamed(
         std::move(name), self, "", "", std::string(kDetailPageClass), orv::PSLinkCell, "");
     row->setProperty(multiline_cell_class(), orv::PSCellClassKey);
-    row->setProperty(Value(status_line(record, label_text)), "content");
+    row->setProperty(Value(status_line(record, label_text, words)), "content");
     row->setProperty(Value(true), orv::PSEnabledKey);
     row->setProperty(label, orv::PSKeyNameKey);
     row->setProperty(record, "detail");

@@ -393,22 +393,42 @@ std::uint64_t mix(std::uint64_t h) {
   return h ^ (h >> 29);
 }
 
-std::uint64_t hash_text(std::string_view s) {
-  std::uint64_t h = s.size();
-  std::size_t i = 0;
-  for (; i + 8 <= s.size(); i += 8) {
-    std::uint64_t w;
-    std::memcpy(&w, s.data() + i, 8);
-    h = mix(h ^ w);
+// The bytes of a tail shorter than 8, read without a byte-wise copy: a partial copy followed by
+// a whole-word load stalls on store forwarding, and this runs once per string written.
+std::uint64_t load_short(const char* p, std::size_t n) {
+  if (n >= 4) {
+    std::uint32_t head;
+    std::uint32_t tail;
+    std::memcpy(&head, p, 4);
+    std::memcpy(&tail, p + n - 4, 4);
+    return (std::uint64_t{head} << 32) | tail;
   }
-  std::uint64_t tail = 0;
-  std::memcpy(&tail, s.data() + i, s.size() - i);
-  return mix(h ^ tail);
+  if (n == 0) return 0;
+  const auto byte = [p](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(p[i])}; };
+  return (byte(0) << 16) | (byte(n / 2) << 8) | byte(n - 1);
 }
 
-// Open-addressing map from a key to an object number, cleared in constant time by bumping a
-// generation, so one table serves every encode on a thread without reallocating.
-template <typename Key>
+std::uint64_t hash_text(std::string_view s) {
+  std::uint64_t h = s.size();
+  const char* p = s.data();
+  const std::size_t n = s.size();
+  if (n < 8) return mix(h ^ load_short(p, n));
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    h = mix(h ^ w);
+  }
+  if (i == n) return h;
+  std::uint64_t last;  // the final 8 bytes, overlapping the words already mixed
+  std::memcpy(&last, p + n - 8, 8);
+  return mix(h ^ last);
+}
+
+// Open-addressing map from a 64-bit key (an integer, or a string's hash) to an object number,
+// cleared in constant time by bumping a generation, so one table serves every encode on a
+// thread without reallocating. Slots are 16 bytes so a few thousand fit in the first-level
+// cache; a string's text is compared only when its whole 64-bit hash matches.
 class ObjectIndex {
  public:
   void clear() {
@@ -419,11 +439,14 @@ class ObjectIndex {
     }
   }
 
-  // The number stored for key, or next (stored now) when the key is new.
-  std::uint64_t find_or_add(Key key, std::uint64_t hash, std::uint64_t next, bool& added) {
+  // The number stored for key where same_object(number) holds, or next (stored now) when there
+  // is none.
+  template <typename SameObject>
+  std::uint32_t find_or_add(std::uint64_t key, std::uint32_t next, bool& added,
+                            SameObject&& same_object) {
     if (2 * (used_ + 1) > slots_.size()) grow();
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    for (std::size_t i = mix(key) & mask;; i = (i + 1) & mask) {
       Slot& slot = slots_[i];
       if (slot.generation != generation_) {
         slot = Slot{key, next, generation_};
@@ -431,7 +454,7 @@ class ObjectIndex {
         added = true;
         return next;
       }
-      if (slot.key == key) {
+      if (slot.key == key && same_object(slot.number)) {
         added = false;
         return slot.number;
       }
@@ -442,8 +465,8 @@ class ObjectIndex {
 
  private:
   struct Slot {
-    Key key{};
-    std::uint64_t number = 0;
+    std::uint64_t key = 0;
+    std::uint32_t number = 0;
     std::uint32_t generation = 0;
   };
 
@@ -453,16 +476,12 @@ class ObjectIndex {
     const std::size_t mask = slots_.size() - 1;
     for (const Slot& s : old) {
       if (s.generation != generation_) continue;
-      const std::uint64_t h = hash_of(s.key);
-      std::size_t i = h & mask;
+      std::size_t i = mix(s.key) & mask;
       while (slots_[i].generation == generation_)
         i = (i + 1) & mask;
       slots_[i] = s;
     }
   }
-
-  static std::uint64_t hash_of(std::string_view s) { return hash_text(s); }
-  static std::uint64_t hash_of(std::uint64_t v) { return mix(v); }
 
   std::vector<Slot> slots_;
   std::size_t used_ = 0;
@@ -519,11 +538,13 @@ class Encoder {
     std::vector<Object> objects;
     std::vector<std::uint64_t> refs;
     std::string utf16;
-    ObjectIndex<std::string_view> strings;
-    ObjectIndex<std::uint64_t> integers;
-    ObjectIndex<std::uint64_t> unsigned_integers;
+    ObjectIndex strings;
+    ObjectIndex integers;
+    ObjectIndex unsigned_integers;
   };
   static constexpr std::size_t kScratchKept = 1u << 20;
+  // Object numbers are kept in 32 bits while encoding; no document in memory comes near this.
+  static constexpr std::size_t kMaxObjects = std::numeric_limits<std::uint32_t>::max();
 
   static Scratch& scratch() {
     thread_local Scratch s;
@@ -543,6 +564,7 @@ class Encoder {
   }
 
   bool number_value(const Value& v, int depth, std::uint64_t& index) {
+    if (objects_.size() >= kMaxObjects) return false;
     switch (v.kind()) {
       case Kind::Null:
         return false;
@@ -601,8 +623,11 @@ class Encoder {
   // ASCII text is stored as is; anything else as UTF-16BE, converted here so its size is
   // known. Text that is not valid UTF-8 has no form.
   bool number_string(const std::string& s, std::uint64_t& index) {
+    if (objects_.size() >= kMaxObjects) return false;
     bool added = false;
-    index = s_.strings.find_or_add(s, hash_text(s), objects_.size(), added);
+    index = s_.strings.find_or_add(
+        hash_text(s), static_cast<std::uint32_t>(objects_.size()), added,
+        [&](std::uint32_t n) { return *static_cast<const std::string*>(objects_[n].source) == s; });
     if (!added) return true;
     if (is_ascii(s)) {
       if (s.size() > std::numeric_limits<std::uint32_t>::max()) return false;
@@ -624,7 +649,8 @@ class Encoder {
     const auto key = static_cast<std::uint64_t>(i.bits);
     auto& known = i.is_unsigned ? s_.unsigned_integers : s_.integers;
     bool added = false;
-    const std::uint64_t index = known.find_or_add(key, mix(key), objects_.size(), added);
+    const std::uint64_t index = known.find_or_add(
+        key, static_cast<std::uint32_t>(objects_.size()), added, [](std::uint32_t) { return true; });
     if (added) add_plain(v, integer_size(i));
     return index;
   }
