@@ -175,6 +175,26 @@ TEST(BinaryPlist, RefusesObjectsWithoutAValueForm) {
   // Keys must be strings, and unique.
   EXPECT_FALSE(decode(Document{{concat({0xD1}, ref_bytes({1, 1}, 1)), {0x10, 1}}}));
   EXPECT_FALSE(decode(Document{{concat({0xD2}, ref_bytes({1, 1, 2, 2}, 1)), kKeyA, kStringB}}));
+  // Equal texts in different objects (ASCII and UTF-16 "a") are the same key too, in a small
+  // dictionary and in one large enough to be indexed.
+  const Bytes utf16_a = {0x61, 0x00, 'a'};
+  EXPECT_FALSE(
+      decode(Document{{concat({0xD2}, ref_bytes({1, 2, 3, 3}, 1)), kKeyA, utf16_a, kStringB}}));
+  for (std::uint64_t count : {16, 17, 40}) {
+    Document d{{concat({0xDF, 0x10, static_cast<std::uint8_t>(count)}, {})}};
+    for (std::uint64_t i = 0; i < count; ++i)  // keys: objects 1..count, all one value
+      d.objects.push_back({0x51, static_cast<std::uint8_t>('A' + i)});
+    d.objects.push_back(kStringB);
+    Bytes refs;
+    for (std::uint64_t i = 0; i < count; ++i)
+      refs.push_back(static_cast<std::uint8_t>(1 + i));
+    for (std::uint64_t i = 0; i < count; ++i)
+      refs.push_back(static_cast<std::uint8_t>(count + 1));
+    d.objects[0] = concat(d.objects[0], refs);
+    ASSERT_TRUE(decode(d)) << count;
+    d.objects[count] = d.objects[1];  // the last key's text becomes the first's
+    EXPECT_FALSE(decode(d)) << count;
+  }
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "platform/plist/utf.h"
 
@@ -97,6 +98,13 @@ class Decoder {
   static constexpr std::uint64_t kExpansionFactor = 64;
   static constexpr std::uint64_t kExpansionFloor = 8u << 20;
   static constexpr std::uint64_t kNodeWeight = 32;
+  static constexpr std::size_t kSmallDict = 16;
+
+  struct CachedKey {
+    std::uint64_t object;
+    std::string text;
+    std::uint32_t text_id;  // the same for equal texts
+  };
 
   bool read_trailer() {
     const std::size_t size = bytes_.size();
@@ -289,39 +297,55 @@ class Decoder {
   bool decode_dict(std::uint64_t pos, std::uint64_t count, int depth, Value& out) {
     Dictionary dict;
     dict.reserve(count);
+    // Records are small dictionaries: their keys are told apart by the texts' numbers, so no
+    // key text is compared. Larger dictionaries use the dictionary's own index.
+    const bool small = count <= kSmallDict;
+    std::array<std::uint32_t, kSmallDict> text_ids;
     const std::uint64_t values_pos = pos + count * ref_size_;
     for (std::uint64_t i = 0; i < count; ++i) {
       std::uint64_t key_ref = 0;
       std::uint64_t value_ref = 0;
-      const std::string* key = nullptr;
+      const CachedKey* key = nullptr;
       Value value;
       if (!read_ref(pos + i * ref_size_, key_ref) || !(key = decode_key(key_ref)) ||
           !read_ref(values_pos + i * ref_size_, value_ref) ||
-          !decode_object(value_ref, depth, value) || !dict.try_emplace(*key, std::move(value)))
+          !decode_object(value_ref, depth, value))
         return false;
+      if (small) {
+        const auto seen = text_ids.begin() + static_cast<std::ptrdiff_t>(i);
+        if (std::find(text_ids.begin(), seen, key->text_id) != seen) return false;
+        *seen = key->text_id;
+        dict.append_absent(key->text, std::move(value));
+      } else if (!dict.try_emplace(key->text, std::move(value))) {
+        return false;
+      }
     }
     out = Value(std::move(dict));
     return true;
   }
 
-  // The text of a key object. Records repeat the same keys (and encoders share them as one
-  // object), so each key object is decoded once per document and copied from then on.
-  const std::string* decode_key(std::uint64_t index) {
+  // A key object, decoded once per document and copied from then on: records repeat the same
+  // keys, and encoders share them as one object. Equal texts get the same number even when
+  // they come from different objects.
+  const CachedKey* decode_key(std::uint64_t index) {
     if (index >= object_count_) return nullptr;
     if (const std::uint32_t slot = key_slot_[index]) {
-      if (!charge(kNodeWeight + keys_[slot - 1].text.size())) return nullptr;
-      return &keys_[slot - 1].text;
+      const CachedKey& key = keys_[slot - 1];
+      if (!charge(kNodeWeight + key.text.size())) return nullptr;
+      return &key;
     }
     std::uint64_t pos = 0;
     if (!object_offset(index, pos) || !charge(kNodeWeight)) return nullptr;
     const std::uint8_t marker = bytes_[pos++];
     const std::uint8_t kind = marker & 0xF0;
-    std::string key;
-    if ((kind != kAsciiString && kind != kUtf16String) || !decode_string(marker, pos, key))
+    std::string text;
+    if ((kind != kAsciiString && kind != kUtf16String) || !decode_string(marker, pos, text))
       return nullptr;
-    keys_.push_back(CachedKey{index, std::move(key)});
+    CachedKey& key = keys_.emplace_back(CachedKey{index, std::move(text), 0});
+    key.text_id =
+        text_ids_.emplace(key.text, static_cast<std::uint32_t>(text_ids_.size())).first->second;
     key_slot_[index] = static_cast<std::uint32_t>(keys_.size());
-    return &keys_.back().text;
+    return &key;
   }
 
   std::span<const std::uint8_t> bytes_;
@@ -339,10 +363,6 @@ class Decoder {
   // 1 for the containers being decoded (cycle check).
   std::vector<std::uint8_t>& on_path_ = path_marks();
 
-  struct CachedKey {
-    std::uint64_t object;
-    std::string text;
-  };
   // Clears the key slots a document filled, however its decoding ends.
   class KeyCacheReset {
    public:
@@ -368,6 +388,7 @@ class Decoder {
   std::vector<std::uint32_t>& key_slot_ = key_slots();
   // A deque, so the texts handed out stay where they are as keys are added.
   std::deque<CachedKey> keys_;
+  std::unordered_map<std::string_view, std::uint32_t> text_ids_;
 };
 
 std::size_t byte_width(std::uint64_t v) {
@@ -649,8 +670,8 @@ class Encoder {
     const auto key = static_cast<std::uint64_t>(i.bits);
     auto& known = i.is_unsigned ? s_.unsigned_integers : s_.integers;
     bool added = false;
-    const std::uint64_t index = known.find_or_add(
-        key, static_cast<std::uint32_t>(objects_.size()), added, [](std::uint32_t) { return true; });
+    const std::uint64_t index = known.find_or_add(key, static_cast<std::uint32_t>(objects_.size()),
+                                                  added, [](std::uint32_t) { return true; });
     if (added) add_plain(v, integer_size(i));
     return index;
   }

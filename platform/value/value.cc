@@ -292,6 +292,10 @@ void Dictionary::insert_or_assign(std::string_view key, Value&& value) {
   append(key, std::move(value));
 }
 
+void Dictionary::append_absent(std::string_view key, Value&& value) {
+  append(key, std::move(value));
+}
+
 template <typename Key>
 void Dictionary::append(Key&& key, Value&& value) {
   entries_.emplace_back(std::piecewise_construct, std::forward_as_tuple(std::forward<Key>(key)),
