@@ -166,10 +166,20 @@ TEST(BinaryPlist, RefusesDocumentsThatExpandFarBeyondTheirSize) {
 
 TEST(BinaryPlist, RefusesObjectsWithoutAValueForm) {
   auto single = [](Bytes object) { return decode(Document{{std::move(object)}}); };
-  EXPECT_FALSE(single({0x00}));              // null
-  EXPECT_FALSE(single({0x0F}));              // fill
-  EXPECT_FALSE(single({0x80, 0x07}));        // UID
-  EXPECT_FALSE(single({0x51, 0xE9}));        // "ASCII" above 0x7F
+  EXPECT_FALSE(single({0x00}));                            // null
+  EXPECT_FALSE(single({0x0F}));                            // fill
+  EXPECT_FALSE(single({0x80, 0x07}));                      // UID
+  EXPECT_FALSE(single({0x51, 0xE9}));                      // "ASCII" above 0x7F
+  for (std::uint8_t length = 1; length <= 20; ++length) {  // ... at every length and place
+    const Bytes marker =
+        length < 15 ? Bytes{static_cast<std::uint8_t>(0x50 | length)} : Bytes{0x5F, 0x10, length};
+    EXPECT_EQ(single(concat(marker, Bytes(length, 'x'))), Value(std::string(length, 'x')));
+    for (std::uint8_t at = 0; at < length; ++at) {
+      Bytes text(length, 'x');
+      text[at] = 0xE9;
+      EXPECT_FALSE(single(concat(marker, text))) << int{length} << " " << int{at};
+    }
+  }
   EXPECT_FALSE(single({0x61, 0xD8, 0x3D}));  // lone lead surrogate
   EXPECT_EQ(single({0x62, 0xD8, 0x3D, 0xDE, 0x00}), Value("\xF0\x9F\x98\x80"));
   // Keys must be strings, and unique.

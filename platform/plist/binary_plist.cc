@@ -306,19 +306,20 @@ class Decoder {
       std::uint64_t key_ref = 0;
       std::uint64_t value_ref = 0;
       const CachedKey* key = nullptr;
-      Value value;
       if (!read_ref(pos + i * ref_size_, key_ref) || !(key = decode_key(key_ref)) ||
-          !read_ref(values_pos + i * ref_size_, value_ref) ||
-          !decode_object(value_ref, depth, value))
+          !read_ref(values_pos + i * ref_size_, value_ref))
         return false;
       if (small) {
+        // Decoded straight into its entry: room for every entry was reserved above.
         const auto seen = text_ids.begin() + static_cast<std::ptrdiff_t>(i);
         if (std::find(text_ids.begin(), seen, key->text_id) != seen) return false;
         *seen = key->text_id;
-        dict.append_absent(key->text, std::move(value));
-      } else if (!dict.try_emplace(key->text, std::move(value))) {
-        return false;
+        if (!decode_object(value_ref, depth, dict.append_absent(key->text))) return false;
+        continue;
       }
+      Value value;
+      if (!decode_object(value_ref, depth, value) || !dict.try_emplace(key->text, std::move(value)))
+        return false;
     }
     out = Value(std::move(dict));
     return true;

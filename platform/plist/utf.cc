@@ -62,15 +62,28 @@ bool next_code_point(std::string_view text, std::size_t& i, char32_t& c) {
 
 bool is_ascii(std::string_view text) {
   const char* p = text.data();
-  std::size_t n = text.size();
+  const std::size_t n = text.size();
   std::uint64_t bits = 0;
-  for (; n >= 8; p += 8, n -= 8) {
+  if (n >= 8) {
+    // Whole words, the last one overlapping the words before it when the size is not a
+    // multiple of 8.
     std::uint64_t word;
-    std::memcpy(&word, p, 8);
+    for (std::size_t i = 0; i + 8 <= n; i += 8) {
+      std::memcpy(&word, p + i, 8);
+      bits |= word;
+    }
+    std::memcpy(&word, p + n - 8, 8);
     bits |= word;
+  } else if (n >= 4) {
+    std::uint32_t head;
+    std::uint32_t tail;
+    std::memcpy(&head, p, 4);
+    std::memcpy(&tail, p + n - 4, 4);
+    bits = head | tail;
+  } else {
+    for (std::size_t i = 0; i < n; ++i)
+      bits |= static_cast<unsigned char>(p[i]);
   }
-  for (; n > 0; ++p, --n)
-    bits |= static_cast<unsigned char>(*p);
   return (bits & 0x8080808080808080ull) == 0;
 }
 

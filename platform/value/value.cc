@@ -292,8 +292,9 @@ void Dictionary::insert_or_assign(std::string_view key, Value&& value) {
   append(key, std::move(value));
 }
 
-void Dictionary::append_absent(std::string_view key, Value&& value) {
-  append(key, std::move(value));
+Value& Dictionary::append_absent(std::string_view key) {
+  append(key, Value());
+  return entries_.back().second;
 }
 
 template <typename Key>

@@ -161,9 +161,11 @@ class Dictionary {
   // key's string is made once, in place, and only when the entry is added.
   bool try_emplace(std::string_view key, Value&& value);
   void insert_or_assign(std::string_view key, Value&& value);
-  // Adds an entry without looking for its key, for decoders that have already proved the key
-  // absent; a key already present would break the uniqueness every other member relies on.
-  void append_absent(std::string_view key, Value&& value);
+  // Adds an entry with a null value without looking for its key, and returns the value for the
+  // caller to fill in place: for decoders that have already proved the key absent (a key
+  // already present would break the uniqueness every other member relies on). The reference
+  // lasts until the dictionary next grows.
+  Value& append_absent(std::string_view key);
   bool remove(std::string_view key);
 
   auto begin() const { return entries_.begin(); }
