@@ -68,8 +68,19 @@ TEST(JsonWrite, FindsEscapesAndBadBytesAtEveryPosition) {
       std::string expected = "[\"" + plain.substr(0, at) + "\\\"" + plain.substr(at + 1) + "\"]";
       EXPECT_EQ(text_of(Value(Array{Value(quoted)})), expected) << length << " " << at;
       EXPECT_TRUE(ns_2_json(Value(Array{Value(bad)})).is_null()) << length << " " << at;
+      bad[0] = '\n';  // the bad byte now comes after an escape
+      if (at != 0) {
+        EXPECT_TRUE(ns_2_json(Value(Array{Value(bad)})).is_null()) << length << " " << at;
+      }
     }
   }
+  // Escapes every few bytes, across the writer's chunks of input, read back unchanged.
+  const char* const pieces[] = {"ab", "\"", "\x01", "clean text", "\\", "\u00e9", "\n"};
+  std::string mixed;
+  for (int i = 0; i < 5000; ++i)
+    mixed += pieces[i * 7919 % 7];
+  const Value tree(Array{Value(mixed)});
+  EXPECT_EQ(json_2_ns(ns_2_json(tree)), tree);
 }
 
 TEST(JsonWrite, RefusesWhatJsonCannotHold) {
