@@ -2,6 +2,10 @@
 // escaping only what JSON requires ('"', '\\' and control characters).
 #include <simdjson.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <bit>
 #include <charconv>
@@ -41,8 +45,34 @@ class Output {
   std::size_t length_ = 0;
 };
 
-constexpr std::uint64_t kEveryByte = 0x0101010101010101ull;
 constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+
+bool needs_escape(unsigned char c) {
+  return c < 0x20 || c == '"' || c == '\\';
+}
+
+#if defined(__SSE2__)
+constexpr std::size_t kBlock = 16;
+
+// Copies a block of kBlock bytes to out (all of them; only the clean ones count) and returns
+// how many lead the block before the first byte JSON must escape. Notes non-ASCII bytes in
+// seen's high bits.
+std::size_t copy_block(const char* in, char* out, std::uint64_t& seen) {
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+  if (_mm_movemask_epi8(bytes) != 0) seen |= kHighBits;
+  const __m128i control =
+      _mm_cmpeq_epi8(_mm_max_epu8(bytes, _mm_set1_epi8(0x1F)), _mm_set1_epi8(0x1F));
+  const __m128i quote = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"'));
+  const __m128i backslash = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\'));
+  const int flags = _mm_movemask_epi8(_mm_or_si128(control, _mm_or_si128(quote, backslash)));
+  return flags ? static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(flags))) : kBlock;
+}
+#else
+// Without SSE2, the same eight bytes at a time.
+constexpr std::size_t kBlock = 8;
+
+constexpr std::uint64_t kEveryByte = 0x0101010101010101ull;
 
 // High bit set in the bytes of `word` that JSON must escape: control characters, '"', '\\'.
 // The lowest flagged byte is exact, which is all the caller uses.
@@ -55,30 +85,15 @@ std::uint64_t escape_flags(std::uint64_t word) {
   return (control | quote | backslash) & kHighBits;
 }
 
-bool needs_escape(unsigned char c) {
-  return c < 0x20 || c == '"' || c == '\\';
+std::size_t copy_block(const char* in, char* out, std::uint64_t& seen) {
+  std::uint64_t word;
+  std::memcpy(&word, in, 8);
+  std::memcpy(out, &word, 8);
+  seen |= word;
+  const std::uint64_t flags = escape_flags(word);
+  return flags ? static_cast<std::size_t>(std::countr_zero(flags)) / 8 : 8;
 }
-
-// Position of the first byte at or after `from` that must be escaped (text.size() when none);
-// ORs the bytes scanned into `seen`, whose high bits then tell whether any was non-ASCII.
-std::size_t find_escape(std::string_view text, std::size_t from, std::uint64_t& seen) {
-  std::size_t i = from;
-  for (; i + 8 <= text.size(); i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, text.data() + i, 8);
-    if (std::uint64_t flags = escape_flags(word)) {
-      seen |= word;  // may include bytes after the escape: at worst a needless UTF-8 check
-      return i + static_cast<std::size_t>(std::countr_zero(flags)) / 8;
-    }
-    seen |= word;
-  }
-  for (; i < text.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (needs_escape(c)) return i;
-    seen |= c;
-  }
-  return i;
-}
+#endif
 
 class JsonWriter {
  public:
@@ -159,49 +174,32 @@ class JsonWriter {
     return true;
   }
 
-  // Writes text as a JSON string followed by `after` ("\"" or "\":" for keys). Most strings
-  // need no escape and go out with a single copy.
+  // Writes text as a JSON string followed by `after` ("\"" or "\":" for keys), in one pass that
+  // copies, escapes and notes whether any byte was outside ASCII.
   bool write_string(std::string_view text, std::string_view after = "\"") {
     std::uint64_t seen = 0;
-    std::size_t i = find_escape(text, 0, seen);
-    if (i == text.size()) {
-      char* p = out_.room(text.size() + 1 + after.size());
-      *p = '"';
-      std::memcpy(p + 1, text.data(), text.size());
-      std::memcpy(p + 1 + text.size(), after.data(), after.size());
-      out_.advance(text.size() + 1 + after.size());
-    } else {
-      write_escaped(text, i, seen);
-      out_.put(after);
-    }
+    write_escaped(text, seen);
+    out_.put(after);
     return (seen & kHighBits) == 0 || simdjson::validate_utf8(text.data(), text.size());
   }
 
-  // Text with escapes. Clean bytes are copied a word at a time, straight into room taken for
+  // Text with escapes. Clean bytes are copied a block at a time, straight into room taken for
   // the worst case (every byte a six-byte escape) once per chunk of input, so a text with an
   // escape every few words costs no call per escape.
-  void write_escaped(std::string_view text, std::size_t first_escape, std::uint64_t& seen) {
+  void write_escaped(std::string_view text, std::uint64_t& seen) {
     out_.put('"');
-    out_.put(text.substr(0, first_escape));
-    std::size_t i = first_escape;
+    std::size_t i = 0;
     while (i < text.size()) {
       const std::size_t end = std::min(text.size(), i + kEscapeChunk);
-      char* const begin = out_.room(6 * (end - i) + 8);
+      char* const begin = out_.room(6 * (end - i) + kBlock);
       char* o = begin;
       while (i < end) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (needs_escape(c)) {
           o = put_escape(o, c);
           ++i;
-        } else if (i + 8 <= end) {
-          std::uint64_t word;
-          std::memcpy(&word, text.data() + i, 8);
-          std::memcpy(o, &word, 8);  // only the clean bytes count; the rest is overwritten
-          seen |= word;
-          const std::uint64_t flags = escape_flags(word);
-          // The first byte is clean, so a flagged byte, if any, comes later.
-          const std::size_t clean =
-              flags ? static_cast<std::size_t>(std::countr_zero(flags)) / 8 : 8;
+        } else if (i + kBlock <= end) {
+          const std::size_t clean = copy_block(text.data() + i, o, seen);
           o += clean;
           i += clean;
         } else {
