@@ -46,6 +46,17 @@ TEST(PlistCodec, RoundTripKeepsEveryKindAndKeyOrder) {
     EXPECT_EQ(round_trip(Value(2.5), format), Value(2.5));
   }
   EXPECT_EQ(round_trip(std::string("a\0b", 3), PlistFormat::Binary), Value(std::string("a\0b", 3)));
+  // Wide dictionaries whose texts repeat between keys and values, with containers among them.
+  for (int width : {15, 16, 17, 40}) {
+    Dictionary wide;
+    for (int i = 0; i < width; ++i) {
+      const std::string key = "key" + std::to_string(i);
+      wide.set(key, i % 3 == 0   ? Value("key" + std::to_string(width - 1 - i))
+                    : i % 3 == 1 ? Value(i)
+                                 : Value(Dictionary{{key, key}}));
+    }
+    EXPECT_EQ(round_trip(Value(wide), PlistFormat::Binary), Value(wide)) << width;
+  }
 }
 
 TEST(PlistCodec, WritersRefuseWhatTheirFormCannotHold) {

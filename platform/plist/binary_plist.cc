@@ -485,6 +485,10 @@ class ObjectIndex {
 
   std::size_t capacity() const { return slots_.size(); }
 
+  void prefetch(std::uint64_t key) const {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[mix(key) & (slots_.size() - 1)]);
+  }
+
  private:
   struct Slot {
     std::uint64_t key = 0;
@@ -567,6 +571,8 @@ class Encoder {
   static constexpr std::size_t kScratchKept = 1u << 20;
   // Object numbers are kept in 32 bits while encoding; no document in memory comes near this.
   static constexpr std::size_t kMaxObjects = std::numeric_limits<std::uint32_t>::max();
+  // Dictionary entries whose texts are hashed ahead of their lookups.
+  static constexpr std::size_t kLookahead = 16;
 
   static Scratch& scratch() {
     thread_local Scratch s;
@@ -633,11 +639,36 @@ class Encoder {
         if (!number_value(items[i], depth, refs_[first + i])) return false;
       return true;
     }
-    std::size_t i = first;
-    for (const auto& [key, value] : v.as_dictionary()) {
-      if (!number_string(key, refs_[i]) || !number_value(value, depth, refs_[i + count]))
-        return false;
-      ++i;
+    return number_entries(v.as_dictionary(), depth, first);
+  }
+
+  // A long list's string table outgrows the cache, so the lookups of a dictionary's key and
+  // string-value texts are done in two steps: hash them all and start loading their slots,
+  // then look them up.
+  bool number_entries(const Dictionary& dict, int depth, std::size_t first) {
+    const std::size_t count = dict.size();
+    std::array<std::uint64_t, 2 * kLookahead> hashes;
+    for (std::size_t start = 0; start < count; start += kLookahead) {
+      const std::size_t end = std::min(count, start + kLookahead);
+      for (std::size_t i = start; i < end; ++i) {
+        const auto& [key, value] = dict.entry(i);
+        hashes[2 * (i - start)] = hash_text(key);
+        s_.strings.prefetch(hashes[2 * (i - start)]);
+        if (const std::string* text = value.if_string()) {
+          hashes[2 * (i - start) + 1] = hash_text(*text);
+          s_.strings.prefetch(hashes[2 * (i - start) + 1]);
+        }
+      }
+      for (std::size_t i = start; i < end; ++i) {
+        const auto& [key, value] = dict.entry(i);
+        std::uint64_t& key_ref = refs_[first + i];
+        std::uint64_t& value_ref = refs_[first + count + i];
+        if (!number_string(key, hashes[2 * (i - start)], key_ref)) return false;
+        const std::string* text = value.if_string();
+        if (text ? !number_string(*text, hashes[2 * (i - start) + 1], value_ref)
+                 : !number_value(value, depth, value_ref))
+          return false;
+      }
     }
     return true;
   }
@@ -645,10 +676,14 @@ class Encoder {
   // ASCII text is stored as is; anything else as UTF-16BE, converted here so its size is
   // known. Text that is not valid UTF-8 has no form.
   bool number_string(const std::string& s, std::uint64_t& index) {
+    return number_string(s, hash_text(s), index);
+  }
+
+  bool number_string(const std::string& s, std::uint64_t hash, std::uint64_t& index) {
     if (objects_.size() >= kMaxObjects) return false;
     bool added = false;
     index = s_.strings.find_or_add(
-        hash_text(s), static_cast<std::uint32_t>(objects_.size()), added,
+        hash, static_cast<std::uint32_t>(objects_.size()), added,
         [&](std::uint32_t n) { return *static_cast<const std::string*>(objects_[n].source) == s; });
     if (!added) return true;
     if (is_ascii(s)) {
