@@ -111,7 +111,8 @@ class JsonWriter {
       case Kind::Real:
         return write_real(*value.if_real());
       case Kind::String:
-        return write_string(*value.if_string());
+        write_string(*value.if_string());
+        return true;
       case Kind::Array:
         return write_array(*value.if_array(), depth + 1);
       case Kind::Dictionary:
@@ -123,7 +124,15 @@ class JsonWriter {
     return false;
   }
 
-  std::string take() { return out_.take(); }
+  // The text, when it is valid UTF-8. It is exactly when every string in it is: everything else
+  // is ASCII, and each string lies between ASCII quotes, so no sequence can be completed or
+  // broken across a string's edge. One check of the whole text costs less than one per string.
+  std::optional<std::string> take() {
+    std::string text = out_.take();
+    if ((seen_ & kHighBits) != 0 && !simdjson::validate_utf8(text.data(), text.size()))
+      return std::nullopt;
+    return text;
+  }
 
  private:
   bool write_array(const Array& array, std::size_t depth) {
@@ -144,7 +153,7 @@ class JsonWriter {
     for (const auto& [key, element] : dictionary) {
       if (!first) out_.put(',');
       first = false;
-      if (!write_string(key, "\":")) return false;
+      write_string(key, "\":");
       if (!write_value(element, depth)) return false;
     }
     out_.put('}');
@@ -176,11 +185,9 @@ class JsonWriter {
 
   // Writes text as a JSON string followed by `after` ("\"" or "\":" for keys), in one pass that
   // copies, escapes and notes whether any byte was outside ASCII.
-  bool write_string(std::string_view text, std::string_view after = "\"") {
-    std::uint64_t seen = 0;
-    write_escaped(text, seen);
+  void write_string(std::string_view text, std::string_view after = "\"") {
+    write_escaped(text, seen_);
     out_.put(after);
-    return (seen & kHighBits) == 0 || simdjson::validate_utf8(text.data(), text.size());
   }
 
   // Text with escapes. Clean bytes are copied a block at a time, straight into room taken for
@@ -250,6 +257,7 @@ class JsonWriter {
 
   static constexpr std::size_t kEscapeChunk = 4096;
   Output out_;
+  std::uint64_t seen_ = 0;  // high bits: some string had a byte outside ASCII
 };
 
 }  // namespace
