@@ -82,12 +82,19 @@ TEST(UserDefaultsAcrossProcesses, KilledWriterLeavesAWholeFile) {
   const fs::path file = dir.path() / "settings.plist";
   NSUserDefaults(file).setObject(Value("kept"), "other");
   std::mt19937 random(12345);
-  for (int round = 0; round < 15; ++round) {
+  constexpr int kRounds = 15;
+  for (int round = 0; round < kRounds; ++round) {
     std::fflush(nullptr);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) write_counter_forever(file);
     ::usleep(2000 + random() % 20000);
+    // A slow machine may let no write finish in those moments; the last writer is killed only
+    // after it has written, so the file is known to have been replaced under the kills.
+    for (int waited_ms = 0; round == kRounds - 1 && waited_ms < 10000 &&
+                            dictionary_in_file(file).get("counter").read_int64() == 0;
+         waited_ms += 5)
+      ::usleep(5000);
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
 
