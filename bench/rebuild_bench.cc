@@ -51,6 +51,22 @@ void* counted_allocation(std::size_t size) {
   if (void* p = std::malloc(size ? size : 1)) return p;
   throw std::bad_alloc();
 }
+
+struct Allocations {
+  std::uint64_t this_thread;
+  std::uint64_t process;
+};
+
+// The allocations `work` makes: on the calling thread, and in the whole process.
+template <typename Work>
+Allocations count_allocations(Work work) {
+  const std::uint64_t thread_before = thread_allocations;
+  const std::uint64_t process_before = process_allocations.load();
+  counting = true;
+  work();
+  counting = false;
+  return {thread_allocations - thread_before, process_allocations.load() - process_before};
+}
 }  // namespace
 
 void* operator new(std::size_t size) {
@@ -197,14 +213,9 @@ void BM_RootRebuild(benchmark::State& state) {
     if (rows->size() != resource_rows + rows_expected(records)) state.SkipWithError("short list");
     benchmark::DoNotOptimize(rows);
   }
-  const std::uint64_t before_thread = thread_allocations;
-  const std::uint64_t before_process = process_allocations.load();
-  counting = true;
-  page->specifiers();
-  counting = false;
-  state.counters["allocs_page_thread"] = static_cast<double>(thread_allocations - before_thread);
-  state.counters["allocs_process"] =
-      static_cast<double>(process_allocations.load() - before_process);
+  const Allocations made = count_allocations([&] { page->specifiers(); });
+  state.counters["allocs_page_thread"] = static_cast<double>(made.this_thread);
+  state.counters["allocs_process"] = static_cast<double>(made.process);
 }
 BENCHMARK(BM_RootRebuild)
     ->Arg(100)
@@ -264,11 +275,8 @@ void BM_DetailPage(benchmark::State& state) {
     if (rows->size() != 15) state.SkipWithError("unexpected row count");
     benchmark::DoNotOptimize(rows);
   }
-  const std::uint64_t before = thread_allocations;
-  counting = true;
-  page->specifiers();
-  counting = false;
-  state.counters["allocs"] = static_cast<double>(thread_allocations - before);
+  state.counters["allocs"] =
+      static_cast<double>(count_allocations([&] { page->specifiers(); }).this_thread);
 }
 BENCHMARK(BM_DetailPage)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
