@@ -94,6 +94,25 @@ TEST(BinaryPlist, ReadsEveryWidthOfReferencesAndOffsets) {
   }
 }
 
+TEST(BinaryPlist, SharedObjectsReadAlikeEverywhereAndOnlyInTheirOwnDocument) {
+  const Bytes seven = {0x10, 7};
+  const Bytes blob = {0x42, 0xAB, 0xCD};
+  const Bytes utf16_e = {0x61, 0x00, 0xE9};  // "é"
+  Document shared{
+      {concat({0xA7}, ref_bytes({1, 2, 1, 3, 2, 4, 4}, 1)), kStringB, seven, blob, utf16_e}};
+  const Value data = Value::data({0xAB, 0xCD});
+  EXPECT_EQ(decode(shared), Value(Array{"b", 7, "b", data, 7, "\xC3\xA9", "\xC3\xA9"}));
+  // One object as both a key and a value.
+  EXPECT_EQ(decode(Document{{concat({0xD1}, ref_bytes({1, 1}, 1)), kKeyA}}),
+            Value(Dictionary{{"a", "a"}}));
+  // A document that fails after its shared objects were read leaves nothing behind for the
+  // next one, which has other objects at the same places.
+  EXPECT_FALSE(decode(Document{{concat({0xA3}, ref_bytes({1, 1, 2}, 1)), kStringB, {0x00}}}));
+  EXPECT_EQ(decode(Document{{concat({0xA2}, ref_bytes({1, 1}, 1)), seven}}), Value(Array{7, 7}));
+  EXPECT_EQ(decode(Document{{concat({0xA2}, ref_bytes({1, 1}, 1)), {0x51, 'c'}}}),
+            Value(Array{"c", "c"}));
+}
+
 TEST(BinaryPlist, RefusesABadTrailer) {
   const Bytes good = Document{{{0x09}}}.bytes();
   ASSERT_EQ(decode(good), Value(true));

@@ -85,7 +85,10 @@ class Decoder {
     if (on_path_.size() < object_count_) on_path_.resize(object_count_);
     if (key_slot_.size() > kPathKept && object_count_ <= kPathKept) key_slot_ = {};
     if (key_slot_.size() < object_count_) key_slot_.resize(object_count_);
+    if (leaf_slot_.size() > kPathKept && object_count_ <= kPathKept) leaf_slot_ = {};
+    if (leaf_slot_.size() < object_count_) leaf_slot_.resize(object_count_);
     KeyCacheReset reset(key_slot_, keys_);
+    LeafCacheReset leaf_reset(leaf_slot_, leaves_);
     // The decoded tree may repeat shared objects; cap it relative to the file's own size so a
     // small file cannot expand into a huge tree (the binary form of "billion laughs").
     budget_ = bytes_.size() * kExpansionFactor + kExpansionFloor;
@@ -99,6 +102,15 @@ class Decoder {
   static constexpr std::uint64_t kExpansionFloor = 8u << 20;
   static constexpr std::uint64_t kNodeWeight = 32;
   static constexpr std::size_t kSmallDict = 16;
+
+  // Texts up to this length live inside a std::string, so copying one allocates nothing.
+  static constexpr std::size_t kShortText = 15;
+
+  struct CachedLeaf {
+    std::uint64_t object;
+    Value value;
+    std::uint64_t weight;  // what decoding it charged to the budget
+  };
 
   struct CachedKey {
     std::uint64_t object;
@@ -164,9 +176,21 @@ class Decoder {
   }
 
   bool decode_object(std::uint64_t index, int depth, Value& out) {
+    if (index >= object_count_) return false;
+    if (const std::uint32_t slot = leaf_slot_[index]) return copy_leaf(leaves_[slot - 1], out);
+    const std::uint64_t budget_before = budget_;
     std::uint64_t pos = 0;
     if (!object_offset(index, pos) || !charge(kNodeWeight)) return false;
     const std::uint8_t marker = bytes_[pos++];
+    const std::uint8_t kind = marker & 0xF0;
+    if (kind == kArray || kind == kDict)
+      return decode_container(index, marker, pos, depth + 1, out);
+    if (!decode_leaf(marker, pos, out)) return false;
+    remember_leaf(index, out, budget_before - budget_);
+    return true;
+  }
+
+  bool decode_leaf(std::uint8_t marker, std::uint64_t pos, Value& out) {
     switch (marker & 0xF0) {
       case 0x00:
         return decode_simple(marker, out);
@@ -185,14 +209,27 @@ class Decoder {
         out = Value(std::move(s));
         return true;
       }
-      case kArray:
-      case kDict:
-        return decode_container(index, marker, pos, depth + 1, out);
       default:
         // Null and fill bytes, UIDs, sets and the unassigned kinds have no Value form here:
         // refusing keeps a read-then-write round trip faithful.
         return false;
     }
+  }
+
+  // Encoders write a repeated text or number once and refer to it from every place it occurs
+  // (the same program path, user or flag in every record). Such a leaf is decoded once and
+  // copied from then on, charged as if decoded again. Only leaves that copy without allocating
+  // are kept: a long text is usually unique, and keeping it would cost a copy for nothing.
+  void remember_leaf(std::uint64_t index, const Value& leaf, std::uint64_t weight) {
+    if (const std::string* text = leaf.if_string(); text && text->size() > kShortText) return;
+    leaves_.push_back(CachedLeaf{index, leaf, weight});
+    leaf_slot_[index] = static_cast<std::uint32_t>(leaves_.size());
+  }
+
+  bool copy_leaf(const CachedLeaf& leaf, Value& out) {
+    if (!charge(leaf.weight)) return false;
+    out = leaf.value;
+    return true;
   }
 
   static bool decode_simple(std::uint8_t marker, Value& out) {
@@ -380,6 +417,30 @@ class Decoder {
     std::vector<std::uint32_t>& slots_;
     std::deque<CachedKey>& keys_;
   };
+  // Clears the leaf slots a document filled, however its decoding ends.
+  class LeafCacheReset {
+   public:
+    LeafCacheReset(std::vector<std::uint32_t>& slots, std::vector<CachedLeaf>& leaves)
+        : slots_(slots), leaves_(leaves) {}
+    ~LeafCacheReset() {
+      for (const CachedLeaf& leaf : leaves_)
+        slots_[leaf.object] = 0;
+    }
+    LeafCacheReset(const LeafCacheReset&) = delete;
+    LeafCacheReset& operator=(const LeafCacheReset&) = delete;
+
+   private:
+    std::vector<std::uint32_t>& slots_;
+    std::vector<CachedLeaf>& leaves_;
+  };
+  static std::vector<std::uint32_t>& leaf_slots() {
+    thread_local std::vector<std::uint32_t> slots;
+    return slots;
+  }
+  // Per leaf object: its position + 1 in leaves_, 0 while not cached. Reused per thread and all
+  // 0 between documents.
+  std::vector<std::uint32_t>& leaf_slot_ = leaf_slots();
+  std::vector<CachedLeaf> leaves_;
   static std::vector<std::uint32_t>& key_slots() {
     thread_local std::vector<std::uint32_t> slots;
     return slots;
