@@ -11,6 +11,7 @@
 #include <cstring>
 #include <deque>
 #include <limits>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -226,9 +227,13 @@ class Decoder {
     leaf_slot_[index] = static_cast<std::uint32_t>(leaves_.size());
   }
 
+  // out is always a fresh null value here. Building the copy in its place avoids the
+  // variant's assignment, which copies through a temporary; the copy cannot throw (a short
+  // text, a scalar, or shared data), so out is never left destroyed.
   bool copy_leaf(const CachedLeaf& leaf, Value& out) {
     if (!charge(leaf.weight)) return false;
-    out = leaf.value;
+    std::destroy_at(&out);
+    std::construct_at(&out, leaf.value);
     return true;
   }
 
