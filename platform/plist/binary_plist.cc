@@ -9,7 +9,6 @@
 #include <array>
 #include <bit>
 #include <cstring>
-#include <deque>
 #include <limits>
 #include <memory>
 #include <string>
@@ -117,6 +116,31 @@ class Decoder {
     std::uint64_t object;
     std::string text;
     std::uint32_t text_id;  // the same for equal texts
+  };
+  using KeyList = std::vector<std::unique_ptr<CachedKey>>;
+
+  // The key texts a small dictionary has had so far, by number: a bit each for a document's
+  // first 64 texts (where the keys records share are), a list for the others.
+  class SeenKeys {
+   public:
+    // False when the text was seen before.
+    bool add(std::uint32_t text_id) {
+      if (text_id < 64) {
+        const std::uint64_t bit = std::uint64_t{1} << text_id;
+        if (low_ & bit) return false;
+        low_ |= bit;
+        return true;
+      }
+      const auto end = high_.begin() + static_cast<std::ptrdiff_t>(high_count_);
+      if (std::find(high_.begin(), end, text_id) != end) return false;
+      high_[high_count_++] = text_id;
+      return true;
+    }
+
+   private:
+    std::uint64_t low_ = 0;
+    std::array<std::uint32_t, kSmallDict> high_;
+    std::size_t high_count_ = 0;
   };
 
   bool read_trailer() {
@@ -342,7 +366,7 @@ class Decoder {
     // Records are small dictionaries: their keys are told apart by the texts' numbers, so no
     // key text is compared. Larger dictionaries use the dictionary's own index.
     const bool small = count <= kSmallDict;
-    std::array<std::uint32_t, kSmallDict> text_ids;
+    SeenKeys seen;
     const std::uint64_t values_pos = pos + count * ref_size_;
     for (std::uint64_t i = 0; i < count; ++i) {
       std::uint64_t key_ref = 0;
@@ -353,9 +377,7 @@ class Decoder {
         return false;
       if (small) {
         // Decoded straight into its entry: room for every entry was reserved above.
-        const auto seen = text_ids.begin() + static_cast<std::ptrdiff_t>(i);
-        if (std::find(text_ids.begin(), seen, key->text_id) != seen) return false;
-        *seen = key->text_id;
+        if (!seen.add(key->text_id)) return false;
         if (!decode_object(value_ref, depth, dict.append_absent(key->text))) return false;
         continue;
       }
@@ -373,7 +395,7 @@ class Decoder {
   const CachedKey* decode_key(std::uint64_t index) {
     if (index >= object_count_) return nullptr;
     if (const std::uint32_t slot = key_slot_[index]) {
-      const CachedKey& key = keys_[slot - 1];
+      const CachedKey& key = *keys_[slot - 1];
       if (!charge(kNodeWeight + key.text.size())) return nullptr;
       return &key;
     }
@@ -384,7 +406,8 @@ class Decoder {
     std::string text;
     if ((kind != kAsciiString && kind != kUtf16String) || !decode_string(marker, pos, text))
       return nullptr;
-    CachedKey& key = keys_.emplace_back(CachedKey{index, std::move(text), 0});
+    CachedKey& key =
+        *keys_.emplace_back(std::make_unique<CachedKey>(CachedKey{index, std::move(text), 0}));
     key.text_id =
         text_ids_.emplace(key.text, static_cast<std::uint32_t>(text_ids_.size())).first->second;
     key_slot_[index] = static_cast<std::uint32_t>(keys_.size());
@@ -409,18 +432,18 @@ class Decoder {
   // Clears the key slots a document filled, however its decoding ends.
   class KeyCacheReset {
    public:
-    KeyCacheReset(std::vector<std::uint32_t>& slots, std::deque<CachedKey>& keys)
+    KeyCacheReset(std::vector<std::uint32_t>& slots, const KeyList& keys)
         : slots_(slots), keys_(keys) {}
     ~KeyCacheReset() {
-      for (const CachedKey& key : keys_)
-        slots_[key.object] = 0;
+      for (const auto& key : keys_)
+        slots_[key->object] = 0;
     }
     KeyCacheReset(const KeyCacheReset&) = delete;
     KeyCacheReset& operator=(const KeyCacheReset&) = delete;
 
    private:
     std::vector<std::uint32_t>& slots_;
-    std::deque<CachedKey>& keys_;
+    const KeyList& keys_;
   };
   // Clears the leaf slots a document filled, however its decoding ends.
   class LeafCacheReset {
@@ -453,8 +476,8 @@ class Decoder {
   // Per key object: its position + 1 in keys_, 0 while not decoded yet. Reused per thread and
   // all 0 between documents.
   std::vector<std::uint32_t>& key_slot_ = key_slots();
-  // A deque, so the texts handed out stay where they are as keys are added.
-  std::deque<CachedKey> keys_;
+  // Each key on its own, so the keys handed out stay where they are as keys are added.
+  KeyList keys_;
   std::unordered_map<std::string_view, std::uint32_t> text_ids_;
 };
 
