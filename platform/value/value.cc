@@ -293,7 +293,9 @@ void Dictionary::insert_or_assign(std::string_view key, Value&& value) {
 }
 
 Value& Dictionary::append_absent(std::string_view key) {
-  append(key, Value());
+  // The value starts null where it lies, with no null to move in.
+  entries_.emplace_back(std::piecewise_construct, std::forward_as_tuple(key), std::tuple<>());
+  index_appended();
   return entries_.back().second;
 }
 
@@ -301,6 +303,10 @@ template <typename Key>
 void Dictionary::append(Key&& key, Value&& value) {
   entries_.emplace_back(std::piecewise_construct, std::forward_as_tuple(std::forward<Key>(key)),
                         std::forward_as_tuple(std::move(value)));
+  index_appended();
+}
+
+void Dictionary::index_appended() {
   if (slots_.empty()) {
     if (entries_.size() >= kIndexThreshold) rebuild_index();
   } else if (entries_.size() * 2 > slots_.size()) {

@@ -182,6 +182,8 @@ class Dictionary {
   // Adds an entry whose key is known to be absent.
   template <typename Key>
   void append(Key&& key, Value&& value);
+  // Indexes the entry just added at the end (or builds the index once the dictionary is large).
+  void index_appended();
 
   std::vector<Entry> entries_;
   // Open-addressing table of positions + 1 (0 = empty slot); empty while the dictionary is small.
