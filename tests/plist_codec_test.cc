@@ -59,6 +59,33 @@ TEST(PlistCodec, RoundTripKeepsEveryKindAndKeyOrder) {
   }
 }
 
+// The number of objects a binary document says it holds.
+std::uint64_t object_count(const Bytes& document) {
+  std::uint64_t count = 0;
+  for (std::size_t i = document.size() - 24; i < document.size() - 16; ++i)
+    count = (count << 8) | document[i];
+  return count;
+}
+
+TEST(PlistCodec, BinaryWriterStoresEachTextOnce) {
+  // Equal texts held in different strings, of every length up to past two words, and texts
+  // that differ in one byte: one object per distinct text, besides the array.
+  for (std::size_t length = 0; length <= 40; ++length) {
+    std::string text(length, 'q');
+    for (std::size_t at = 0; at < length; ++at)
+      text[at] = static_cast<char>('a' + at % 26);
+    EXPECT_EQ(object_count(*encode_binary_plist(Array{text, std::string(text)})), 2u) << length;
+    for (std::size_t at = 0; at < length; ++at) {
+      std::string other = text;
+      other[at] = '#';
+      const Value pair = Array{text, other};
+      const std::optional<Bytes> bytes = encode_binary_plist(pair);
+      EXPECT_EQ(object_count(*bytes), 3u) << length << " " << at;
+      EXPECT_EQ(decode_binary_plist(*bytes), pair) << length << " " << at;
+    }
+  }
+}
+
 TEST(PlistCodec, WritersRefuseWhatTheirFormCannotHold) {
   EXPECT_FALSE(encode_binary_plist(Value()));
   EXPECT_FALSE(encode_binary_plist(Array{1, Value()}));

@@ -519,6 +519,22 @@ std::uint64_t load_short(const char* p, std::size_t n) {
   return (byte(0) << 16) | (byte(n / 2) << 8) | byte(n - 1);
 }
 
+// Equality of two texts; those of up to 16 bytes, which keys and most values are, are compared
+// by a few word loads instead of a call. The loads cover every byte (load_short does for its
+// lengths), so equal words mean equal texts.
+bool same_text(std::string_view a, std::string_view b) {
+  const std::size_t n = a.size();
+  if (n != b.size()) return false;
+  if (n < 8) return load_short(a.data(), n) == load_short(b.data(), n);
+  if (n > 16) return std::memcmp(a.data(), b.data(), n) == 0;
+  std::uint64_t a_head, a_tail, b_head, b_tail;
+  std::memcpy(&a_head, a.data(), 8);
+  std::memcpy(&b_head, b.data(), 8);
+  std::memcpy(&a_tail, a.data() + n - 8, 8);
+  std::memcpy(&b_tail, b.data() + n - 8, 8);
+  return ((a_head ^ b_head) | (a_tail ^ b_tail)) == 0;
+}
+
 std::uint64_t hash_text(std::string_view s) {
   std::uint64_t h = s.size();
   const char* p = s.data();
@@ -772,8 +788,9 @@ class Encoder {
     if (objects_.size() >= kMaxObjects) return false;
     bool added = false;
     index = s_.strings.find_or_add(
-        hash, static_cast<std::uint32_t>(objects_.size()), added,
-        [&](std::uint32_t n) { return *static_cast<const std::string*>(objects_[n].source) == s; });
+        hash, static_cast<std::uint32_t>(objects_.size()), added, [&](std::uint32_t n) {
+          return same_text(*static_cast<const std::string*>(objects_[n].source), s);
+        });
     if (!added) return true;
     if (is_ascii(s)) {
       if (s.size() > std::numeric_limits<std::uint32_t>::max()) return false;
