@@ -80,15 +80,12 @@ class Decoder {
 
   std::optional<Value> decode() {
     if (!read_trailer()) return std::nullopt;
-    // Reused per thread; every mark is back to 0 when a document is done.
-    if (on_path_.size() > kPathKept && object_count_ <= kPathKept) on_path_ = {};
-    if (on_path_.size() < object_count_) on_path_.resize(object_count_);
-    if (key_slot_.size() > kPathKept && object_count_ <= kPathKept) key_slot_ = {};
-    if (key_slot_.size() < object_count_) key_slot_.resize(object_count_);
-    if (leaf_slot_.size() > kPathKept && object_count_ <= kPathKept) leaf_slot_ = {};
-    if (leaf_slot_.size() < object_count_) leaf_slot_.resize(object_count_);
-    KeyCacheReset reset(key_slot_, keys_);
-    LeafCacheReset leaf_reset(leaf_slot_, leaves_);
+    // Reused per thread; every mark and slot is back to 0 when a document is done.
+    fit_to_document(on_path_);
+    fit_to_document(key_slot_);
+    fit_to_document(leaf_slot_);
+    SlotReset key_reset(key_slot_, keys_);
+    SlotReset leaf_reset(leaf_slot_, leaves_);
     // The decoded tree may repeat shared objects; cap it relative to the file's own size so a
     // small file cannot expand into a huge tree (the binary form of "billion laughs").
     budget_ = bytes_.size() * kExpansionFactor + kExpansionFloor;
@@ -429,53 +426,47 @@ class Decoder {
   // 1 for the containers being decoded (cycle check).
   std::vector<std::uint8_t>& on_path_ = path_marks();
 
-  // Clears the key slots a document filled, however its decoding ends.
-  class KeyCacheReset {
+  static std::uint64_t object_of(const CachedLeaf& leaf) { return leaf.object; }
+  static std::uint64_t object_of(const std::unique_ptr<CachedKey>& key) { return key->object; }
+
+  // Clears the slots a document filled for its cached objects, however its decoding ends.
+  template <typename Cache>
+  class SlotReset {
    public:
-    KeyCacheReset(std::vector<std::uint32_t>& slots, const KeyList& keys)
-        : slots_(slots), keys_(keys) {}
-    ~KeyCacheReset() {
-      for (const auto& key : keys_)
-        slots_[key->object] = 0;
+    SlotReset(std::vector<std::uint32_t>& slots, const Cache& cache)
+        : slots_(slots), cache_(cache) {}
+    ~SlotReset() {
+      for (const auto& item : cache_)
+        slots_[object_of(item)] = 0;
     }
-    KeyCacheReset(const KeyCacheReset&) = delete;
-    KeyCacheReset& operator=(const KeyCacheReset&) = delete;
+    SlotReset(const SlotReset&) = delete;
+    SlotReset& operator=(const SlotReset&) = delete;
 
    private:
     std::vector<std::uint32_t>& slots_;
-    const KeyList& keys_;
+    const Cache& cache_;
   };
-  // Clears the leaf slots a document filled, however its decoding ends.
-  class LeafCacheReset {
-   public:
-    LeafCacheReset(std::vector<std::uint32_t>& slots, std::vector<CachedLeaf>& leaves)
-        : slots_(slots), leaves_(leaves) {}
-    ~LeafCacheReset() {
-      for (const CachedLeaf& leaf : leaves_)
-        slots_[leaf.object] = 0;
-    }
-    LeafCacheReset(const LeafCacheReset&) = delete;
-    LeafCacheReset& operator=(const LeafCacheReset&) = delete;
 
-   private:
-    std::vector<std::uint32_t>& slots_;
-    std::vector<CachedLeaf>& leaves_;
-  };
-  static std::vector<std::uint32_t>& leaf_slots() {
+  // Grows a per-thread table to this document's object count, and gives it back first when an
+  // earlier, huge document left it large and this one is small.
+  template <typename T>
+  void fit_to_document(std::vector<T>& table) const {
+    if (table.size() > kPathKept && object_count_ <= kPathKept) table = {};
+    if (table.size() < object_count_) table.resize(object_count_);
+  }
+
+  // One table per thread for each use (Tag tells them apart), reused by every document.
+  template <typename Tag>
+  static std::vector<std::uint32_t>& slots_per_thread() {
     thread_local std::vector<std::uint32_t> slots;
     return slots;
   }
-  // Per leaf object: its position + 1 in leaves_, 0 while not cached. Reused per thread and all
-  // 0 between documents.
-  std::vector<std::uint32_t>& leaf_slot_ = leaf_slots();
+  // Per leaf object: its position + 1 in leaves_, 0 while not cached. All 0 between documents.
+  std::vector<std::uint32_t>& leaf_slot_ = slots_per_thread<CachedLeaf>();
   std::vector<CachedLeaf> leaves_;
-  static std::vector<std::uint32_t>& key_slots() {
-    thread_local std::vector<std::uint32_t> slots;
-    return slots;
-  }
-  // Per key object: its position + 1 in keys_, 0 while not decoded yet. Reused per thread and
-  // all 0 between documents.
-  std::vector<std::uint32_t>& key_slot_ = key_slots();
+  // Per key object: its position + 1 in keys_, 0 while not decoded yet. All 0 between
+  // documents.
+  std::vector<std::uint32_t>& key_slot_ = slots_per_thread<CachedKey>();
   // Each key on its own, so the keys handed out stay where they are as keys are added.
   KeyList keys_;
   std::unordered_map<std::string_view, std::uint32_t> text_ids_;
