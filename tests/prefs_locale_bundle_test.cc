@@ -31,6 +31,15 @@ TEST(PreferredLanguages, FollowTheUsualPrecedenceOfLocaleVariables) {
     EXPECT_EQ(language_now(), "fr");
   }
   {
+    // Only the exact names count, not longer or shorter ones beside them.
+    ScopedLocale env{{"LANGUAGES", "zh"},
+                     {"LANGX", "zh_CN"},
+                     {"LC_ALL_", "zh"},
+                     {"LC_MESSAGE", "zh"},
+                     {"LANG", "fr_FR"}};
+    EXPECT_EQ(orv::preferred_languages(), (Strings{"fr"}));
+  }
+  {
     ScopedLocale env{};
     EXPECT_TRUE(orv::preferred_languages().empty());
     EXPECT_EQ(language_now(), "en");

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <optional>
 
 namespace orv {
@@ -38,11 +37,14 @@ std::size_t language_code_into(std::string_view name, char* out, std::size_t cap
   return length;
 }
 
-// The value of "NAME=value" when the entry names `name`, like getenv's match.
-std::optional<std::string_view> value_if_named(const char* entry, std::string_view name) {
-  if (std::strncmp(entry, name.data(), name.size()) != 0 || entry[name.size()] != '=')
-    return std::nullopt;
-  return std::string_view(entry + name.size() + 1);
+// The name of a "NAME=value" entry (empty when it has no '='), and where its value starts.
+std::string_view name_of(const char* entry, const char*& value) {
+  const char* equals = entry;
+  while (*equals != '\0' && *equals != '=')
+    ++equals;
+  if (*equals != '=') return {};
+  value = equals + 1;
+  return std::string_view(entry, static_cast<std::size_t>(equals - entry));
 }
 
 // Calls visit(name) for each entry of LANGUAGE and then the messages locale, in order, until
@@ -70,10 +72,14 @@ LocaleEnvironment locale_environment() {
   for (char** entry = environ; entry && *entry; ++entry) {
     // Only "LA..." and "LC..." can match; most entries are passed over after two characters.
     if ((*entry)[0] != 'L' || ((*entry)[1] != 'A' && (*entry)[1] != 'C')) continue;
-    if (!language) language = value_if_named(*entry, "LANGUAGE");
-    if (!all) all = value_if_named(*entry, "LC_ALL");
-    if (!messages) messages = value_if_named(*entry, "LC_MESSAGES");
-    if (!lang) lang = value_if_named(*entry, "LANG");
+    const char* value = nullptr;
+    const std::string_view name = name_of(*entry, value);
+    std::optional<std::string_view>* slot = name == "LANGUAGE"      ? &language
+                                            : name == "LC_ALL"      ? &all
+                                            : name == "LC_MESSAGES" ? &messages
+                                            : name == "LANG"        ? &lang
+                                                                    : nullptr;
+    if (slot && !*slot) *slot = std::string_view(value);
   }
   LocaleEnvironment now;
   now.language_list = language.value_or(std::string_view());
