@@ -1,11 +1,9 @@
-#include "free_allocation.h"
+#include "bench/free_allocation.h"
 
 #include <sys/mman.h>
 
 #include <cstddef>
-#include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 
 namespace {

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "free_allocation.h"
+#include "bench/free_allocation.h"
 #include "platform/json/json.h"
 #include "services/json_text.h"
 

@@ -10,7 +10,7 @@
 #include <map>
 #include <string>
 
-#include "free_allocation.h"
+#include "bench/free_allocation.h"
 #include "platform/plist/binary_plist.h"
 
 namespace {
