@@ -17,12 +17,12 @@
 #include <system_error>
 
 #include "platform/ipc/messaging_center.h"
-#include "service/job_file.h"
-#include "service/log.h"
-#include "service/options.h"
-#include "service/peer_admission.h"
-#include "service/request_handlers.h"
-#include "service/supervisor.h"
+#include "orvaned/job_file.h"
+#include "orvaned/log.h"
+#include "orvaned/options.h"
+#include "orvaned/peer_admission.h"
+#include "orvaned/request_handlers.h"
+#include "orvaned/supervisor.h"
 
 namespace {
 

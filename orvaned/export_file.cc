@@ -1,4 +1,4 @@
-#include "service/export_file.h"
+#include "orvaned/export_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

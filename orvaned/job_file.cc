@@ -1,4 +1,4 @@
-#include "service/job_file.h"
+#include "orvaned/job_file.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -7,7 +7,7 @@
 
 #include "platform/fs/root.h"
 #include "platform/plist/plist_file.h"
-#include "service/log.h"
+#include "orvaned/log.h"
 
 namespace orv::service {
 

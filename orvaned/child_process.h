@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "service/job_file.h"
+#include "orvaned/job_file.h"
 
 namespace orv::service {
 

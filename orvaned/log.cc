@@ -1,4 +1,4 @@
-#include "service/log.h"
+#include "orvaned/log.h"
 
 #include <unistd.h>
 

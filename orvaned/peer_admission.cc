@@ -1,4 +1,4 @@
-#include "service/peer_admission.h"
+#include "orvaned/peer_admission.h"
 
 #include <grp.h>
 #include <pwd.h>

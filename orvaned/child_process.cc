@@ -1,4 +1,4 @@
-#include "service/child_process.h"
+#include "orvaned/child_process.h"
 
 #include <fcntl.h>
 #include <grp.h>

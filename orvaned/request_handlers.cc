@@ -1,7 +1,7 @@
-#include "service/request_handlers.h"
+#include "orvaned/request_handlers.h"
 
-#include "service/export_file.h"
-#include "service/log.h"
+#include "orvaned/export_file.h"
+#include "orvaned/log.h"
 
 namespace orv::service {
 

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "platform/ipc/messaging_center.h"
-#include "service/supervisor.h"
+#include "orvaned/supervisor.h"
 
 namespace orv::service {
 

@@ -1,4 +1,4 @@
-#include "service/supervisor.h"
+#include "orvaned/supervisor.h"
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <string>
 
-#include "service/child_process.h"
-#include "service/log.h"
+#include "orvaned/child_process.h"
+#include "orvaned/log.h"
 
 namespace orv::service {
 

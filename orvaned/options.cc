@@ -1,4 +1,4 @@
-#include "service/options.h"
+#include "orvaned/options.h"
 
 #include <getopt.h>
 #include <grp.h>

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/value/value.h"
-#include "service/job_file.h"
+#include "orvaned/job_file.h"
 
 namespace orv::service {
 
