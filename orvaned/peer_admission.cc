@@ -2,20 +2,65 @@
 
 #include <grp.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <string>
+
+#include "orvaned/log.h"
 
 namespace orv::service {
+
+namespace {
+
+constexpr std::chrono::minutes kRefusalLogInterval{1};
+// Refusals remembered before expired ones are dropped; uids come from real accounts, so the
+// table stays small, but nothing lets it grow without bound.
+constexpr std::size_t kRefusalsRemembered = 1024;
+
+}  // namespace
 
 PeerAdmission::PeerAdmission(std::vector<uid_t> uids, std::vector<gid_t> gids)
     : own_uid_(::geteuid()), uids_(std::move(uids)), gids_(std::move(gids)) {}
 
-bool PeerAdmission::admits(uid_t uid, gid_t gid) const {
+bool PeerAdmission::allowed(uid_t uid, gid_t gid) const {
   if (uid == 0 || uid == own_uid_) return true;
   if (std::find(uids_.begin(), uids_.end(), uid) != uids_.end()) return true;
   if (std::find(gids_.begin(), gids_.end(), gid) != gids_.end()) return true;
   return account_in_allowed_group(uid);
+}
+
+bool PeerAdmission::admits(uid_t uid, gid_t gid) {
+  if (allowed(uid, gid)) return true;
+  if (refusal_worth_logging(uid))
+    log_line("refused a connection from uid " + std::to_string(uid) + " (gid " +
+             std::to_string(gid) + "); further refusals of this uid are not logged for a minute");
+  return false;
+}
+
+bool PeerAdmission::refusal_worth_logging(uid_t uid) {
+  const Clock::time_point now = Clock::now();
+  std::lock_guard lock(refusals_mutex_);
+  if (last_logged_refusal_.size() >= kRefusalsRemembered)
+    std::erase_if(last_logged_refusal_,
+                  [&](const auto& entry) { return now - entry.second >= kRefusalLogInterval; });
+  auto [entry, inserted] = last_logged_refusal_.try_emplace(uid, now);
+  if (inserted) return true;
+  if (now - entry->second < kRefusalLogInterval) return false;
+  entry->second = now;
+  return true;
+}
+
+Status PeerAdmission::open_socket_to_admitted(const std::filesystem::path& socket) const {
+  if (uids_.empty() && gids_.empty()) return {};
+  if (uids_.empty() && gids_.size() == 1) {
+    if (::chown(socket.c_str(), static_cast<uid_t>(-1), gids_.front()) != 0)
+      return fail_errno("cannot give the socket to group " + std::to_string(gids_.front()));
+    return {};
+  }
+  if (::chmod(socket.c_str(), 0666) != 0) return fail_errno("cannot open the socket to all users");
+  return {};
 }
 
 // SO_PEERCRED carries only the primary group, so membership is looked up in the account
