@@ -73,7 +73,7 @@ Status write_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t n = ::write(fd, bytes.data(), bytes.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return fail_errno("cannot write");
+    if (n <= 0) return fail_errno("cannot write");
     bytes.remove_prefix(static_cast<size_t>(n));
   }
   return {};
