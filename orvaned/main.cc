@@ -101,14 +101,14 @@ int run(const Options& options) {
   orv::MessagingCenterServer server(socket);
   PeerAdmission admission(options.allowed_uids, options.allowed_gids);
   server.set_peer_filter([&admission](uid_t uid, gid_t gid) { return admission.admits(uid, gid); });
+  const PeerAdmission::SocketAccess access = admission.socket_access();
+  server.set_socket_access(access.mode, access.group);
   register_request_handlers(server, supervisor);
   if (!server.start()) {
     log_line("cannot serve on " + socket.string() + ": " + std::strerror(errno));
     supervisor.stop_all();
     return 1;
   }
-  if (orv::Status opened = admission.open_socket_to_admitted(socket); !opened)
-    log_line(opened.error().message);
   log_line("serving " + std::string(kCenterName) + " on " + socket.string());
 
   supervise_until_terminated(supervisor, signal_fd);

@@ -2,7 +2,6 @@
 
 #include <grp.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,15 +51,11 @@ bool PeerAdmission::refusal_worth_logging(uid_t uid) {
   return true;
 }
 
-Status PeerAdmission::open_socket_to_admitted(const std::filesystem::path& socket) const {
-  if (uids_.empty() && gids_.empty()) return {};
-  if (uids_.empty() && gids_.size() == 1) {
-    if (::chown(socket.c_str(), static_cast<uid_t>(-1), gids_.front()) != 0)
-      return fail_errno("cannot give the socket to group " + std::to_string(gids_.front()));
-    return {};
-  }
-  if (::chmod(socket.c_str(), 0666) != 0) return fail_errno("cannot open the socket to all users");
-  return {};
+PeerAdmission::SocketAccess PeerAdmission::socket_access() const {
+  constexpr gid_t kOwnGroup = static_cast<gid_t>(-1);
+  if (uids_.empty() && gids_.empty()) return {0660, kOwnGroup};
+  if (uids_.empty() && gids_.size() == 1) return {0660, gids_.front()};
+  return {0666, kOwnGroup};
 }
 
 // SO_PEERCRED carries only the primary group, so membership is looked up in the account

@@ -7,12 +7,9 @@
 #include <sys/types.h>
 
 #include <chrono>
-#include <filesystem>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
-
-#include "platform/result.h"
 
 namespace orv::service {
 
@@ -24,11 +21,15 @@ class PeerAdmission {
   // uid so that a peer retrying in a loop cannot flood the log. Safe to call from any thread.
   bool admits(uid_t uid, gid_t gid);
 
-  // Gives the socket a mode (and group) that refuses no peer the check admits: with nobody
-  // named, 0660 and the service's own user and group; with one group only, that group; with
-  // any user id, or several groups, which no single file group can express, 0666, leaving the
-  // check alone to decide.
-  Status open_socket_to_admitted(const std::filesystem::path& socket) const;
+  // The socket file's mode and group, letting through at least every peer the check admits:
+  // with nobody named, 0660 and the service's own group; with one group alone, 0660 and that
+  // group; with any user id, or several groups, which no single file group can express, 0666,
+  // leaving the check alone to decide.
+  struct SocketAccess {
+    mode_t mode;
+    gid_t group;  // (gid_t)-1: the service's own
+  };
+  SocketAccess socket_access() const;
 
  private:
   using Clock = std::chrono::steady_clock;
