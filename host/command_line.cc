@@ -9,6 +9,7 @@
 #include "host/cli_presenter.h"
 #include "host/page_text.h"
 #include "host/row_view.h"
+#include "platform/fs/root.h"
 #include "platform/ui/class_registry.h"
 
 namespace orv::host {
@@ -46,7 +47,6 @@ constexpr std::string_view kAliveSetter = "setAlive:specifier:";
 constexpr std::string_view kRefreshAction = "onRefresh";
 constexpr std::string_view kExportAction = "onExport";
 constexpr std::string_view kImportAction = "onImport";
-constexpr std::string_view kMediaDirectory = "/var/mobile/Media/";
 
 int output_width(std::FILE* out) {
   winsize size{};

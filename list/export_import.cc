@@ -6,6 +6,7 @@
 #include <string>
 
 #include "list/root_list_controller.h"
+#include "platform/fs/root.h"
 #include "platform/plist/plist_file.h"
 #include "services/control_service.h"
 #include "services/dialogs.h"
@@ -17,7 +18,6 @@ using orv::Value;
 
 namespace {
 
-constexpr std::string_view kMediaDirectory = "/var/mobile/Media/";
 constexpr std::int32_t kAlertTimeout = 888;
 
 // The file a typed name stands for, under the media directory. A name with a ".." component
@@ -30,7 +30,7 @@ std::optional<std::string> media_file_path(std::string_view name) {
     if (slash == std::string_view::npos) break;
     rest.remove_prefix(slash + 1);
   }
-  return std::string(kMediaDirectory) + std::string(name);
+  return std::string(orv::kMediaDirectory) + std::string(name);
 }
 
 std::string joined(const std::string& text, const std::string& detail) {

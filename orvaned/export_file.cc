@@ -5,117 +5,171 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
-#include <optional>
+#include <cstdio>
 #include <random>
-#include <string>
-#include <system_error>
 #include <vector>
 
+#include "orvaned/log.h"
 #include "platform/fs/file_descriptor.h"
 #include "platform/fs/root.h"
 #include "platform/plist/xml_plist.h"
+#include "platform/result.h"
 
 namespace orv::service {
 
 namespace {
 
-// The components below the media directory: directories, then the file name. Empty and "."
-// components are dropped; a ".." anywhere, or no file name, refuses the path.
-std::optional<std::vector<std::string>> components_below_media(std::string_view logical) {
-  if (!logical.starts_with(kMediaDirectory)) return std::nullopt;
-  std::string_view rest = logical.substr(kMediaDirectory.size());
-  if (rest.empty() || rest.back() == '/') return std::nullopt;
+// The components of a path, in order; empty and "." components are dropped.
+std::vector<std::string> components(std::string_view path) {
   std::vector<std::string> parts;
-  while (!rest.empty()) {
-    size_t slash = rest.find('/');
-    std::string_view part = rest.substr(0, slash);
-    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
-    if (part == "..") return std::nullopt;
-    if (part.empty() || part == ".") continue;
-    parts.emplace_back(part);
+  while (!path.empty()) {
+    const size_t slash = path.find('/');
+    const std::string_view part = path.substr(0, slash);
+    path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
+    if (!part.empty() && part != ".") parts.emplace_back(part);
   }
-  if (parts.empty()) return std::nullopt;
   return parts;
 }
 
-FileDescriptor open_directory_beneath(int parent, const std::string& name) {
-  return FileDescriptor(
-      ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+// The components below the media directory: directories, then the file name.
+Result<std::vector<std::string>> components_below_media(std::string_view logical) {
+  if (!logical.starts_with(kMediaDirectory))
+    return fail("not inside " + std::string(kMediaDirectory));
+  const std::string_view rest = logical.substr(kMediaDirectory.size());
+  std::vector<std::string> parts = components(rest);
+  if (rest.empty() || rest.back() == '/' || parts.empty()) return fail("names no file");
+  for (const std::string& part : parts)
+    if (part == "..") return fail("climbs out with \"..\"");
+  return parts;
 }
 
-// The media directory itself belongs to the root's layout and is created when missing; every
-// directory below it is reached without following symbolic links.
-FileDescriptor open_target_directory(const std::vector<std::string>& parts, bool& refused) {
-  std::filesystem::path media = real_path(kMediaDirectory);
-  std::error_code ec;
-  std::filesystem::create_directories(media, ec);
-  FileDescriptor dir(::open(media.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  for (size_t i = 0; dir.valid() && i + 1 < parts.size(); ++i) {
-    if (::mkdirat(dir.get(), parts[i].c_str(), 0755) != 0 && errno != EEXIST)
-      return FileDescriptor();
-    FileDescriptor next = open_directory_beneath(dir.get(), parts[i]);
-    if (!next.valid() && (errno == ELOOP || errno == ENOTDIR)) refused = true;
-    dir = std::move(next);
+// The directory `name` beneath `parent`, made when missing; a symbolic link or anything but a
+// directory in its place is refused.
+Result<FileDescriptor> enter_directory(int parent, const std::string& name) {
+  if (::mkdirat(parent, name.c_str(), 0755) != 0 && errno != EEXIST)
+    return fail_errno("cannot make " + name);
+  FileDescriptor dir(
+      ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (dir.valid()) return dir;
+  if (errno == ELOOP || errno == ENOTDIR)
+    return fail(name + " is a symbolic link or not a directory", errno);
+  return fail_errno("cannot open " + name);
+}
+
+// The root is the service's configuration and is taken as it is; every directory below it,
+// the media directory's own included, is entered without following links.
+Result<FileDescriptor> open_directory_below_root(const std::vector<std::string>& path) {
+  FileDescriptor dir(::open(root_prefix().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.valid()) return fail_errno("cannot open the root " + root_prefix().string());
+  for (const std::string& name : path) {
+    Result<FileDescriptor> next = enter_directory(dir.get(), name);
+    if (!next) return fail(std::move(next.error()));
+    dir = std::move(*next);
   }
   return dir;
 }
 
-bool write_all(int fd, std::string_view bytes) {
+Status write_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n <= 0) return fail_errno("cannot write");
     bytes.remove_prefix(static_cast<size_t>(n));
   }
-  return true;
+  return {};
 }
 
-std::string temporary_name(const std::string& final_name) {
+// Where an export goes: the directory that holds the file, and the file's name in it.
+struct ExportTarget {
+  FileDescriptor directory;
+  std::string name;
+};
+
+// Short and fixed in length, so it fits wherever the final name fits.
+std::string temporary_name() {
   static thread_local std::mt19937_64 random{std::random_device{}()};
-  return "." + final_name + ".tmp" + std::to_string(random());
+  char name[32];
+  std::snprintf(name, sizeof name, ".export-%016llx", static_cast<unsigned long long>(random()));
+  return name;
 }
 
-ExportStatus replace_file(int dir, const std::string& name, std::string_view contents) {
-  std::string temp;
-  FileDescriptor out;
-  for (int attempt = 0; attempt < 8 && !out.valid(); ++attempt) {
-    temp = temporary_name(name);
-    out = FileDescriptor(
-        ::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-    if (!out.valid() && errno != EEXIST) break;
+Result<FileDescriptor> create_temporary(int dir, std::string& name) {
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    name = temporary_name();
+    FileDescriptor out(
+        ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (out.valid()) return out;
+    if (errno != EEXIST) break;
   }
-  if (!out.valid()) return ExportStatus::WriteFailed;
-  bool written = write_all(out.get(), contents) && ::fsync(out.get()) == 0;
-  out = FileDescriptor();
-  if (!written || ::renameat(dir, temp.c_str(), dir, name.c_str()) != 0) {
+  return fail_errno("cannot create a temporary file");
+}
+
+Status write_synced(FileDescriptor out, std::string_view contents) {
+  Status written = write_all(out.get(), contents);
+  if (!written) return written;
+  if (::fsync(out.get()) != 0) return fail_errno("cannot sync");
+  if (!out.close()) return fail_errno("cannot close");
+  return {};
+}
+
+// The XML property list of an export's data; only a dictionary is exported.
+Result<std::string> export_contents(const Value& data) {
+  if (!data.is_dictionary()) return fail("the data is not a dictionary");
+  std::optional<std::string> xml = encode_xml_plist(data);
+  if (!xml) return fail("the data cannot be written as a property list");
+  return std::move(*xml);
+}
+
+// The directory of the file at a logical path, opened beneath the media directory, and the
+// file's name in it.
+Result<ExportTarget> open_export_target(std::string_view logical_path) {
+  Result<std::vector<std::string>> parts = components_below_media(logical_path);
+  if (!parts) return fail(std::move(parts.error()));
+  std::vector<std::string> directories = components(kMediaDirectory);
+  directories.insert(directories.end(), parts->begin(), parts->end() - 1);
+  Result<FileDescriptor> dir = open_directory_below_root(directories);
+  if (!dir) return fail(std::move(dir.error()));
+  ExportTarget target{std::move(*dir), std::move(parts->back())};
+  // The rename would replace a symbolic link rather than follow it, but a link planted where
+  // the file goes is refused all the same, as is a directory.
+  struct stat existing {};
+  if (::fstatat(target.directory.get(), target.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+      !S_ISREG(existing.st_mode))
+    return fail(target.name + " is not a regular file");
+  return target;
+}
+
+Status replace_export_file(const ExportTarget& target, std::string_view contents) {
+  const int dir = target.directory.get();
+  std::string temp;
+  Result<FileDescriptor> out = create_temporary(dir, temp);
+  if (!out) return fail(std::move(out.error()));
+  Status written = write_synced(std::move(*out), contents);
+  if (written && ::renameat(dir, temp.c_str(), dir, target.name.c_str()) != 0)
+    written = fail_errno("cannot rename the temporary file to " + target.name);
+  if (!written) {
     ::unlinkat(dir, temp.c_str(), 0);
-    return ExportStatus::WriteFailed;
+    return written;
   }
   ::fsync(dir);
-  return ExportStatus::Ok;
+  return {};
+}
+
+ExportStatus not_written(std::string_view logical_path, ExportStatus status, const Error& why) {
+  log_line("export to " + std::string(logical_path) + " not written: " + why.message);
+  return status;
 }
 
 }  // namespace
 
 ExportStatus write_export_file(std::string_view logical_path, const Value& data) {
-  if (!data.is_dictionary()) return ExportStatus::NotADictionary;
-  std::optional<std::vector<std::string>> parts = components_below_media(logical_path);
-  if (!parts) return ExportStatus::PathRefused;
-  std::optional<std::string> xml = encode_xml_plist(data);
-  if (!xml) return ExportStatus::NotADictionary;
-
-  bool refused = false;
-  FileDescriptor dir = open_target_directory(*parts, refused);
-  if (!dir.valid()) return refused ? ExportStatus::PathRefused : ExportStatus::WriteFailed;
-  const std::string& name = parts->back();
-  // The rename would replace a symbolic link rather than follow it, but a link planted where
-  // the file goes is refused all the same, as is a directory.
-  struct stat existing {};
-  if (::fstatat(dir.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
-      !S_ISREG(existing.st_mode))
-    return ExportStatus::PathRefused;
-  return replace_file(dir.get(), name, *xml);
+  Result<std::string> contents = export_contents(data);
+  if (!contents) return not_written(logical_path, ExportStatus::NotADictionary, contents.error());
+  Result<ExportTarget> target = open_export_target(logical_path);
+  if (!target) return not_written(logical_path, ExportStatus::PathRefused, target.error());
+  Status written = replace_export_file(*target, *contents);
+  if (!written) return not_written(logical_path, ExportStatus::WriteFailed, written.error());
+  return ExportStatus::Ok;
 }
 
 }  // namespace orv::service

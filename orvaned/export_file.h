@@ -1,7 +1,8 @@
 // Writing an export file for a client. Clients name the file by its logical path; only paths
 // inside the media directory are written, and nothing is ever written through a symbolic link
-// or outside that directory, whatever the client sends: the file is opened component by
-// component beneath the media directory with symbolic links refused.
+// or outside that directory, whatever the client sends or has planted: every directory from
+// the root down, the media directory's own included, is opened beneath its parent with symbolic
+// links refused.
 #pragma once
 
 #include <string_view>
@@ -10,8 +11,7 @@
 
 namespace orv::service {
 
-inline constexpr std::string_view kMediaDirectory = "/var/mobile/Media/";
-
+// The reply's status: 0 when written, otherwise the step that failed.
 enum class ExportStatus : int {
   Ok = 0,
   NotADictionary = -1,
@@ -19,9 +19,10 @@ enum class ExportStatus : int {
   WriteFailed = -3,
 };
 
-// Writes data (a dictionary) as an XML property list at the logical path, atomically
-// (temporary file in the target directory, fsync, rename), creating missing directories below
-// the media directory.
+// Writes data (a dictionary) as an XML property list at the logical path, atomically (a
+// temporary file in the target directory, synced, then renamed over the name; the temporary's
+// name is short, so any name the file system accepts works), creating missing directories
+// down from the media directory. A failure is logged with its reason.
 ExportStatus write_export_file(std::string_view logical_path, const Value& data);
 
 }  // namespace orv::service

@@ -5,9 +5,9 @@
 #include <set>
 #include <system_error>
 
+#include "orvaned/log.h"
 #include "platform/fs/root.h"
 #include "platform/plist/plist_file.h"
-#include "orvaned/log.h"
 
 namespace orv::service {
 
@@ -65,27 +65,26 @@ std::vector<fs::path> job_files_in(const fs::path& dir) {
 
 }  // namespace
 
-JobParse parse_job(const Value& root, std::string plist_path, int type) {
-  if (!root.is_dictionary()) return {std::nullopt, "not a dictionary"};
+Result<JobSpec> parse_job(const Value& root, std::string plist_path, int type) {
+  if (!root.is_dictionary()) return fail("not a dictionary");
   JobSpec job;
   job.plist_path = std::move(plist_path);
   job.type = type;
   auto label = root["Label"].read_string();
-  if (!label || label->empty()) return {std::nullopt, "no Label"};
+  if (!label || label->empty()) return fail("no Label");
   job.label = std::string(*label);
 
   if (!root["Program"].is_null()) {
     job.program = optional_string(root["Program"]);
-    if (!job.program || job.program->empty()) return {std::nullopt, "Program is not a path"};
+    if (!job.program || job.program->empty()) return fail("Program is not a path");
   }
   if (!root["ProgramArguments"].is_null()) {
     std::vector<std::string> args;
     if (!read_arguments(root["ProgramArguments"], args) || args.empty())
-      return {std::nullopt, "ProgramArguments is not a list of strings"};
+      return fail("ProgramArguments is not a list of strings");
     job.program_arguments = std::move(args);
   }
-  if (!job.program && !job.program_arguments)
-    return {std::nullopt, "neither Program nor ProgramArguments"};
+  if (!job.program && !job.program_arguments) return fail("neither Program nor ProgramArguments");
 
   job.run_at_load = root["RunAtLoad"].read_bool();
   const Value& keep_alive = root["KeepAlive"];
@@ -94,8 +93,8 @@ JobParse parse_job(const Value& root, std::string plist_path, int type) {
   job.working_directory = optional_string(root["WorkingDirectory"]);
   if (!root["EnvironmentVariables"].is_null() &&
       !read_environment(root["EnvironmentVariables"], job.environment))
-    return {std::nullopt, "EnvironmentVariables is not a dictionary of strings"};
-  return {std::move(job), {}};
+    return fail("EnvironmentVariables is not a dictionary of strings");
+  return job;
 }
 
 std::vector<JobSpec> load_jobs() {
@@ -110,16 +109,16 @@ std::vector<JobSpec> load_jobs() {
         log_line("skipping " + logical + ": not a readable property list");
         continue;
       }
-      JobParse parsed = parse_job(*root, logical, dir.type);
-      if (!parsed.job) {
-        log_line("skipping " + logical + ": " + parsed.error);
+      Result<JobSpec> job = parse_job(*root, logical, dir.type);
+      if (!job) {
+        log_line("skipping " + logical + ": " + job.error().message);
         continue;
       }
-      if (!labels.insert(parsed.job->label).second) {
-        log_line("skipping " + logical + ": label " + parsed.job->label + " already defined");
+      if (!labels.insert(job->label).second) {
+        log_line("skipping " + logical + ": label " + job->label + " already defined");
         continue;
       }
-      jobs.push_back(std::move(*parsed.job));
+      jobs.push_back(std::move(*job));
     }
     std::stable_sort(jobs.begin() + group_begin, jobs.end(),
                      [](const JobSpec& a, const JobSpec& b) { return a.label < b.label; });

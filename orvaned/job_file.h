@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/result.h"
 #include "platform/value/value.h"
 
 namespace orv::service {
@@ -30,11 +31,7 @@ struct JobSpec {
 };
 
 // The job described by a decoded job file, or the reason it cannot be used.
-struct JobParse {
-  std::optional<JobSpec> job;
-  std::string error;
-};
-JobParse parse_job(const Value& root, std::string plist_path, int type);
+Result<JobSpec> parse_job(const Value& root, std::string plist_path, int type);
 
 // Every usable job of both directories, system jobs first, each group ordered by label. Files
 // that cannot be read or describe no usable job, and second files for an already seen label,

@@ -53,14 +53,6 @@ void apply_environment(const Options& options) {
   if (options.runtime_dir) ::setenv("ORVANE_RUNTIME_DIR", options.runtime_dir->c_str(), 1);
 }
 
-// Members of the first admitted group need write access to the socket to connect at all.
-void share_socket_with_group(const std::filesystem::path& socket, const Options& options) {
-  if (options.allowed_gids.empty()) return;
-  if (::chown(socket.c_str(), static_cast<uid_t>(-1), options.allowed_gids.front()) != 0)
-    log_line("cannot give the socket to group " + std::to_string(options.allowed_gids.front()) +
-             ": " + std::strerror(errno));
-}
-
 int poll_timeout_ms(const Supervisor& supervisor) {
   constexpr int kIdleWakeMs = 1000;
   auto next = supervisor.next_restart();
@@ -109,13 +101,14 @@ int run(const Options& options) {
   orv::MessagingCenterServer server(socket);
   PeerAdmission admission(options.allowed_uids, options.allowed_gids);
   server.set_peer_filter([&admission](uid_t uid, gid_t gid) { return admission.admits(uid, gid); });
+  const PeerAdmission::SocketAccess access = admission.socket_access();
+  server.set_socket_access(access.mode, access.group);
   register_request_handlers(server, supervisor);
   if (!server.start()) {
     log_line("cannot serve on " + socket.string() + ": " + std::strerror(errno));
     supervisor.stop_all();
     return 1;
   }
-  share_socket_with_group(socket, options);
   log_line("serving " + std::string(kCenterName) + " on " + socket.string());
 
   supervise_until_terminated(supervisor, signal_fd);
@@ -129,14 +122,14 @@ int run(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  ParsedOptions parsed = parse_options(argc, argv);
-  if (!parsed.options) {
-    std::fprintf(stderr, "orvaned: %s\nTry 'orvaned --help'.\n", parsed.error.c_str());
+  orv::Result<Options> options = parse_options(argc, argv);
+  if (!options) {
+    std::fprintf(stderr, "orvaned: %s\nTry 'orvaned --help'.\n", options.error().message.c_str());
     return 2;
   }
-  if (parsed.options->help) {
+  if (options->help) {
     std::fputs(usage_text(), stdout);
     return 0;
   }
-  return run(*parsed.options);
+  return run(*options);
 }

@@ -68,13 +68,15 @@ const char* usage_text() {
          "  --allow-uid UID      also admit clients of this user id (repeatable); root and\n"
          "                       the service's own user are always admitted\n"
          "  --allow-group GROUP  also admit clients whose group, or one of whose groups, is\n"
-         "                       GROUP (name or id; repeatable); the socket is given the\n"
-         "                       first such group so its members can reach it\n"
+         "                       GROUP (name or id; repeatable)\n"
+         "                       The socket belongs to the one group when that is all that is\n"
+         "                       named; with any --allow-uid or several groups every user may\n"
+         "                       reach it and the service admits or refuses each client\n"
          "  --foreground         run in the foreground (the default and only mode)\n"
          "  --help               show this text\n";
 }
 
-ParsedOptions parse_options(int argc, char** argv) {
+Result<Options> parse_options(int argc, char** argv) {
   static const struct option kLongOptions[] = {
       {"root", required_argument, nullptr, kRoot},
       {"runtime-dir", required_argument, nullptr, kRuntimeDir},
@@ -102,19 +104,19 @@ ParsedOptions parse_options(int argc, char** argv) {
       case kThrottle:
       case kStopTimeout: {
         auto seconds = parse_seconds(value);
-        if (!seconds) return {std::nullopt, "not a number of seconds: " + value};
+        if (!seconds) return fail("not a number of seconds: " + value);
         (id == kThrottle ? options.throttle : options.stop_timeout) = *seconds;
         break;
       }
       case kAllowUid: {
         auto uid = parse_id(value);
-        if (!uid) return {std::nullopt, "not a user id: " + value};
+        if (!uid) return fail("not a user id: " + value);
         options.allowed_uids.push_back(static_cast<uid_t>(*uid));
         break;
       }
       case kAllowGroup: {
         auto gid = parse_group(value);
-        if (!gid) return {std::nullopt, "no such group: " + value};
+        if (!gid) return fail("no such group: " + value);
         options.allowed_gids.push_back(*gid);
         break;
       }
@@ -126,12 +128,12 @@ ParsedOptions parse_options(int argc, char** argv) {
         break;
       default: {
         std::string arg = argv[::optind - 1] ? argv[::optind - 1] : "";
-        return {std::nullopt, "unknown option or missing value: " + arg};
+        return fail("unknown option or missing value: " + arg);
       }
     }
   }
-  if (::optind < argc) return {std::nullopt, std::string("unexpected argument: ") + argv[::optind]};
-  return {std::move(options), {}};
+  if (::optind < argc) return fail(std::string("unexpected argument: ") + argv[::optind]);
+  return options;
 }
 
 }  // namespace orv::service

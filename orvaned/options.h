@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/result.h"
+
 namespace orv::service {
 
 struct Options {
@@ -20,11 +22,8 @@ struct Options {
   bool help = false;
 };
 
-struct ParsedOptions {
-  std::optional<Options> options;
-  std::string error;  // usage error, when options is empty
-};
-ParsedOptions parse_options(int argc, char** argv);
+// The options, or the usage error.
+Result<Options> parse_options(int argc, char** argv);
 
 const char* usage_text();
 

@@ -1,6 +1,12 @@
-// orvaned's export writing and who may talk to it.
+// orvaned's export writing, who may talk to it, and what it logs of both.
+#include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
 
+#include <cstdlib>
+
+#include "platform/fs/file_descriptor.h"
 #include "tests/orvaned_fixture.h"
 
 namespace orv::test {
@@ -16,6 +22,16 @@ class OrvanedExportTest : public OrvanedTest {
   }
   static Value table() { return Value(Dictionary{{"org.a", false}, {"com.apple.b", true}}); }
   fs::path media() const { return root_.real("/var/mobile/Media"); }
+
+  // Starts the daemon with its standard error going to log_path().
+  void start_daemon_logging(std::vector<std::string> extra = {}) {
+    FileDescriptor log(::open(log_path().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    FileDescriptor saved(::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0));
+    ::dup2(log.get(), STDERR_FILENO);
+    start_daemon(std::move(extra));
+    ::dup2(saved.get(), STDERR_FILENO);
+  }
+  fs::path log_path() const { return root_.path() / "orvaned.log"; }
 };
 
 TEST_F(OrvanedExportTest, WritesTheTableAsAPropertyListInsideTheMediaDirectory) {
@@ -30,6 +46,9 @@ TEST_F(OrvanedExportTest, WritesTheTableAsAPropertyListInsideTheMediaDirectory) 
   EXPECT_EQ(export_to("/var/mobile/Media/a/b/p.plist", other), 0);
   EXPECT_EQ(read_plist_file(media() / "a/b/p.plist").value_or(Value()), other);
   EXPECT_EQ(std::distance(fs::directory_iterator(media() / "a/b"), {}), 1) << "no temporary left";
+  const std::string longest_name(NAME_MAX, 'n');
+  EXPECT_EQ(export_to("/var/mobile/Media/a/" + longest_name), 0);
+  EXPECT_EQ(read_plist_file(media() / "a" / longest_name).value_or(Value()), table());
 
   EXPECT_LT(export_to("/var/mobile/Media/t.plist", Value(Array{"not", "a", "table"})), 0);
   EXPECT_LT(export_to("/var/mobile/Media/t.plist", Value()), 0);
@@ -42,7 +61,7 @@ TEST_F(OrvanedExportTest, RefusesPathsThatLeaveTheMediaDirectory) {
   fs::create_symlink(root_.path() / "outside", media() / "link");
   write_file(root_.path() / "outside/victim", "keep");
   fs::create_symlink(root_.path() / "outside/victim", media() / "final.plist");
-  start_daemon();
+  start_daemon_logging();
 
   EXPECT_LT(export_to("/var/mobile/Media/../escape.plist"), 0);
   EXPECT_LT(export_to("/var/mobile/Media/a/../../escape.plist"), 0);
@@ -60,41 +79,90 @@ TEST_F(OrvanedExportTest, RefusesPathsThatLeaveTheMediaDirectory) {
   EXPECT_LT(export_to("/var/mobile/Media/final.plist"), 0) << "link as the file itself";
   EXPECT_EQ(read_file(root_.path() / "outside/victim"), "keep");
   EXPECT_TRUE(fs::is_symlink(media() / "final.plist"));
+
+  // The media directory itself replaced by a link.
+  fs::rename(media(), root_.path() / "media-was");
+  fs::create_symlink(root_.path() / "outside", media());
+  EXPECT_LT(export_to("/var/mobile/Media/through-link.plist"), 0);
+  EXPECT_FALSE(fs::exists(root_.path() / "outside/through-link.plist"));
+
+  // A refused name cannot write lines or terminal controls of its own into the log.
+  EXPECT_LT(export_to("/var/mobile/Media/../x\nforged line\x1b[2J"), 0);
+  const std::string log = read_file(log_path());
+  EXPECT_NE(log.find("x\\nforged line\\x1b[2J"), std::string::npos) << log;
+  EXPECT_EQ(log.find("\nforged"), std::string::npos);
+  EXPECT_EQ(log.find('\x1b'), std::string::npos);
 }
 
-// Connects as uid/gid 65534 from a forked child; true when an answer came.
-bool answered_as_nobody(const fs::path& root, const fs::path& socket) {
-  // Let the unprivileged child reach the socket, so only the service's own check decides.
-  fs::permissions(root, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
-  fs::permissions(socket.parent_path(), fs::perms::owner_all | fs::perms::others_exec);
-  fs::permissions(socket, fs::perms::all);
-  pid_t child = ::fork();
-  if (child == 0) {
-    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
-    CPDistributedMessagingCenter client("msgport.orvane");
-    ::_exit(client.sendMessageAndReceiveReplyName("listAll").is_null() ? 0 : 1);
+// An account made for the test and deleted after it, with a group of its own.
+class ThrowAwayUser {
+ public:
+  ThrowAwayUser() {
+    const std::string add = "useradd --no-create-home --user-group " + name_ + " 2>/dev/null";
+    if (std::system(add.c_str()) != 0) return;
+    if (const passwd* account = ::getpwnam(name_.c_str())) {
+      uid_ = account->pw_uid;
+      gid_ = account->pw_gid;
+    }
   }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 3) << "could not become uid 65534";
-  return WIFEXITED(status) && WEXITSTATUS(status) == 1;
-}
+  ~ThrowAwayUser() {
+    if (exists() && std::system(("userdel " + name_ + " 2>/dev/null").c_str()) != 0)
+      ADD_FAILURE() << "could not delete the test account " << name_;
+  }
+  bool exists() const { return uid_ != 0; }
+  uid_t uid() const { return uid_; }
+  gid_t gid() const { return gid_; }
 
+  // Connects as this user from a forked child; true when an answer came.
+  bool is_answered() const {
+    pid_t child = ::fork();
+    if (child == 0) {
+      if (::setgroups(0, nullptr) != 0 || ::setgid(gid_) != 0 || ::setuid(uid_) != 0) ::_exit(3);
+      CPDistributedMessagingCenter client("msgport.orvane");
+      ::_exit(client.sendMessageAndReceiveReplyName("listAll").is_null() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 3) << "could not become " << name_;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 1;
+  }
+
+ private:
+  std::string name_ = "orvtest" + std::to_string(::getpid());
+  uid_t uid_ = 0;
+  gid_t gid_ = 0;
+};
+
+// The socket's mode is left as the daemon sets it: the file system and the daemon's own check
+// must agree on who gets in.
 TEST_F(OrvanedExportTest, AdmitsOnlyRootItselfAndNamedUsers) {
-  if (::geteuid() != 0) GTEST_SKIP() << "needs root to connect as another user";
-  ::setenv("ORVANE_IPC_TIMEOUT_MS", "3000", 1);
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to create a second user";
+  ThrowAwayUser user;
+  if (!user.exists()) GTEST_SKIP() << "useradd could not create a test account";
+  ScopedEnv timeout("ORVANE_IPC_TIMEOUT_MS", "3000");
+  // The way down to the socket is open, as the system's run directory is.
+  fs::permissions(root_.path(), fs::perms::owner_all | fs::perms::others_exec);
   start_daemon();
-  EXPECT_FALSE(send("listAll").is_null());
-  EXPECT_FALSE(answered_as_nobody(root_.path(), socket_path())) << "another uid is refused";
+  fs::permissions(run_dir(), fs::perms::owner_all | fs::perms::others_exec);
+  EXPECT_FALSE(user.is_answered()) << "another uid is refused";
   terminate_daemon();
 
-  start_daemon({"--allow-uid", "65534"});
-  EXPECT_TRUE(answered_as_nobody(root_.path(), socket_path()));
+  // Another user named: the socket is open to all, the check refuses, and says so once.
+  start_daemon_logging({"--allow-uid", "65534"});
+  EXPECT_FALSE(user.is_answered());
+  EXPECT_FALSE(user.is_answered());
+  const std::string refusal = "refused a connection from uid " + std::to_string(user.uid());
+  const std::string log = read_file(log_path());
+  EXPECT_NE(log.find(refusal), std::string::npos) << log;
+  EXPECT_EQ(log.find(refusal), log.rfind(refusal)) << "logged once a minute at most";
   terminate_daemon();
 
-  start_daemon({"--allow-group", "65534"});
-  EXPECT_TRUE(answered_as_nobody(root_.path(), socket_path())) << "admitted by its group";
-  ::unsetenv("ORVANE_IPC_TIMEOUT_MS");
+  start_daemon({"--allow-uid", std::to_string(user.uid())});
+  EXPECT_TRUE(user.is_answered());
+  terminate_daemon();
+
+  start_daemon({"--allow-group", std::to_string(user.gid())});
+  EXPECT_TRUE(user.is_answered()) << "admitted by its group";
 }
 
 }  // namespace

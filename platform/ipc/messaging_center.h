@@ -88,9 +88,12 @@ class MessagingCenterServer {
   // Optional admission check by the peer's credentials (SO_PEERCRED); a refused connection is
   // closed without an answer. Set before start().
   void set_peer_filter(std::function<bool(uid_t uid, gid_t gid)> filter);
+  // The socket file's mode (0660 unless set) and group (the process's unless set), given to it
+  // before it listens, so no client ever meets another. Set before start().
+  void set_socket_access(mode_t mode, gid_t group = static_cast<gid_t>(-1));
 
-  // Binds and listens (socket mode 0660; a stale socket file is replaced) and serves on
-  // background threads, one per connection. False on failure, with errno kept.
+  // Binds and listens (a stale socket file is replaced) and serves on background threads, one
+  // per connection. False on failure, with errno kept.
   bool start();
   // Stops accepting, closes every connection, joins the threads and removes the socket file.
   void stop();

@@ -44,7 +44,7 @@ bool clear_stale_socket(const std::filesystem::path& path) {
   return ::unlink(path.c_str()) == 0 || errno == ENOENT;
 }
 
-int bind_listening_socket(const std::filesystem::path& path) {
+int bind_listening_socket(const std::filesystem::path& path, mode_t mode, gid_t group) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (path.native().empty() || path.native().size() >= sizeof(address.sun_path)) {
@@ -56,7 +56,8 @@ int bind_listening_socket(const std::filesystem::path& path) {
   if (fd < 0) return -1;
   // The mode is set before listen(), so no client can connect while it is still wider.
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
-      ::chmod(path.c_str(), 0660) != 0 || ::listen(fd, SOMAXCONN) != 0) {
+      ::lchown(path.c_str(), static_cast<uid_t>(-1), group) != 0 ||
+      ::chmod(path.c_str(), mode) != 0 || ::listen(fd, SOMAXCONN) != 0) {
     close_keeping_errno(fd);
     return -1;
   }
@@ -78,6 +79,8 @@ struct MessagingCenterServer::State {
   std::mutex handlers_mutex;  // guards handlers and serialises every handler call
   std::map<std::string, Handler, std::less<>> handlers;
   std::function<bool(uid_t, gid_t)> peer_filter;
+  mode_t socket_mode = 0660;
+  gid_t socket_group = static_cast<gid_t>(-1);
 
   int listen_fd = -1;
   int wake_fd = -1;
@@ -212,6 +215,11 @@ void MessagingCenterServer::set_peer_filter(std::function<bool(uid_t uid, gid_t 
   state_->peer_filter = std::move(filter);
 }
 
+void MessagingCenterServer::set_socket_access(mode_t mode, gid_t group) {
+  state_->socket_mode = mode;
+  state_->socket_group = group;
+}
+
 const std::filesystem::path& MessagingCenterServer::socket_path() const {
   return state_->path;
 }
@@ -222,7 +230,7 @@ bool MessagingCenterServer::start() {
   std::error_code ignored;
   std::filesystem::create_directories(s.path.parent_path(), ignored);
   if (!clear_stale_socket(s.path)) return false;
-  s.listen_fd = bind_listening_socket(s.path);
+  s.listen_fd = bind_listening_socket(s.path, s.socket_mode, s.socket_group);
   if (s.listen_fd < 0) return false;
   struct stat info {};
   if (::lstat(s.path.c_str(), &info) == 0) s.socket_inode = info.st_ino;
