@@ -1,12 +1,8 @@
 #include "services/settings.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <string>
-#include <vector>
 
 #include "platform/plist/plist_file.h"
 #include "tests/prefs_test_helpers.h"
@@ -68,33 +64,6 @@ TEST_F(Settings, ReadsOtherWritersAndReplacesANonDictionaryEntry) {
   EXPECT_EQ(getPref("show_sys", Value(false)), Value(false));
   setPref("show_sys", Value(true));
   EXPECT_EQ(stored()["velnor.orvane"], Value(Dictionary{{"show_sys", Value(true)}}));
-}
-
-TEST_F(Settings, ConcurrentWritersKeepEveryKeyAndTableEntry) {
-  constexpr int kChanges = 40;
-  std::vector<pid_t> writers;
-  for (std::string prefix : {"a", "b"}) {
-    std::fflush(nullptr);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      for (int i = 0; i < kChanges; ++i) {
-        setPref(prefix + std::to_string(i), Value(i));
-        setPrefEntry(kUserPolicyKey, prefix + std::to_string(i), Value(true));
-      }
-      ::_exit(0);
-    }
-    writers.push_back(child);
-  }
-  for (pid_t writer : writers)
-    ASSERT_EQ(::waitpid(writer, nullptr, 0), writer);
-  const Value settings = stored()["velnor.orvane"];
-  for (std::string prefix : {"a", "b"}) {
-    for (int i = 0; i < kChanges; ++i) {
-      EXPECT_EQ(settings[prefix + std::to_string(i)], Value(i)) << prefix << i;
-      EXPECT_EQ(settings["usr_pol"][prefix + std::to_string(i)], Value(true)) << prefix << i;
-    }
-  }
 }
 
 }  // namespace
