@@ -381,7 +381,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot stage the bundle from %s\n", ORVANE_STAGED_BUNDLE_DIR);
     return 1;
   }
-  setPref("show_sys", Value(true));
+  setPref(kShowSystemKey, Value(true));
   benchmark::Initialize(&argc, argv);
   GoalReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -61,10 +61,7 @@ std::string user_text(const Value& record) {
 }
 
 void record_choice(std::string_view label, bool is_start) {
-  const Value stored = getPref("usr_pol", Value(orv::Dictionary{}));
-  orv::Dictionary table = stored.as_dictionary();
-  table.set(std::string(label), Value(is_start));
-  setPref("usr_pol", Value(std::move(table)));
+  setPrefEntry(kUserPolicyKey, label, Value(is_start));
 }
 
 }  // namespace

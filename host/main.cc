@@ -11,6 +11,7 @@
 #include "host/bundle_loader.h"
 #include "host/command_line.h"
 #include "host/terminal_ui.h"
+#include "platform/prefs/user_defaults.h"
 
 namespace {
 
@@ -42,6 +43,11 @@ int main(int argc, char** argv) {
   const auto& bundle = std::get<orv::host::LoadedBundle>(loaded);
   if (interactive) return orv::host::run_terminal_ui(bundle);
   int status = orv::host::run_command(command, bundle, stdout, stderr);
+  if (orv::Status saved = orv::NSUserDefaults::standardUserDefaults()->saveStatus(); !saved) {
+    std::fprintf(stderr, "orvane: a settings change was not saved: %s\n",
+                 saved.error().message.c_str());
+    if (status == orv::host::kExitOk) status = orv::host::kExitFailed;
+  }
   std::fflush(stdout);
   return status;
 }

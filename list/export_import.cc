@@ -77,7 +77,7 @@ const Value* first_record_labelled(const Value& daemons, std::string_view label)
 }  // namespace
 
 void OrvaneRootListController::onExport() {
-  const Value table = getPref("usr_pol", Value(orv::Dictionary{}));
+  const Value table = getPref(kUserPolicyKey, Value(orv::Dictionary{}));
   const orv::Dictionary* entries = table.if_dictionary();
   if (!entries || entries->empty()) return;
   ask_for_file_name([table](const std::string& name) { export_table(table, name); });

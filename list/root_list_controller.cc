@@ -80,7 +80,7 @@ std::shared_ptr<SpecifierList> OrvaneRootListController::specifiers() {
   parseLocalizationsForSpecifiers(*rows);
 
   const Value daemons = getAllDaemons();
-  const bool show_system_jobs = getPref("show_sys", Value(false)).read_bool();
+  const bool show_system_jobs = getPref(kShowSystemKey, Value(false)).read_bool();
   const orv::Array* records = daemons.if_array();
   if (!records) return _specifiers;
 
@@ -127,10 +127,10 @@ void OrvaneRootListController::onRefresh() {
 }
 
 Value OrvaneRootListController::getShowSys(Specifier&) {
-  return getPref("show_sys", Value(false));
+  return getPref(kShowSystemKey, Value(false));
 }
 
 void OrvaneRootListController::setShowSys(const Value& value, Specifier&) {
-  setPref("show_sys", value);
+  setPref(kShowSystemKey, value);
   reloadSpecifiers();
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -7,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "platform/fs/regular_file.h"
 #include "platform/plist/plist_file.h"
 #include "platform/prefs/user_defaults.h"
 #include "tests/prefs_test_helpers.h"
@@ -39,17 +41,61 @@ TEST(UserDefaults, WritesThroughAndSeesOtherWriters) {
   NSUserDefaults first(file);
   NSUserDefaults second(file);
   EXPECT_TRUE(first.objectForKey("a").is_null());
-  first.setObject(Value(false), "a");
-  EXPECT_EQ(orv::test::read_file(file).rfind("<?xml", 0), 0u) << "directories made, XML";
+  EXPECT_TRUE(first.setObject(Value(false), "a"));
+  EXPECT_EQ(orv::test::read_file(file).rfind("bplist00", 0), 0u) << "directories made, binary";
   EXPECT_EQ(second.objectForKey("a"), Value(false));
-  second.setObject(Value("two"), "b");
-  first.setObject(Value(), "a");
-  EXPECT_EQ(dictionary_in_file(file), (Dictionary{{"b", Value("two")}}));
+  // A text that XML cannot hold stops no later change.
+  EXPECT_TRUE(second.setObject(Value("com.example.\x1b[2J"), "b"));
+  EXPECT_TRUE(first.setObject(Value(), "a"));
+  EXPECT_EQ(dictionary_in_file(file), (Dictionary{{"b", Value("com.example.\x1b[2J")}}));
 
   // A file replaced behind the cache's back is read anew.
   orv::test::write_xml_plist(file, Value(Dictionary{{"c", Value(3)}}));
   EXPECT_EQ(second.objectForKey("c"), Value(3));
   EXPECT_TRUE(second.objectForKey("b").is_null());
+}
+
+// As a user other than the files' owner (root), so that permissions apply.
+void become_nobody() {
+  ASSERT_EQ(::setgid(65534), 0);
+  ASSERT_EQ(::setuid(65534), 0);
+}
+
+TEST(UserDefaults, AFileItCannotReadIsLeftAloneAndFailedWritesAreReported) {
+  TempDir dir;
+  fs::permissions(dir.path(), fs::perms::all);
+  fs::create_symlink("/dev/zero", dir.path() / "zero.plist");
+  ASSERT_EQ(::mkfifo((dir.path() / "fifo.plist").c_str(), 0666), 0);
+  orv::test::write_file(dir.path() / "huge.plist", "");
+  fs::resize_file(dir.path() / "huge.plist", orv::kMaxReadFileBytes + 1);
+  orv::test::write_xml_plist(dir.path() / "private.plist", Value(Dictionary{{"x", Value(1)}}));
+  fs::permissions(dir.path() / "private.plist", fs::perms::owner_read | fs::perms::owner_write);
+  const fs::path unwritable_dir = dir.path() / "unwritable";
+  orv::test::write_xml_plist(unwritable_dir / "readable.plist", Value(Dictionary{{"x", Value(1)}}));
+
+  orv::test::run_in_fresh_process([&] {
+    ::alarm(10);  // a blocking read shows as a failure, not a hang
+    become_nobody();
+    for (const char* name : {"private.plist", "huge.plist", "zero.plist", "fifo.plist"}) {
+      NSUserDefaults defaults(dir.path() / name);
+      EXPECT_TRUE(defaults.objectForKey("x").is_null()) << name;
+      orv::Status written = defaults.setObject(Value(2), "x");
+      ASSERT_FALSE(written) << name;
+      EXPECT_NE(written.error().message.find("cannot be read"), std::string::npos) << name;
+      EXPECT_EQ(defaults.objectForKey("x"), Value(2)) << "the change is kept in the process";
+      EXPECT_FALSE(defaults.saveStatus()) << name;
+    }
+    // A folder it may not write in: the read works, the write is refused and reported.
+    NSUserDefaults defaults(unwritable_dir / "readable.plist");
+    EXPECT_EQ(defaults.objectForKey("x"), Value(1));
+    EXPECT_FALSE(defaults.setObject(Value(2), "x"));
+    EXPECT_FALSE(defaults.saveStatus());
+  });
+  EXPECT_TRUE(files_named_like(dir.path(), ".corrupt-").empty());
+  EXPECT_EQ(dictionary_in_file(dir.path() / "private.plist"), (Dictionary{{"x", Value(1)}}));
+  EXPECT_TRUE(fs::is_fifo(dir.path() / "fifo.plist"));
+  EXPECT_TRUE(fs::is_symlink(dir.path() / "zero.plist"));
+  EXPECT_EQ(fs::file_size(dir.path() / "huge.plist"), orv::kMaxReadFileBytes + 1);
 }
 
 TEST(UserDefaults, BrokenFileIsMovedAsideIntactAndDefaultsStartEmpty) {
@@ -103,36 +149,6 @@ TEST(UserDefaultsAcrossProcesses, KilledWriterLeavesAWholeFile) {
     EXPECT_TRUE(files_named_like(dir.path(), ".corrupt-").empty());
   }
   EXPECT_GT(dictionary_in_file(file).get("counter").read_int64(), 0);
-}
-
-TEST(UserDefaultsAcrossProcesses, ConcurrentWritersLoseNoKey) {
-  TempDir dir;
-  const fs::path file = dir.path() / "settings.plist";
-  constexpr int kKeysPerWriter = 60;
-  std::vector<pid_t> writers;
-  for (std::string prefix : {"a", "b"}) {
-    std::fflush(nullptr);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      NSUserDefaults defaults(file);
-      for (int i = 0; i < kKeysPerWriter; ++i)
-        defaults.setObject(Value(i), prefix + std::to_string(i));
-      ::_exit(0);
-    }
-    writers.push_back(child);
-  }
-  for (pid_t writer : writers) {
-    int status = 0;
-    ::waitpid(writer, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
-  const Dictionary settings = dictionary_in_file(file);
-  EXPECT_EQ(settings.size(), 2u * kKeysPerWriter);
-  for (int i = 0; i < kKeysPerWriter; ++i) {
-    EXPECT_EQ(settings.get("a" + std::to_string(i)), Value(i));
-    EXPECT_EQ(settings.get("b" + std::to_string(i)), Value(i));
-  }
 }
 
 }  // namespace

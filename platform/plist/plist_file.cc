@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/fs/file_descriptor.h"
+#include "platform/fs/regular_file.h"
 #include "platform/fs/root.h"
 #include "platform/plist/binary_plist.h"
 #include "platform/plist/xml_plist.h"
@@ -21,23 +22,11 @@ namespace {
 
 constexpr std::string_view kBinaryMagic = "bplist00";
 
-std::optional<Bytes> read_regular_file(const std::filesystem::path& path) {
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat st {};
-  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  Bytes bytes;
-  bytes.reserve(static_cast<std::size_t>(st.st_size));
-  std::uint8_t buffer[64 * 1024];
-  for (;;) {
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::nullopt;
-    }
-    bytes.insert(bytes.end(), buffer, buffer + n);
-  }
-  return bytes;
+// The file's bytes, or nullopt for anything read_regular_file refuses.
+std::optional<Bytes> bytes_of_file(const std::filesystem::path& path) {
+  Result<FileContents> contents = read_regular_file(path);
+  if (!contents) return std::nullopt;
+  return std::move(contents->bytes);
 }
 
 bool write_all(int fd, std::span<const std::uint8_t> bytes) {
@@ -76,7 +65,7 @@ std::optional<Value> decode_plist(std::span<const std::uint8_t> bytes) {
 }
 
 std::optional<Value> read_plist_file(const std::filesystem::path& real_path) {
-  std::optional<Bytes> bytes = read_regular_file(real_path);
+  std::optional<Bytes> bytes = bytes_of_file(real_path);
   if (!bytes || bytes->empty()) return std::nullopt;
   return decode_plist(*bytes);
 }
@@ -123,21 +112,22 @@ class RecentParses {
 Value dictionary_with_contents_of_file(std::string_view logical_path) {
   static RecentParses recent;
   const std::filesystem::path path = real_path(logical_path);
-  std::optional<Bytes> bytes = read_regular_file(path);
+  std::optional<Bytes> bytes = bytes_of_file(path);
   if (!bytes) return Value();
   return recent.dictionary_for(path, std::move(*bytes));
 }
 
-bool write_plist_file_atomically(const std::filesystem::path& real_path, const Value& root,
-                                 PlistFormat format) {
+Status write_plist_file_atomically(const std::filesystem::path& real_path, const Value& root,
+                                   PlistFormat format) {
   const std::optional<Bytes> bytes = encode(root, format);
-  if (!bytes || real_path.filename().empty()) return false;
+  if (!bytes) return fail(real_path.string() + ": the value cannot be written in this form");
+  if (real_path.filename().empty()) return fail(real_path.string() + ": not a file name");
   const std::filesystem::path dir =
       real_path.has_parent_path() ? real_path.parent_path() : std::filesystem::path(".");
   std::string temp = dir.string();
   temp.append("/.").append(real_path.filename().string()).append(".XXXXXX");
   FileDescriptor fd(::mkstemp(temp.data()));
-  if (fd.get() < 0) return false;
+  if (fd.get() < 0) return fail_errno("cannot create a file in " + dir.string());
   // Keep the permissions of the file being replaced; a new file is readable by everyone, like
   // one created with the usual umask.
   struct stat st {};
@@ -146,11 +136,12 @@ bool write_plist_file_atomically(const std::filesystem::path& real_path, const V
                        ::fsync(fd.get()) == 0 && fd.close() &&
                        ::rename(temp.c_str(), real_path.c_str()) == 0;
   if (!written) {
+    const int error = errno;
     ::unlink(temp.c_str());
-    return false;
+    return fail_errno("cannot write " + real_path.string(), error);
   }
   sync_directory(dir);
-  return true;
+  return {};
 }
 
 }  // namespace orv

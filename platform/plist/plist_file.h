@@ -1,4 +1,5 @@
-// Property-list files: the form is recognised by content, and writes replace a file atomically.
+// Property-list files: the form is recognised by content, reads refuse what is not a regular
+// file of bounded size, and writes replace a file atomically.
 #pragma once
 
 #include <cstdint>
@@ -7,13 +8,15 @@
 #include <span>
 #include <string_view>
 
+#include "platform/result.h"
 #include "platform/value/value.h"
 
 namespace orv {
 
 // By content: "bplist00" magic -> binary, otherwise XML. nullopt when neither reads.
 std::optional<Value> decode_plist(std::span<const std::uint8_t> bytes);
-// Reads a real file path; nullopt for missing, unreadable, empty or malformed files.
+// Reads a real file path through read_regular_file (platform/fs/regular_file.h); nullopt for
+// missing, unreadable, non-regular, oversized, empty or malformed files.
 std::optional<Value> read_plist_file(const std::filesystem::path& real_path);
 // The platform's "dictionary with contents of file": the LOGICAL path is mapped through
 // orv::real_path (root prefix); the result is a dictionary Value or a null Value (missing,
@@ -21,9 +24,9 @@ std::optional<Value> read_plist_file(const std::filesystem::path& real_path);
 Value dictionary_with_contents_of_file(std::string_view logical_path);
 
 enum class PlistFormat { Xml, Binary };
-// Writes atomically: temporary file in the same directory, flush (fsync), rename. false on
-// failure (the previous file, if any, is then left as it was).
-bool write_plist_file_atomically(const std::filesystem::path& real_path, const Value& root,
-                                 PlistFormat format);
+// Writes atomically: temporary file in the same directory, flush (fsync), rename. On failure
+// the previous file, if any, is left as it was, and the error says why.
+Status write_plist_file_atomically(const std::filesystem::path& real_path, const Value& root,
+                                   PlistFormat format);
 
 }  // namespace orv

@@ -7,12 +7,14 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "platform/fs/file_descriptor.h"
+#include "platform/fs/regular_file.h"
 #include "platform/fs/root.h"
 #include "platform/plist/plist_file.h"
 
@@ -25,45 +27,35 @@ namespace {
 constexpr std::string_view kStandardDefaultsPath =
     "/var/mobile/Library/Preferences/orvane.settings.plist";
 
-// An exclusive advisory lock on a lock file beside the defaults, held while alive. When the
-// lock file cannot be made (read-only directory) the writer goes on unlocked: its write will
-// most likely fail as well, and the in-memory value is kept either way.
+// An exclusive advisory lock on a lock file beside the defaults, held while alive.
 class ExclusiveFileLock {
  public:
-  explicit ExclusiveFileLock(const fs::path& lock_path)
-      : fd_(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
-    if (!fd_.valid()) return;
-    while (::flock(fd_.get(), LOCK_EX) != 0 && errno == EINTR) {
+  static Result<ExclusiveFileLock> acquire(const fs::path& lock_path) {
+    FileDescriptor fd(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644));
+    if (!fd.valid()) return fail_errno("cannot create the lock " + lock_path.string());
+    while (::flock(fd.get(), LOCK_EX) != 0) {
+      if (errno != EINTR) return fail_errno("cannot lock " + lock_path.string());
     }
+    return ExclusiveFileLock(std::move(fd));
   }
   // Closing the descriptor releases the lock.
 
  private:
+  explicit ExclusiveFileLock(FileDescriptor fd) : fd_(std::move(fd)) {}
   FileDescriptor fd_;
 };
 
-bool read_all(int fd, std::vector<std::uint8_t>& out) {
-  std::uint8_t buffer[16384];
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n == 0) return true;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    out.insert(out.end(), buffer, buffer + n);
-  }
+std::int64_t nanoseconds_of(const timespec& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
 }
 
-std::int64_t mtime_ns_of(const struct stat& st) {
-  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
-}
-
-void apply_change(Dictionary& dictionary, std::string_view key, const Value& value) {
-  if (value.is_null())
+void apply_edit(Dictionary& dictionary, std::string_view key, const NSUserDefaults::Edit& edit) {
+  const Value* stored = dictionary.find(key);
+  Value changed = edit(stored ? *stored : Value());
+  if (changed.is_null())
     dictionary.remove(key);
   else
-    dictionary.set(std::string(key), value);
+    dictionary.set(std::string(key), std::move(changed));
 }
 
 }  // namespace
@@ -80,25 +72,53 @@ NSUserDefaults::NSUserDefaults(fs::path real_file)
 Value NSUserDefaults::objectForKey(std::string_view key) {
   std::lock_guard guard(mutex_);
   refresh_locked();
-  return cache_.get(key);
+  return view_.get(key);
 }
 
-void NSUserDefaults::setObject(const Value& value, std::string_view key) {
-  std::lock_guard guard(mutex_);
-  // Recorded first, so that a failed write still leaves this process seeing its own change;
-  // the next successful write carries it to the file.
-  pending_.emplace_back(std::string(key), value);
+Status NSUserDefaults::setObject(const Value& value, std::string_view key) {
+  return updateObject(key, [value](const Value&) { return value; });
+}
 
+Status NSUserDefaults::updateObject(std::string_view key, Edit edit, Unsaved unsaved) {
+  std::lock_guard guard(mutex_);
+  // Recorded first, so that a failed write still leaves this process seeing its own change.
+  apply_edit(view_, key, edit);
+  pending_.emplace_back(std::string(key), std::move(edit));
+  Status written = write_locked();
+  if (written) {
+    pending_.clear();
+    last_write_error_.reset();
+  } else if (unsaved == Unsaved::Drop) {
+    pending_.pop_back();
+    view_ = stored_;
+    apply_pending_locked();
+  } else {
+    last_write_error_ = written.error();
+  }
+  return written;
+}
+
+Status NSUserDefaults::saveStatus() {
+  std::lock_guard guard(mutex_);
+  if (pending_.empty()) return {};
+  return fail(last_write_error_.value_or(Error{"the settings were not written", 0}));
+}
+
+Status NSUserDefaults::write_locked() {
   std::error_code ec;
   fs::create_directories(file_.parent_path(), ec);
-  ExclusiveFileLock lock(lock_file_);
-  // Another process may have written since our last read: start from the file as it is now.
+  Result<ExclusiveFileLock> lock = ExclusiveFileLock::acquire(lock_file_);
+  if (!lock) return fail(lock.error());
+  // Another process may have written since our last read: the edits apply to the file as it
+  // is now.
   load_file_locked(WriterLock::Held);
-  loaded_once_ = true;
-  if (!broken_file_kept_ && write_plist_file_atomically(file_, Value(cache_), PlistFormat::Xml)) {
-    pending_.clear();
+  if (kept_file_) return fail(*kept_file_);
+  Status written = write_plist_file_atomically(file_, Value(view_), PlistFormat::Binary);
+  if (written) {
+    stored_ = view_;
     cached_identity_ = identity_now();
   }
+  return written;
 }
 
 NSUserDefaults::FileIdentity NSUserDefaults::identity_now() const {
@@ -113,80 +133,100 @@ NSUserDefaults::FileIdentity NSUserDefaults::identity_of(const struct stat& st) 
   identity.inode = st.st_ino;
   identity.device = st.st_dev;
   identity.size = st.st_size;
-  identity.mtime_ns = mtime_ns_of(st);
-  identity.ctime_ns =
-      static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
+  identity.mtime_ns = nanoseconds_of(st.st_mtim);
+  identity.ctime_ns = nanoseconds_of(st.st_ctim);
   return identity;
+}
+
+NSUserDefaults::StoredFile NSUserDefaults::read_stored_file() const {
+  StoredFile file;
+  Result<FileContents> contents = read_regular_file(file_);
+  if (!contents) {
+    if (contents.error().code == ENOENT) return file;
+    file.state = StoredFile::State::Unreadable;
+    file.identity = identity_now();
+    file.error = contents.error();
+    return file;
+  }
+  // Identity and contents come from the same open file, so a rename in between cannot pair
+  // new contents with an old identity.
+  file.identity = identity_of(contents->status);
+  std::optional<Value> root = decode_plist(contents->bytes);
+  if (root && root->is_dictionary()) {
+    file.state = StoredFile::State::Read;
+    file.dictionary = root->as_dictionary();
+  } else {
+    file.state = StoredFile::State::Broken;
+  }
+  return file;
 }
 
 void NSUserDefaults::refresh_locked() {
   if (loaded_once_ && identity_now() == cached_identity_) return;
   load_file_locked(WriterLock::NotHeld);
-  loaded_once_ = true;
 }
 
 void NSUserDefaults::load_file_locked(WriterLock writer_lock) {
-  // A second attempt covers a file that another writer replaced while this one found it
-  // broken.
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    cache_ = Dictionary();
-    broken_file_kept_ = false;
-    FileDescriptor fd(::open(file_.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat st {};
-    if (!fd.valid() && errno == ENOENT) {
-      cached_identity_ = FileIdentity{};
-      break;
-    }
-    if (fd.valid() && ::fstat(fd.get(), &st) == 0) {
-      // Identity and contents come from the same open file, so a rename in between cannot
-      // pair new contents with an old identity.
-      std::vector<std::uint8_t> bytes;
-      std::optional<Value> root;
-      if (read_all(fd.get(), bytes)) root = decode_plist(bytes);
-      if (root && root->is_dictionary()) {
-        cache_ = root->as_dictionary();
-        cached_identity_ = identity_of(st);
-        break;
-      }
-    }
-    if (move_corrupt_file_aside(writer_lock)) {
-      cached_identity_ = identity_now();
-      break;
-    }
+  StoredFile file = read_stored_file();
+  if (file.state == StoredFile::State::Broken) file = settle_broken_file(writer_lock);
+  loaded_once_ = true;
+  stored_ = std::move(file.dictionary);
+  cached_identity_ = file.identity;
+  kept_file_.reset();
+  if (file.state == StoredFile::State::Unreadable) {
+    kept_file_ = Error{
+        "the settings file cannot be read, so nothing is written over it: " + file.error.message,
+        file.error.code};
+    report_unreadable_once(file.error);
+  } else if (file.state == StoredFile::State::Broken) {
+    kept_file_ = Error{
+        "the settings file is broken and cannot be moved aside, so nothing is written over it: " +
+            file.error.message,
+        file.error.code};
   }
-  overlay_pending_locked();
+  view_ = stored_;
+  apply_pending_locked();
 }
 
-void NSUserDefaults::overlay_pending_locked() {
-  for (const auto& [key, value] : pending_)
-    apply_change(cache_, key, value);
+void NSUserDefaults::report_unreadable_once(const Error& error) {
+  if (unreadable_reported_) return;
+  unreadable_reported_ = true;
+  std::fprintf(stderr, "%s: working with default settings: %s\n", program_invocation_short_name,
+               error.message.c_str());
 }
 
-// Returns false when the file reads as a dictionary after all (then nothing was moved).
-bool NSUserDefaults::move_corrupt_file_aside(WriterLock writer_lock) {
+void NSUserDefaults::apply_pending_locked() {
+  for (const auto& [key, edit] : pending_)
+    apply_edit(view_, key, edit);
+}
+
+NSUserDefaults::StoredFile NSUserDefaults::settle_broken_file(WriterLock writer_lock) {
   // Under the writers' lock, so that a file being replaced by another process right now is
-  // not mistaken for a broken one: read it once more, and move it only when it still fails.
-  std::optional<ExclusiveFileLock> lock;
-  if (writer_lock == WriterLock::NotHeld) lock.emplace(lock_file_);
-  std::optional<Value> again = read_plist_file(file_);
-  if (again && again->is_dictionary()) return false;
-  std::error_code ec;
-  if (!fs::exists(file_, ec)) return true;
+  // not mistaken for a broken one: it is read once more, and moved only when still broken.
+  std::optional<Result<ExclusiveFileLock>> lock;
+  if (writer_lock == WriterLock::NotHeld) lock.emplace(ExclusiveFileLock::acquire(lock_file_));
+  StoredFile again = read_stored_file();
+  if (again.state != StoredFile::State::Broken) return again;
+  if (lock && !*lock) {
+    again.error = lock->error();
+    return again;
+  }
 
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
                            std::chrono::system_clock::now().time_since_epoch())
                            .count();
   const std::string base = file_.string() + ".corrupt-" + std::to_string(seconds);
+  std::error_code ec;
   for (int attempt = 0; attempt < 1000; ++attempt) {
     fs::path aside = attempt == 0 ? fs::path(base) : fs::path(base + "-" + std::to_string(attempt));
     if (fs::exists(aside, ec)) continue;
     fs::rename(file_, aside, ec);
-    if (!ec) return true;
+    if (!ec) return read_stored_file();
   }
   // The move failed (e.g. a read-only directory): the file stays as it is, and this process
   // writes nothing over it; its defaults are empty until the file changes.
-  broken_file_kept_ = true;
-  return true;
+  again.error = Error{file_.string() + ": " + ec.message(), ec.value()};
+  return again;
 }
 
 }  // namespace orv

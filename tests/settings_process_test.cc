@@ -1,0 +1,123 @@
+// Settings and planted files with real processes: orvane hosts racing each other against a
+// real orvaned on a temporary root, and FIFOs and devices where files are expected.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/plist/plist_file.h"
+#include "services/settings.h"
+#include "tests/host_process.h"
+#include "tests/orvaned_fixture.h"
+
+namespace orv::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kBundle = "/Library/PreferenceBundles/OrvanePrefs.bundle";
+
+std::string job_label(int n) {
+  return "com.example.job" + std::to_string(n);
+}
+
+// A FIFO, or a link to /dev/zero, where a file is expected.
+void plant(const fs::path& path, bool fifo) {
+  fs::create_directories(path.parent_path());
+  if (fifo)
+    ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0) << path;
+  else
+    fs::create_symlink("/dev/zero", path);
+}
+
+class HostsAndServiceTest : public OrvanedTest {
+ protected:
+  HostsAndServiceTest() {
+    const fs::path bundle = root_.real(kBundle);
+    fs::create_directories(bundle.parent_path());
+    fs::create_directory_symlink(fs::path(ORVANE_BINARY_DIR) / "root" / kBundle.substr(1), bundle);
+  }
+
+  ProcessResult orvane(std::vector<std::string> args) {
+    args.insert(args.begin(), ORVANE_BINARY_DIR "/bin/orvane");
+    return run_process(args, {{"ORVANE_ROOT", root_.path().string()}}, 20);
+  }
+  fs::path settings_file() const {
+    return root_.real("/var/mobile/Library/Preferences/orvane.settings.plist");
+  }
+  Value settings() const {
+    return read_plist_file(settings_file()).value_or(Value())["velnor.orvane"];
+  }
+};
+
+TEST_F(HostsAndServiceTest, EightHostsChangingSettingsAtOnceLoseNoChange) {
+  constexpr int kHosts = 8;
+  constexpr int kRounds = 50;
+  for (int host = 1; host < kHosts; ++host)
+    write_other_job(job_label(host), Dictionary{{"ProgramArguments", sleeper()}});
+  start_daemon();
+
+  // Host 0 flips the show-system switch, every other host starts and stops a job of its own.
+  // Each owns its key or policy entry, so before each of its runs the file must hold what its
+  // last run stored, whatever the others wrote meanwhile.
+  std::atomic<int> lost = 0;
+  auto run_host = [&](int host) {
+    Value last;
+    for (int round = 0; round <= kRounds; ++round) {
+      const Value now =
+          host == 0 ? settings()[kShowSystemKey] : settings()[kUserPolicyKey][job_label(host)];
+      if (now != last) ++lost;
+      if (round == kRounds) break;
+      const bool on = round % 2 == 0;
+      if (host == 0)
+        orvane({"show-system", on ? "on" : "off"});
+      else
+        orvane({on ? "start" : "stop", job_label(host)});
+      last = Value(on);
+    }
+  };
+  std::vector<std::thread> hosts;
+  for (int host = 0; host < kHosts; ++host)
+    hosts.emplace_back(run_host, host);
+  for (std::thread& host : hosts)
+    host.join();
+  EXPECT_EQ(lost, 0);
+}
+
+TEST_F(HostsAndServiceTest, FifosAndDevicesAreUnreadableFilesAtOnce) {
+  write_other_job(job_label(1), Dictionary{{"ProgramArguments", sleeper()}});
+  for (bool fifo : {true, false})
+    plant(root_.real("/Library/LaunchDaemons/planted-" + std::to_string(fifo) + ".plist"), fifo);
+  start_daemon();  // a blocking job file would keep its socket from ever answering
+  EXPECT_EQ(list_all().size(), 1u);
+
+  for (bool fifo : {true, false}) {
+    const std::string name = "planted-" + std::to_string(fifo) + ".plist";
+    plant(root_.real("/var/mobile/Media") / name, fifo);
+    const ProcessResult imported = orvane({"import", name, "--yes"});
+    EXPECT_EQ(imported.status, 1) << imported.err;
+    EXPECT_NE(imported.err.find("alert: Import failed"), std::string::npos) << imported.err;
+  }
+
+  for (bool fifo : {true, false}) {
+    fs::remove(settings_file());
+    plant(settings_file(), fifo);
+    const ProcessResult listed = orvane({"list"});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    const std::string note = "working with default settings";
+    EXPECT_NE(listed.err.find(note), std::string::npos) << listed.err;
+    EXPECT_EQ(listed.err.find(note), listed.err.rfind(note)) << "said once\n" << listed.err;
+    const ProcessResult changed = orvane({"show-system", "on"});
+    EXPECT_EQ(changed.status, 1) << changed.err;
+    EXPECT_NE(changed.err.find("a settings change was not saved"), std::string::npos)
+        << changed.err;
+  }
+  EXPECT_TRUE(fs::is_symlink(settings_file())) << "an unreadable settings file is left alone";
+}
+
+}  // namespace
+}  // namespace orv::test
