@@ -47,7 +47,7 @@ TEST(HostTextTest, WrapsAtWordsAndMeasuresWideGlyphs) {
   EXPECT_EQ(display_width("e\xCC\x81"), 1);  // e + combining acute
   // Bad bytes and control characters show as replacements instead of reaching the terminal.
   EXPECT_EQ(decode_utf8("a\xFF\x1B"), (std::vector<char32_t>{U'a', 0xFFFD, 0xFFFD}));
-  EXPECT_EQ(printable("ok\x1B[2J"), "ok\uFFFD[2J");
+  EXPECT_EQ(printable("ok\x1B[2J\u009B1m"), "ok\uFFFD[2J\uFFFD1m");  // C0 and C1 controls
 
   TextGrid grid(6, 1);
   grid.put(4, 0, "漢字");  // a wide glyph that does not fit is left out, not split
