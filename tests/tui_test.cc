@@ -1,5 +1,6 @@
 // The terminal UI in a real terminal: orvane runs inside a detached tmux session against a
-// scripted control service; the test types keys and reads the screen with capture-pane.
+// scripted control service or a real orvaned; the test types keys and reads the screen with
+// capture-pane.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "tests/host_process.h"
+#include "tests/orvaned_fixture.h"
 #include "tests/support/scripted_service.h"
 
 namespace orv::test {
@@ -76,8 +78,17 @@ Value job(const char* label, int pid) {
                           {"Plist", Value(std::string("/Library/LaunchDaemons/") + label)}});
 }
 
+const std::string kTmux = "/usr/bin/tmux";
+
+// The line of the screen that holds `text`, or "".
+std::string line_with(const std::string& screen, std::string_view text) {
+  for (const auto& line : lines_of(screen))
+    if (line.find(text) != std::string::npos) return line;
+  return {};
+}
+
 TEST(TuiTest, BrowsesFiltersStopsASystemJobAndFollowsResizes) {
-  const std::string tmux = "/usr/bin/tmux";
+  const std::string& tmux = kTmux;
   if (::access(tmux.c_str(), X_OK) != 0) GTEST_SKIP() << "tmux is not installed";
 
   PluginTestRoot root;
@@ -105,11 +116,9 @@ TEST(TuiTest, BrowsesFiltersStopsASystemJobAndFollowsResizes) {
   ASSERT_TRUE(ui.wait_for_text("< CANCEL >")) << ui.last;
   EXPECT_NE(ui.last.find("This is a system job"), std::string::npos) << ui.last;
   EXPECT_TRUE(service.requests_named("startOne").empty());
-  ui.keys({"Enter"});
+  ui.keys({"Left", "Enter"});  // the focus starts on CANCEL
   ASSERT_TRUE(ui.wait_for([](const std::string& s) {
-    for (const auto& line : lines_of(s))
-      if (line.find("Alive") != std::string::npos) return line.find("[off]") != std::string::npos;
-    return false;
+    return line_with(s, "Alive").find("[off]") != std::string::npos;
   })) << ui.last;
   EXPECT_EQ(ui.last.find("< CANCEL >"), std::string::npos);
   auto stops = service.requests_named("startOne");
@@ -131,6 +140,54 @@ TEST(TuiTest, BrowsesFiltersStopsASystemJobAndFollowsResizes) {
   while (ui.running() && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_FALSE(ui.running());
+}
+
+// The host against a real orvaned, on one root that holds the jobs and the staged bundle.
+class TuiServiceTest : public OrvanedTest {
+ protected:
+  void SetUp() override {
+    if (::access(kTmux.c_str(), X_OK) != 0) GTEST_SKIP() << "tmux is not installed";
+    link_staged_bundle(root_);
+    write_other_job(kJob, {{"ProgramArguments", sleeper()}, {"RunAtLoad", true}});
+    start_daemon();
+  }
+  std::string host_command(int ipc_timeout_ms) const {
+    return "env ORVANE_ROOT='" + root_.path().string() + "' ORVANE_RUNTIME_DIR='" +
+           run_dir().string() + "' ORVANE_IPC_TIMEOUT_MS=" + std::to_string(ipc_timeout_ms) +
+           " LANG=C.UTF-8 " ORVANE_BINARY_DIR "/bin/orvane";
+  }
+
+  static constexpr const char* kJob = "org.example.webcache";
+};
+
+TEST_F(TuiServiceTest, KeysTypedAheadLeaveTheJobRunningAndQuitDoesNotWaitForAHungService) {
+  const pid_t job_pid = pid_of(kJob);
+  ASSERT_GT(job_pid, 0);
+  constexpr int kIpcTimeoutMs = 20'000;
+  Tmux ui(kTmux, host_command(kIpcTimeoutMs), 80, 24);
+  ASSERT_TRUE(ui.wait_for_text(kJob)) << ui.last;
+
+  // The second Enter arrives before the job's page is on screen, where the cursor rests on
+  // "Alive": it must not stop the job.
+  ui.keys({"G"});
+  ui.keys({"Enter", "Enter"});
+  ASSERT_TRUE(ui.wait_for_text(std::string("Orvane › ") + kJob)) << ui.last;
+  EXPECT_NE(line_with(ui.last, "Alive").find("[ on]"), std::string::npos) << ui.last;
+  EXPECT_EQ(pid_of(kJob), job_pid);
+
+  ui.keys({"Escape"});
+  ASSERT_TRUE(ui.wait_for_text("Show system jobs")) << ui.last;
+  ::kill(daemon_, SIGSTOP);
+  struct Resume {
+    pid_t pid;
+    ~Resume() { ::kill(pid, SIGCONT); }
+  } resume{daemon_};
+  ui.keys({"g", "Space"});  // the show-system switch asks the hung service for the list
+  ASSERT_TRUE(ui.wait_for_text("Waiting for the control service")) << ui.last;
+  const auto asked = std::chrono::steady_clock::now();
+  ui.keys({"q"});
+  EXPECT_TRUE(eventually([&] { return !ui.running(); }, std::chrono::milliseconds(kIpcTimeoutMs)));
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(5));
 }
 
 }  // namespace
