@@ -1,17 +1,17 @@
-// The media directory, where users exchange files with the system: exports are written there and
-// imports read from there, under the name the user types. A page that reports such a transfer
-// names the file at the end of its result text when it succeeded, and only then; the pages build
-// that text and the command line recognises it through the functions below, so neither rebuilds
-// the other's text by hand.
+// Files in the media directory (kMediaDirectory), where users exchange files with the system:
+// exports are written there and imports read from there, under the name the user types. A page
+// that reports such a transfer names the file at the end of its result text when it succeeded,
+// and only then; the pages build that text and the command line recognises it through the
+// functions below, so neither rebuilds the other's text by hand.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
 
-namespace orv {
+#include "platform/fs/root.h"
 
-inline constexpr std::string_view kMediaDirectory = "/var/mobile/Media/";
+namespace orv {
 
 // The logical path of the file a typed name stands for. A name with a ".." component would climb
 // out of the media directory and has none; "sub/name" reaches a subdirectory as typed.

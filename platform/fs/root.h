@@ -9,6 +9,10 @@
 
 namespace orv {
 
+// The device's media directory, a fixed logical path of the platform: the plugin names export
+// and import files under it and the control service writes exports there.
+inline constexpr std::string_view kMediaDirectory = "/var/mobile/Media/";
+
 // The root prefix in force now (the environment is read on every call, so tests and the host
 // can point a process at another root).
 std::filesystem::path root_prefix();
