@@ -124,8 +124,9 @@ TEST_F(TuiTest, BrowsesStopsOnlyWhenMeantFollowsResizesAndQuitsWhileTheServiceHa
   ui.keys({"Enter"});  // opens the selected job
   ASSERT_TRUE(ui.wait_for_text(std::string("Orvane › ") + kHelper)) << ui.last;
 
-  // Flipping "Alive" off asks first, with the focus on CANCEL; OK stops the job.
-  ui.keys({"Space"});
+  // Flipping "Alive" off asks first, with the focus on CANCEL, and drops the keys typed ahead of
+  // the question; OK stops the job.
+  ui.keys({"Space", "Left", "Enter"});
   ASSERT_TRUE(ui.wait_for_text("< CANCEL >")) << ui.last;
   EXPECT_NE(ui.last.find("This is a system job"), std::string::npos) << ui.last;
   EXPECT_GT(pid_of(kHelper), 0);
