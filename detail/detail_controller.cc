@@ -19,7 +19,6 @@ static_assert(sizeof(bool) == 1, "the page's three flags are one byte each");
 namespace {
 
 constexpr std::string_view kMultilineCellClass = "OrvaneMultilineCell";
-constexpr std::int32_t kAlertTimeout = 888;
 
 std::optional<std::string> string_of(const Value& value) {
   if (auto text = value.read_string()) return std::string(*text);

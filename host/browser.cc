@@ -9,6 +9,8 @@ namespace orv::host {
 namespace {
 
 constexpr const char* kKeyHints = "↑↓ move  ⏎ open/flip  / filter  ? help  q quit";
+constexpr const char* kWaitingForService = "Waiting for the control service…  q quits";
+constexpr char32_t kCtrlC = 0x03;  // the terminal is in raw mode, so it arrives as a key
 
 // The new position of a row after a rebuild: the row with the same identity, else the row
 // now at the same place.
@@ -49,6 +51,7 @@ void Browser::push(ListControllerPtr page, std::string title) {
   refresh_rows(stack_.back());
   filter_.clear();
   editing_filter_ = false;
+  page_unseen_ = true;
 }
 
 void Browser::pop() {
@@ -57,6 +60,7 @@ void Browser::pop() {
   stack_.pop_back();
   filter_.clear();
   editing_filter_ = false;
+  page_unseen_ = true;
 }
 
 void Browser::refresh_rows(OpenPage& open) {
@@ -169,16 +173,23 @@ bool Browser::handle_filter_key(const Key& key) {
   return true;
 }
 
+// A click selects; a click on the row already selected (the second of a double click, too)
+// acts on it.
 void Browser::click(int y) {
   if (y < 0 || y >= static_cast<int>(row_at_line_.size())) return;
   int index = row_at_line_[static_cast<std::size_t>(y)];
   auto& open = stack_.back();
   if (index < 0 || !open.rows[static_cast<std::size_t>(index)].selectable()) return;
+  if (open.selected == index) return activate(false);
   open.selected = index;
-  activate(false);
 }
 
 void Browser::handle_key(const Key& key) {
+  if (key.is_char(kCtrlC)) {
+    quit_ = true;
+    return;
+  }
+  if (page_unseen_) return;
   message_.clear();
   if (help_) {
     help_ = false;
@@ -244,7 +255,6 @@ void Browser::handle_key(const Key& key) {
       help_ = true;
       return;
     case 'q':
-    case 0x03:  // Ctrl-C: the terminal is in raw mode, so it arrives as a key
       quit_ = true;
       return;
     default:
@@ -260,6 +270,21 @@ std::string Browser::breadcrumb() const {
 }
 
 TextGrid Browser::draw(int width, int height) {
+  std::string status = kKeyHints;
+  if (editing_filter_)
+    status = "/" + filter_ + "_   Enter keeps it, Esc clears";
+  else if (!message_.empty())
+    status = message_;
+  TextGrid grid = render(width, height, std::move(status));
+  page_unseen_ = false;
+  return grid;
+}
+
+TextGrid Browser::draw_waiting_for_service(int width, int height) {
+  return render(width, height, kWaitingForService);
+}
+
+TextGrid Browser::render(int width, int height, std::string status) {
   auto& open = stack_.back();
   PageFrame frame;
   frame.title = breadcrumb();
@@ -267,12 +292,7 @@ TextGrid Browser::draw(int width, int height) {
   frame.filter = filter_;
   frame.selected = open.selected;
   frame.scroll_top = open.scroll_top;
-  if (editing_filter_)
-    frame.status_left = "/" + filter_ + "_   Enter keeps it, Esc clears";
-  else if (!message_.empty())
-    frame.status_left = message_;
-  else
-    frame.status_left = kKeyHints;
+  frame.status_left = std::move(status);
   frame.status_right = "updated " + last_rebuild_;
   auto rendered = render_page(frame, width, height);
   open.scroll_top = rendered.scroll_top;

@@ -18,13 +18,13 @@ std::string string_entry(const Value& info, std::string_view key) {
   return text ? std::string(*text) : std::string();
 }
 
-LoadFailure failure(const std::filesystem::path& path, std::string_view what) {
-  return {"cannot load the settings bundle " + path.string() + ": " + std::string(what)};
+tl::unexpected<Error> failure(const std::filesystem::path& path, std::string_view what) {
+  return fail("cannot load the settings bundle " + path.string() + ": " + std::string(what));
 }
 
 }  // namespace
 
-std::variant<LoadedBundle, LoadFailure> load_bundle(std::string_view logical_dir) {
+Result<LoadedBundle> load_bundle(std::string_view logical_dir) {
   std::filesystem::path dir = real_path(logical_dir);
   std::error_code ec;
   if (!std::filesystem::is_directory(dir, ec)) return failure(dir, "no such directory");

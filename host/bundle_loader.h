@@ -5,7 +5,8 @@
 
 #include <string>
 #include <string_view>
-#include <variant>
+
+#include "platform/result.h"
 
 namespace orv::host {
 
@@ -16,11 +17,8 @@ struct LoadedBundle {
   std::string display_name;     // for the title bar
 };
 
-struct LoadFailure {
-  std::string message;  // one line, naming the real path that was tried
-};
-
-// Loads the bundle at a logical directory. The library stays loaded for the process's life.
-std::variant<LoadedBundle, LoadFailure> load_bundle(std::string_view logical_dir);
+// Loads the bundle at a logical directory. The library stays loaded for the process's life. A
+// failure's message is one line naming the real path that was tried.
+Result<LoadedBundle> load_bundle(std::string_view logical_dir);
 
 }  // namespace orv::host

@@ -1,13 +1,13 @@
-// The command line of orvane: parsing, help text, and the commands, each of which drives the
-// plugin's page objects the way the interactive host does.
+// The command line of orvane: its grammar (a command, its argument and the options it allows),
+// the help text, the exit statuses, and the one way the host reports an error on it.
 #pragma once
 
 #include <cstdio>
 #include <string>
-#include <variant>
+#include <string_view>
 #include <vector>
 
-#include "host/bundle_loader.h"
+#include "platform/result.h"
 
 namespace orv::host {
 
@@ -31,11 +31,8 @@ struct CommandLine {
   bool yes = false;
 };
 
-struct UsageError {
-  std::string message;
-};
-
-std::variant<CommandLine, UsageError> parse_command_line(const std::vector<std::string>& args);
+// The command the arguments ask for; the error's message says what is wrong with them.
+Result<CommandLine> parse_command_line(const std::vector<std::string>& args);
 std::string help_text();
 
 // Exit statuses.
@@ -43,8 +40,8 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
-// Runs one command against the loaded bundle; returns the exit status.
-int run_command(const CommandLine& command, const LoadedBundle& bundle, std::FILE* out,
-                std::FILE* err);
+// Writes "orvane: <message>" as one line. The message may carry labels, names and paths from
+// outside; their control characters are shown as replacements, never sent to the terminal.
+void print_error(std::FILE* err, std::string_view message);
 
 }  // namespace orv::host

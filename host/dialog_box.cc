@@ -29,6 +29,8 @@ DialogBox::DialogBox(const DialogRequest& request)
   if (has_field_) {
     field_title_ = request.text_field_titles.front();
     focus_ = -1;
+  } else if (request.alternate_button) {
+    focus_ = 1;  // a confirmation: Enter alone takes the answer that changes nothing
   }
 }
 

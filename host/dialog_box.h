@@ -1,6 +1,7 @@
 // A modal dialog drawn over the page: header, message, an optional text field and the
 // buttons. The state and its key handling are plain values; the presenter only feeds keys in
-// and paints the grid.
+// and paints the grid. The focus starts on the text field when there is one, on the cancelling
+// button of a confirmation, and on the only button otherwise.
 #pragma once
 
 #include <optional>

@@ -5,18 +5,19 @@
 #include <clocale>
 #include <cstdio>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "host/bundle_loader.h"
 #include "host/command_line.h"
+#include "host/commands.h"
 #include "host/terminal_ui.h"
 #include "platform/prefs/user_defaults.h"
 
 namespace {
 
 int usage_error(const std::string& message) {
-  std::fprintf(stderr, "orvane: %s\nTry 'orvane --help'.\n", message.c_str());
+  orv::host::print_error(stderr, message);
+  std::fputs("Try 'orvane --help'.\n", stderr);
   return orv::host::kExitUsage;
 }
 
@@ -24,28 +25,25 @@ int usage_error(const std::string& message) {
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
-  auto parsed = orv::host::parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
-  if (auto* error = std::get_if<orv::host::UsageError>(&parsed)) return usage_error(error->message);
-  const auto& command = std::get<orv::host::CommandLine>(parsed);
-  if (command.command == orv::host::Command::Help) {
+  auto command = orv::host::parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
+  if (!command) return usage_error(command.error().message);
+  if (command->command == orv::host::Command::Help) {
     std::fputs(orv::host::help_text().c_str(), stdout);
     return orv::host::kExitOk;
   }
-  bool interactive = command.command == orv::host::Command::Interactive;
+  bool interactive = command->command == orv::host::Command::Interactive;
   if (interactive && (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)))
     return usage_error("the interactive UI needs a terminal; give a command for scripts");
 
-  auto loaded = orv::host::load_bundle(orv::host::kBundlePath);
-  if (auto* failure = std::get_if<orv::host::LoadFailure>(&loaded)) {
-    std::fprintf(stderr, "orvane: %s\n", failure->message.c_str());
+  auto bundle = orv::host::load_bundle(orv::host::kBundlePath);
+  if (!bundle) {
+    orv::host::print_error(stderr, bundle.error().message);
     return orv::host::kExitUsage;
   }
-  const auto& bundle = std::get<orv::host::LoadedBundle>(loaded);
-  if (interactive) return orv::host::run_terminal_ui(bundle);
-  int status = orv::host::run_command(command, bundle, stdout, stderr);
+  if (interactive) return orv::host::run_terminal_ui(*bundle);
+  int status = orv::host::run_command(*command, *bundle, stdout, stderr);
   if (orv::Status saved = orv::NSUserDefaults::standardUserDefaults()->saveStatus(); !saved) {
-    std::fprintf(stderr, "orvane: a settings change was not saved: %s\n",
-                 saved.error().message.c_str());
+    orv::host::print_error(stderr, "a settings change was not saved: " + saved.error().message);
     if (status == orv::host::kExitOk) status = orv::host::kExitFailed;
   }
   std::fflush(stdout);

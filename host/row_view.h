@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/ui/list_controller.h"
-#include "platform/ui/list_row.h"
+#include "platform/ui/specifier.h"
 
 namespace orv::host {
 

@@ -146,4 +146,8 @@ std::optional<Key> Terminal::read_key(int timeout_ms) {
   return character_key(ch);
 }
 
+void Terminal::discard_typeahead() {
+  flushinp();
+}
+
 }  // namespace orv::host

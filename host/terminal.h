@@ -21,6 +21,8 @@ class Terminal {
   void paint(const TextGrid& grid);
   // Waits up to timeout_ms (0: not at all, -1: for ever) for a key; nullopt when none came.
   std::optional<Key> read_key(int timeout_ms);
+  // Drops every key typed but not read yet.
+  void discard_typeahead();
 
  private:
   bool colors_ = false;

@@ -9,6 +9,7 @@
 #include "host/browser.h"
 #include "host/dialog_box.h"
 #include "host/terminal.h"
+#include "platform/ipc/messaging_center.h"
 #include "platform/runloop/run_loop.h"
 #include "platform/ui/class_registry.h"
 #include "platform/ui/user_notification.h"
@@ -21,6 +22,9 @@ namespace {
 // no key arrives on standard input when only the window changed.
 constexpr double kResizeCheckSeconds = 0.25;
 constexpr int kDialogPollMs = 200;
+// A request that takes longer than this is worth telling the user about.
+constexpr std::chrono::milliseconds kWaitNoticeAfter{500};
+constexpr char32_t kCtrlC = 0x03;
 
 std::string clock_text() {
   std::time_t now = std::time(nullptr);
@@ -31,35 +35,47 @@ std::string clock_text() {
   return text;
 }
 
-class TerminalUi;
+bool quits(const Key& key) {
+  return key.is_char('q') || key.is_char(kCtrlC);
+}
 
 // Dialogs as modal boxes over the page. present() runs its own key loop, so the main thread
-// stays blocked while a dialog is open, as the platform's dialogs block it.
+// stays blocked while a dialog is open, as the platform's dialogs block it. Keys typed before
+// the dialog appeared are dropped; once the UI is quitting, dialogs close at once, unanswered.
 class TerminalPresenter : public DialogPresenter {
  public:
-  TerminalPresenter(Terminal& terminal, std::function<TextGrid(int, int)> background)
-      : terminal_(terminal), background_(std::move(background)) {}
+  TerminalPresenter(Terminal& terminal, std::function<TextGrid(int, int)> background,
+                    const bool& quitting)
+      : terminal_(terminal), background_(std::move(background)), quitting_(quitting) {}
 
   std::optional<DialogResponse> present(const DialogRequest& request) override {
     DialogBox box(request);
+    if (quitting_) return box.timed_out();
     using Clock = std::chrono::steady_clock;
     bool expires = request.timeout > 0;
     auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                        std::chrono::duration<double>(request.timeout));
+    paint(box);
+    terminal_.discard_typeahead();
     while (true) {
-      TextGrid grid = background_(terminal_.width(), terminal_.height());
-      box.draw(grid);
-      terminal_.paint(grid);
       if (expires && Clock::now() >= deadline) return box.timed_out();
       auto key = terminal_.read_key(kDialogPollMs);
-      if (!key) continue;
-      if (auto answer = box.handle_key(*key)) return answer;
+      if (key)
+        if (auto answer = box.handle_key(*key)) return answer;
+      paint(box);
     }
   }
 
  private:
+  void paint(const DialogBox& box) {
+    TextGrid grid = background_(terminal_.width(), terminal_.height());
+    box.draw(grid);
+    terminal_.paint(grid);
+  }
+
   Terminal& terminal_;
   std::function<TextGrid(int, int)> background_;
+  const bool& quitting_;
 };
 
 class TerminalUi {
@@ -71,10 +87,11 @@ class TerminalUi {
     if (!root) return 2;
     Terminal terminal;
     terminal_ = &terminal;
+    set_reply_wait_observer([this](std::chrono::milliseconds waited) { return waiting(waited); });
     browser_ =
         std::make_unique<Browser>(root, bundle_.display_name, clock_text, [this] { repaint(); });
     set_dialog_presenter(std::make_shared<TerminalPresenter>(
-        terminal, [this](int w, int h) { return browser_->draw(w, h); }));
+        terminal, [this](int w, int h) { return browser_->draw(w, h); }, quitting_));
 
     auto& loop = RunLoop::main();
     loop.watch_fd(STDIN_FILENO, [this] { read_keys(); });
@@ -87,33 +104,58 @@ class TerminalUi {
     resize_check->invalidate();
     loop.unwatch_fd(STDIN_FILENO);
     set_dialog_presenter(nullptr);
+    set_reply_wait_observer(nullptr);
     browser_.reset();
     terminal_ = nullptr;
     return 0;
   }
 
  private:
+  // A page drawn for the first time also drops what was typed before it appeared.
   void repaint() {
-    if (terminal_ && browser_)
-      terminal_->paint(browser_->draw(terminal_->width(), terminal_->height()));
+    if (!terminal_ || !browser_ || quitting_) return;
+    bool unseen = browser_->page_unseen();
+    terminal_->paint(browser_->draw(terminal_->width(), terminal_->height()));
+    if (unseen) terminal_->discard_typeahead();
   }
 
   void read_keys() {
     bool any = false;
-    while (auto key = terminal_->read_key(0)) {
+    while (!quitting_) {
+      auto key = terminal_->read_key(0);
+      if (!key) break;
       any = true;
       if (key->code != KeyCode::Resize) browser_->handle_key(*key);
-      if (browser_->quit_requested()) {
-        RunLoop::main().stop();
-        return;
-      }
+      if (browser_->quit_requested()) return quit();
     }
     if (any) repaint();
+  }
+
+  // Called while a request keeps the main thread waiting: after a moment the status bar says
+  // so, and q or Ctrl-C give the request up and end the program. Other keys typed at the
+  // frozen screen are dropped.
+  bool waiting(std::chrono::milliseconds waited) {
+    if (!isMainThread() || !terminal_ || !browser_) return true;
+    if (quitting_) return false;
+    if (waited >= kWaitNoticeAfter)
+      terminal_->paint(browser_->draw_waiting_for_service(terminal_->width(), terminal_->height()));
+    while (auto key = terminal_->read_key(0))
+      if (quits(*key)) {
+        quit();
+        return false;
+      }
+    return true;
+  }
+
+  void quit() {
+    quitting_ = true;
+    RunLoop::main().stop();
   }
 
   const LoadedBundle& bundle_;
   Terminal* terminal_ = nullptr;
   std::unique_ptr<Browser> browser_;
+  bool quitting_ = false;
 };
 
 }  // namespace

@@ -59,8 +59,9 @@ std::vector<char32_t> decode_utf8(std::string_view text) {
       ++i;
       continue;
     }
-    // Control characters would move the terminal's cursor: show them as a replacement.
-    out.push_back(cp < 0x20 || cp == 0x7F ? kReplacement : cp);
+    // Control characters (C0, DEL and C1, whose CSI starts escape sequences as ESC [ does)
+    // would move the terminal's cursor: show them as a replacement.
+    out.push_back(cp < 0x20 || in(cp, 0x7F, 0x9F) ? kReplacement : cp);
     i += static_cast<std::size_t>(length);
   }
   return out;

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "list/root_list_controller.h"
-#include "platform/fs/root.h"
+#include "platform/fs/media_files.h"
 #include "platform/plist/plist_file.h"
 #include "services/control_service.h"
 #include "services/dialogs.h"
@@ -17,25 +17,6 @@
 using orv::Value;
 
 namespace {
-
-constexpr std::int32_t kAlertTimeout = 888;
-
-// The file a typed name stands for, under the media directory. A name with a ".." component
-// would climb out of it and is refused; "sub/name" reaches a subdirectory as typed.
-std::optional<std::string> media_file_path(std::string_view name) {
-  std::string_view rest = name;
-  while (true) {
-    const std::size_t slash = rest.find('/');
-    if (rest.substr(0, slash) == "..") return std::nullopt;
-    if (slash == std::string_view::npos) break;
-    rest.remove_prefix(slash + 1);
-  }
-  return std::string(orv::kMediaDirectory) + std::string(name);
-}
-
-std::string joined(const std::string& text, const std::string& detail) {
-  return text + ":" + detail;
-}
 
 void show_result(const std::string& text) {
   alert("", text, kAlertTimeout, false, nullptr);
@@ -50,12 +31,12 @@ void ask_for_file_name(const std::function<void(const std::string&)>& then) {
 
 void export_table(const Value& table, const std::string& name) {
   if (name.empty()) return;
-  const std::optional<std::string> path = media_file_path(name);
+  const std::optional<std::string> path = orv::media_file_path(name);
   if (!path) return show_result(localize("$EXPERR"));
   auto center = get_ipc();
   if (!center) return;
   if (send_export(*center, *path, table))
-    show_result(joined(localize("$EXPSUC"), *path));
+    show_result(orv::result_text(localize("$EXPSUC"), *path));
   else
     show_result(localize("$EXPERR"));
 }
@@ -92,8 +73,8 @@ void OrvaneRootListController::onImport() {
 
 void OrvaneRootListController::import_policies(const std::string& name) {
   if (name.empty()) return;
-  const std::string failure = joined(localize("$IMPERR"), localize("$NOEXIST"));
-  const std::optional<std::string> path = media_file_path(name);
+  const std::string failure = orv::result_text(localize("$IMPERR"), localize("$NOEXIST"));
+  const std::optional<std::string> path = orv::media_file_path(name);
   if (!path) return show_result(failure);
   const Value file = orv::dictionary_with_contents_of_file(*path);
   const orv::Dictionary* policies = file.if_dictionary();
@@ -105,5 +86,5 @@ void OrvaneRootListController::import_policies(const std::string& name) {
     if (!marks_stopped(choice) || is_protected_job(label)) continue;
     if (const Value* record = first_record_labelled(daemons, label)) stopOne(*record);
   }
-  show_result(joined(localize("$IMPSUC"), *path));
+  show_result(orv::result_text(localize("$IMPSUC"), *path));
 }

@@ -9,6 +9,9 @@
 
 #include "platform/value/value.h"
 
+// Seconds after which the pages' alerts close by themselves, as if CANCEL had been chosen.
+inline constexpr std::int32_t kAlertTimeout = 888;
+
 // An alert with "OK" and, when `with_cancel`, "CANCEL". Note the order: message, then header.
 // The dialog is always shown from the main thread: called elsewhere, alert waits on the main
 // queue until the dialog closed and the completion ran there. It closes by itself after

@@ -19,7 +19,7 @@ using orv::test::ScopedPresenter;
 std::vector<bool> alert_answers(const std::string& message, const std::string& header,
                                 bool with_cancel) {
   std::vector<bool> answers;
-  alert(message, header, 888, with_cancel, [&](bool ok) { answers.push_back(ok); });
+  alert(message, header, kAlertTimeout, with_cancel, [&](bool ok) { answers.push_back(ok); });
   return answers;
 }
 
@@ -33,7 +33,7 @@ std::optional<Value> prompt_answer() {
 TEST(AlertTest, ShowsWhatItIsAskedAndCompletesWithTrueOnlyForOk) {
   ScopedPresenter presenter;
   // OK, cancel, time-out, a dialog that cannot be shown, and nothing scripted (left alone
-  // until the 888 seconds are up).
+  // until its time-out).
   presenter->ok().cancel().time_out().fail();
   for (bool expected : {true, false, false, false, false})
     EXPECT_EQ(alert_answers("Alert", "Sure?", true), std::vector<bool>{expected});
@@ -42,7 +42,7 @@ TEST(AlertTest, ShowsWhatItIsAskedAndCompletesWithTrueOnlyForOk) {
   EXPECT_EQ(confirm.message, "Alert");
   EXPECT_EQ(confirm.default_button, "OK");
   EXPECT_EQ(confirm.alternate_button, "CANCEL");
-  EXPECT_EQ(confirm.timeout, 888);
+  EXPECT_EQ(confirm.timeout, 888);  // the pages' alerts close after 888 s
 
   // Without cancel the completion is never called, whatever the answer.
   presenter->ok().cancel().fail();
@@ -62,7 +62,7 @@ TEST(AlertTest, FromABackgroundThreadShowsOnTheMainThreadAndWaits) {
   std::atomic<bool> completed_before_return{false};
   std::thread worker([&] {
     bool completed = false;
-    alert("Alert", "From elsewhere", 888, true, [&](bool ok) {
+    alert("Alert", "From elsewhere", kAlertTimeout, true, [&](bool ok) {
       completed = ok;
       completion_on_main = orv::isMainThread();
     });

@@ -116,6 +116,12 @@ TEST_F(HostCliTest, StartAndStopReportTheRefreshedSwitch) {
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.err.find("protected"), std::string::npos) << refused.err;
   EXPECT_TRUE(start_requests("com.apple.SpringBoard").empty());
+
+  // A label's control characters never reach the terminal.
+  service_.set_daemons({job("com.example.\x1B[2Jweb", 5, 0)});
+  auto escaped = orvane({"stop", "com.example.\x1B[2Jweb"});
+  EXPECT_NE(escaped.out.find("[2Jweb: running"), std::string::npos) << escaped.out;
+  EXPECT_EQ(escaped.out.find('\x1B'), std::string::npos);
 }
 
 TEST_F(HostCliTest, ExportAndImportReportTheirOutcome) {
@@ -156,11 +162,13 @@ TEST_F(HostCliTest, ExportAndImportReportTheirOutcome) {
 
 TEST_F(HostCliTest, UsageErrorsAndBrokenBundlesExitWithStatusTwo) {
   using Args = std::vector<std::string>;
-  for (const Args& args : {Args{}, Args{"frobnicate"}, Args{"show"}, Args{"list", "extra"},
-                           Args{"start", "x", "--json"}, Args{"show-system", "maybe"}}) {
+  for (const Args& args : {Args{}, Args{"frob\x1B[2J"}, Args{"show"}, Args{"list", "extra"},
+                           Args{"start", "x", "--json"}, Args{"show-system", "maybe"},
+                           Args{"stop", "no.\x1B]0;job\a"}}) {
     auto result = orvane(args);
     EXPECT_EQ(result.status, 2) << (args.empty() ? "(none)" : args[0]);
     EXPECT_NE(result.err.find("orvane:"), std::string::npos);
+    EXPECT_EQ(result.err.find_first_of("\x1B\a"), std::string::npos) << result.err;
   }
   EXPECT_EQ(orvane({"--help"}).status, 0);
 

@@ -47,7 +47,7 @@ TEST(HostTextTest, WrapsAtWordsAndMeasuresWideGlyphs) {
   EXPECT_EQ(display_width("e\xCC\x81"), 1);  // e + combining acute
   // Bad bytes and control characters show as replacements instead of reaching the terminal.
   EXPECT_EQ(decode_utf8("a\xFF\x1B"), (std::vector<char32_t>{U'a', 0xFFFD, 0xFFFD}));
-  EXPECT_EQ(printable("ok\x1B[2J"), "ok\uFFFD[2J");
+  EXPECT_EQ(printable("ok\x1B[2J\u009B1m"), "ok\uFFFD[2J\uFFFD1m");  // C0 and C1 controls
 
   TextGrid grid(6, 1);
   grid.put(4, 0, "漢字");  // a wide glyph that does not fit is left out, not split
@@ -171,6 +171,7 @@ class HostBrowserTest : public ::testing::Test {
     HostTestPage::actions = 0;
     root = ClassRegistry::shared().createPage("HostTestPage");
     browser = std::make_unique<Browser>(root, "Test", [this] { return now; });
+    browser->draw(60, 12);
   }
   std::string selected_title() const {
     return browser->rows()[static_cast<std::size_t>(browser->selected())].title;
@@ -203,6 +204,7 @@ TEST_F(HostBrowserTest, KeysFlipPressOpenFilterAndKeepTheSelectionOverRebuilds) 
   EXPECT_NE(browser->draw(60, 12).row_text(0).find("Test › gamma"), std::string::npos);
   type("h");
   EXPECT_EQ(browser->depth(), 1u);
+  browser->draw(60, 12);
 
   type("/et");
   EXPECT_EQ(selected_title(), "beta");  // the selection moves onto a shown row
@@ -223,6 +225,32 @@ TEST_F(HostBrowserTest, KeysFlipPressOpenFilterAndKeepTheSelectionOverRebuilds) 
   EXPECT_TRUE(browser->quit_requested());
 }
 
+TEST_F(HostBrowserTest, NothingActsOnAPageNotYetSeenOrOnASingleClick) {
+  type("G");
+  press(KeyCode::Enter);  // opens "gamma" with the cursor on its switch...
+  press(KeyCode::Enter);  // ...which this key, typed ahead of the page, must not flip
+  EXPECT_EQ(browser->depth(), 2u);
+  EXPECT_FALSE(HostTestPage::switch_value);
+  EXPECT_NE(browser->draw(60, 12).text().find("[off]"), std::string::npos);
+  press(KeyCode::Enter);
+  EXPECT_TRUE(HostTestPage::switch_value);
+
+  press(KeyCode::Escape);
+  TextGrid list = browser->draw(60, 12);
+  int beta = line_with(list, "beta");
+  browser->handle_key(Key::click(4, beta));
+  EXPECT_EQ(selected_title(), "beta");
+  EXPECT_EQ(browser->depth(), 1u);
+  browser->handle_key(Key::click(4, beta));  // on the selected row: acts
+  EXPECT_EQ(browser->depth(), 2u);
+
+  browser->draw(60, 12);
+  type("/");
+  browser->handle_key(Key::character(0x03));  // Ctrl-C quits, even while a filter is typed
+  EXPECT_TRUE(browser->quit_requested());
+  EXPECT_EQ(browser->filter(), "");
+}
+
 TEST(HostDialogTest, ButtonsFieldAndTimeOutAnswerAsThePlatformDoes) {
   DialogRequest request;
   request.header = "Stop it?";
@@ -232,11 +260,12 @@ TEST(HostDialogTest, ButtonsFieldAndTimeOutAnswerAsThePlatformDoes) {
   box.draw(grid);
   EXPECT_NE(grid.text().find("Stop it?"), std::string::npos);
   EXPECT_NE(grid.text().find("< OK >  < CANCEL >"), std::string::npos);
-  EXPECT_EQ(box.handle_key(Key::special(KeyCode::Enter))->flags,
-            kCFUserNotificationDefaultResponse);
-  EXPECT_FALSE(box.handle_key(Key::special(KeyCode::Tab)));
+  // A confirmation's focus starts on CANCEL: Enter alone changes nothing.
   EXPECT_EQ(box.handle_key(Key::special(KeyCode::Enter))->flags,
             kCFUserNotificationAlternateResponse);
+  EXPECT_FALSE(box.handle_key(Key::special(KeyCode::Tab)));
+  EXPECT_EQ(box.handle_key(Key::special(KeyCode::Enter))->flags,
+            kCFUserNotificationDefaultResponse);
   EXPECT_EQ(box.timed_out().flags, kCFUserNotificationCancelResponse);
 
   request.text_field_titles = {""};

@@ -45,6 +45,29 @@ TEST_F(RunLoopTest, RepeatingTimerFiresOnTheMainThreadEveryInterval) {
   EXPECT_EQ(ticks.size(), 3u);
 }
 
+TEST_F(RunLoopTest, ALateTimerFiresOnceAndCountsItsNextIntervalFromNow) {
+  auto page = std::make_shared<int>(0);
+  std::vector<double> ticks;
+  auto timer = Timer::scheduledTimerWithTimeInterval(
+      10.0, page,
+      [&] {
+        ticks.push_back(elapsed());
+        if (ticks.size() == 1) clock_->set(clock_->now() + Duration{30});  // a hung request
+      },
+      true);
+  clock_->set(start_ + Duration{10});
+  RunLoop::main().run_once(Duration{0});
+  EXPECT_EQ(ticks, (std::vector<double>{10}));
+  EXPECT_DOUBLE_EQ((timer->fireDate() - start_).count(), 50);
+
+  clock_->set(start_ + Duration{95});  // several intervals missed at once
+  RunLoop::main().run_once(Duration{0});
+  RunLoop::main().run_once(Duration{0});
+  EXPECT_EQ(ticks, (std::vector<double>{10, 95}));
+  EXPECT_DOUBLE_EQ((timer->fireDate() - start_).count(), 105);
+  timer->invalidate();
+}
+
 TEST_F(RunLoopTest, TimerStopsOnceItsTargetIsGone) {
   auto page = std::make_shared<int>(0);
   int fired = 0;

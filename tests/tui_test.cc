@@ -1,5 +1,5 @@
-// The terminal UI in a real terminal: orvane runs inside a detached tmux session against a
-// scripted control service; the test types keys and reads the screen with capture-pane.
+// The terminal UI in a real terminal: orvane runs inside a detached tmux session against a real
+// orvaned; the test types keys and reads the screen with capture-pane.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/host_process.h"
+#include "tests/orvaned_fixture.h"
 #include "tests/support/scripted_service.h"
 
 namespace orv::test {
@@ -69,52 +70,72 @@ std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
-Value job(const char* label, int pid) {
-  return Value(Dictionary{{"Label", Value(label)},
-                          {"Pid", Value(pid)},
-                          {"Type", Value(0)},
-                          {"Plist", Value(std::string("/Library/LaunchDaemons/") + label)}});
+const std::string kTmux = "/usr/bin/tmux";
+
+// The line of the screen that holds `text`, or "".
+std::string line_with(const std::string& screen, std::string_view text) {
+  for (const auto& line : lines_of(screen))
+    if (line.find(text) != std::string::npos) return line;
+  return {};
 }
 
-TEST(TuiTest, BrowsesFiltersStopsASystemJobAndFollowsResizes) {
-  const std::string tmux = "/usr/bin/tmux";
-  if (::access(tmux.c_str(), X_OK) != 0) GTEST_SKIP() << "tmux is not installed";
+// The host against a real orvaned, on one root that holds the jobs and the staged bundle.
+class TuiTest : public OrvanedTest {
+ protected:
+  void SetUp() override {
+    if (::access(kTmux.c_str(), X_OK) != 0) GTEST_SKIP() << "tmux is not installed";
+    link_staged_bundle(root_);
+    for (const char* label : {kHelper, kWebcache})
+      write_other_job(label, {{"ProgramArguments", sleeper()}, {"RunAtLoad", true}});
+    start_daemon();
+  }
+  std::string host_command() const {
+    return "env ORVANE_ROOT='" + root_.path().string() + "' ORVANE_RUNTIME_DIR='" +
+           run_dir().string() + "' ORVANE_IPC_TIMEOUT_MS=" + std::to_string(kIpcTimeoutMs) +
+           " LANG=C.UTF-8 " ORVANE_BINARY_DIR "/bin/orvane";
+  }
 
-  PluginTestRoot root;
-  root.reset_settings();
-  ScriptedService service;
-  service.set_daemons({job("com.example.web", 42), job("com.apple.test.helper", 7)});
-  std::string command = "env ORVANE_ROOT='" + root.path().string() +
-                        "' ORVANE_IPC_TIMEOUT_MS=3000 LANG=C.UTF-8 " ORVANE_BINARY_DIR
-                        "/bin/orvane";
-  Tmux ui(tmux, command, 80, 24);
+  static constexpr const char* kHelper = "com.apple.test.helper";  // asks before a stop
+  static constexpr const char* kWebcache = "org.example.webcache";
+  static constexpr int kIpcTimeoutMs = 20'000;
+};
 
-  ASSERT_TRUE(ui.wait_for_text("com.apple.test.helper")) << ui.last;
+TEST_F(TuiTest, BrowsesStopsOnlyWhenMeantFollowsResizesAndQuitsWhileTheServiceHangs) {
+  const pid_t webcache = pid_of(kWebcache);
+  ASSERT_GT(webcache, 0);
+  Tmux ui(kTmux, host_command(), 80, 24);
+  ASSERT_TRUE(ui.wait_for_text(kWebcache)) << ui.last;
+
+  // The second Enter arrives before the job's page is on screen, where the cursor rests on
+  // "Alive": it must not stop the job.
+  ui.keys({"G"});
+  ui.keys({"Enter", "Enter"});
+  ASSERT_TRUE(ui.wait_for_text(std::string("Orvane › ") + kWebcache)) << ui.last;
+  EXPECT_NE(line_with(ui.last, "Alive").find("[ on]"), std::string::npos) << ui.last;
+  EXPECT_EQ(pid_of(kWebcache), webcache);
+  ui.keys({"Escape"});
+  ASSERT_TRUE(ui.wait_for_text("Show system jobs")) << ui.last;
 
   ui.keys({"/", "apple"});
   ASSERT_TRUE(ui.wait_for([](const std::string& s) {
-    return s.find("com.example.web") == std::string::npos && s.find("filter: apple") != s.npos;
+    return s.find(kWebcache) == std::string::npos && s.find("filter: apple") != s.npos;
   })) << ui.last;
   ui.keys({"Enter"});  // ends typing
   ui.keys({"Enter"});  // opens the selected job
-  ASSERT_TRUE(ui.wait_for_text("Orvane › com.apple.test.helper")) << ui.last;
+  ASSERT_TRUE(ui.wait_for_text(std::string("Orvane › ") + kHelper)) << ui.last;
 
-  // Flip "Alive" off: a system job asks first; the service then lists it as stopped.
-  service.set_daemons({job("com.example.web", 42), job("com.apple.test.helper", -1)});
-  ui.keys({"Space"});
+  // Flipping "Alive" off asks first, with the focus on CANCEL, and drops the keys typed ahead of
+  // the question; OK stops the job.
+  ui.keys({"Space", "Left", "Enter"});
   ASSERT_TRUE(ui.wait_for_text("< CANCEL >")) << ui.last;
   EXPECT_NE(ui.last.find("This is a system job"), std::string::npos) << ui.last;
-  EXPECT_TRUE(service.requests_named("startOne").empty());
-  ui.keys({"Enter"});
+  EXPECT_GT(pid_of(kHelper), 0);
+  ui.keys({"Left", "Enter"});
   ASSERT_TRUE(ui.wait_for([](const std::string& s) {
-    for (const auto& line : lines_of(s))
-      if (line.find("Alive") != std::string::npos) return line.find("[off]") != std::string::npos;
-    return false;
+    return line_with(s, "Alive").find("[off]") != std::string::npos;
   })) << ui.last;
   EXPECT_EQ(ui.last.find("< CANCEL >"), std::string::npos);
-  auto stops = service.requests_named("startOne");
-  ASSERT_EQ(stops.size(), 1u);
-  EXPECT_EQ(stops[0].user_info["isStart"], Value(false));
+  EXPECT_EQ(pid_of(kHelper), -1);
   EXPECT_NE(ui.last.find("-1"), std::string::npos);  // the rebuilt Pid row
 
   ui.run({"resize-window", "-t", "ui", "-x", "200", "-y", "60"});
@@ -125,12 +146,18 @@ TEST(TuiTest, BrowsesFiltersStopsASystemJobAndFollowsResizes) {
   })) << ui.last;
 
   ui.keys({"Escape"});
-  ASSERT_TRUE(ui.wait_for_text("com.example.web")) << ui.last;  // back on the list, unfiltered
+  ASSERT_TRUE(ui.wait_for_text(kWebcache)) << ui.last;  // back on the list, unfiltered
+  ::kill(daemon_, SIGSTOP);
+  struct Resume {
+    pid_t pid;
+    ~Resume() { ::kill(pid, SIGCONT); }
+  } resume{daemon_};
+  ui.keys({"g", "Space"});  // the show-system switch asks the hung service for the list
+  ASSERT_TRUE(ui.wait_for_text("Waiting for the control service")) << ui.last;
+  const auto asked = std::chrono::steady_clock::now();
   ui.keys({"q"});
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (ui.running() && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_FALSE(ui.running());
+  EXPECT_TRUE(eventually([&] { return !ui.running(); }, std::chrono::milliseconds(kIpcTimeoutMs)));
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(5));
 }
 
 }  // namespace

@@ -32,6 +32,13 @@ std::filesystem::path center_socket_path(std::string_view center_name);
 // number. Read on every request.
 int ipc_timeout_ms();
 
+// While a request waits for its reply, the requesting thread calls the reply-wait observer about
+// every 100 ms with the time waited so far; returning false gives the request up, and it fails
+// as a time-out does. The interactive host installs one, to say that it waits and to let the
+// user quit meanwhile; by default there is none. The observer must not send requests itself.
+using ReplyWaitObserver = std::function<bool(std::chrono::milliseconds waited)>;
+void set_reply_wait_observer(ReplyWaitObserver observer);
+
 // The client side. Requests are synchronous; one request at a time per client (a mutex
 // serialises callers, so the object may be shared between threads).
 class CPDistributedMessagingCenter {

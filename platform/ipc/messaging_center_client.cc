@@ -1,5 +1,7 @@
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
@@ -15,6 +17,34 @@ namespace orv {
 namespace {
 
 constexpr int kDefaultTimeoutMs = 30'000;
+constexpr std::chrono::milliseconds kReplyWaitTick{100};
+
+std::mutex g_observer_mutex;
+std::shared_ptr<const ReplyWaitObserver> g_observer;
+
+std::shared_ptr<const ReplyWaitObserver> reply_wait_observer() {
+  std::lock_guard lock(g_observer_mutex);
+  return g_observer;
+}
+
+// Waits for the first byte of the reply while the observer agrees, telling it the time waited
+// at every tick. False when the deadline passed or the observer gave the request up; anything
+// else (data, a closed or failed socket) is left to the frame reader to tell apart.
+bool await_reply(int fd, std::chrono::steady_clock::time_point deadline) {
+  const auto observer = reply_wait_observer();
+  if (!observer) return true;
+  using namespace std::chrono;
+  const auto start = steady_clock::now();
+  for (;;) {
+    const auto now = steady_clock::now();
+    if (now >= deadline) return false;
+    const auto slice = std::min(kReplyWaitTick, ceil<milliseconds>(deadline - now));
+    pollfd ready{fd, POLLIN, 0};
+    const int events = ::poll(&ready, 1, static_cast<int>(slice.count()));
+    if (events != 0 && !(events < 0 && errno == EINTR)) return true;
+    if (!(*observer)(duration_cast<milliseconds>(steady_clock::now() - start))) return false;
+  }
+}
 
 // A write that failed because the peer had already gone: nothing of the request reached a
 // live server, so sending it again on a new connection cannot repeat an action.
@@ -29,6 +59,11 @@ std::filesystem::path center_socket_path(std::string_view center_name) {
   std::filesystem::path dir =
       run_dir && *run_dir ? std::filesystem::path(run_dir) : real_path("/var/run/orvane");
   return dir / (std::string(center_name) + ".sock");
+}
+
+void set_reply_wait_observer(ReplyWaitObserver observer) {
+  std::lock_guard lock(g_observer_mutex);
+  g_observer = observer ? std::make_shared<const ReplyWaitObserver>(std::move(observer)) : nullptr;
 }
 
 int ipc_timeout_ms() {
@@ -93,7 +128,8 @@ CPDistributedMessagingCenter::Attempt CPDistributedMessagingCenter::attempt(
                                                       : Attempt::Failed;
   }
   Bytes answer;
-  if (ipc::read_frame(fd_, answer, deadline) != ipc::ReadResult::Frame) {
+  if (!await_reply(fd_, deadline) ||
+      ipc::read_frame(fd_, answer, deadline) != ipc::ReadResult::Frame) {
     disconnect();
     return Attempt::Failed;
   }

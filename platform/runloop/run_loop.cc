@@ -82,7 +82,8 @@ struct RunLoop::Impl {
   // Fires every timer due at the time of the call, earliest first. Each repeating timer fires
   // at most once per call, since it is rescheduled past `now` before its selector runs.
   void run_due_timers() {
-    TimePoint now = clock_now();
+    const std::shared_ptr<Clock> timing = current_clock();
+    const TimePoint now = timing->now();
     for (;;) {
       std::shared_ptr<Timer::State> due;
       {
@@ -90,7 +91,7 @@ struct RunLoop::Impl {
         due = earliest_timer();
       }
       if (!due || due->fire_date() > now) return;
-      detail::fire_timer(*due, now);
+      detail::fire_timer(*due, *timing);
     }
   }
 
@@ -105,13 +106,9 @@ struct RunLoop::Impl {
       task();
   }
 
-  TimePoint clock_now() {
-    std::shared_ptr<Clock> c;
-    {
-      std::lock_guard lock(mutex);
-      c = clock;
-    }
-    return c->now();
+  std::shared_ptr<Clock> current_clock() {
+    std::lock_guard lock(mutex);
+    return clock;
   }
 
   // How long run_once may sleep: until the next real-time timer, or not at all when tasks wait.

@@ -15,14 +15,12 @@ bool is_empty(const std::weak_ptr<void>& target) {
   return !target.owner_before(empty) && !empty.owner_before(target);
 }
 
-TimePoint next_tick_after(TimePoint due, Duration interval, TimePoint now) {
+// A timer on time keeps its rhythm; one that missed whole intervals (the machine slept, or its
+// selector outlasted the interval) fires once and counts its next interval from now, so it
+// never fires back to back to catch up.
+TimePoint next_fire_date(TimePoint due, Duration interval, TimePoint now) {
   TimePoint next = due + interval;
-  if (next > now) return next;
-  double missed = std::floor((now - due) / interval);
-  next = due + interval * (missed + 1);
-  while (next <= now)
-    next += interval;  // guards against rounding at the boundary
-  return next;
+  return next > now ? next : now + interval;
 }
 
 }  // namespace
@@ -59,7 +57,7 @@ TimePoint Timer::fireDate() const {
 
 namespace detail {
 
-void fire_timer(Timer::State& timer, TimePoint now) {
+void fire_timer(Timer::State& timer, const Clock& clock) {
   if (!timer.valid) return;
   std::shared_ptr<void> keep_alive;
   if (timer.holds_target) {
@@ -69,11 +67,15 @@ void fire_timer(Timer::State& timer, TimePoint now) {
       return;
     }
   }
+  const TimePoint due = timer.fire_date();
+  // Rescheduled before the selector runs, so a run loop turned inside it does not fire the
+  // timer again, and once more after it, from the time the selector returned.
   if (timer.repeats)
-    timer.set_fire_date(next_tick_after(timer.fire_date(), timer.interval, now));
+    timer.set_fire_date(next_fire_date(due, timer.interval, clock.now()));
   else
     timer.valid = false;
   if (timer.selector) timer.selector();
+  if (timer.repeats) timer.set_fire_date(next_fire_date(due, timer.interval, clock.now()));
 }
 
 }  // namespace detail

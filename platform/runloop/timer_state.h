@@ -34,10 +34,11 @@ struct Timer::State {
 
 namespace detail {
 
-// Fires a due timer once: drops it when its target is gone, otherwise moves a repeating timer
-// to its next tick after `now` (missed ticks are skipped, not replayed) or retires a one-shot
-// timer, then runs the selector with the target kept alive for the call.
-void fire_timer(Timer::State& timer, TimePoint now);
+// Fires a due timer once: drops it when its target is gone, otherwise runs the selector with
+// the target kept alive for the call and retires a one-shot timer. A repeating timer's next
+// fire date is an interval after its due date, or an interval after the clock's time when the
+// selector returns if that is already past: missed intervals are skipped, never replayed.
+void fire_timer(Timer::State& timer, const Clock& clock);
 
 }  // namespace detail
 }  // namespace orv

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/ui/list_row.h"
+#include "platform/ui/specifier.h"
 
 namespace orv {
 

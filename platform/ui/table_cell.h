@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/ui/list_row.h"
+#include "platform/ui/specifier.h"
 
 namespace orv {
 

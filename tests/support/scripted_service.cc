@@ -19,12 +19,16 @@ std::filesystem::path prepared_socket_path() {
 
 }  // namespace
 
-PluginTestRoot::PluginTestRoot() : dir_(TempDir::AsRoot::Yes) {
+void link_staged_bundle(const TempDir& root) {
   const char* bundle = "/Library/PreferenceBundles/OrvanePrefs.bundle";
-  const std::filesystem::path link = real(bundle);
+  const std::filesystem::path link = root.real(bundle);
   std::filesystem::create_directories(link.parent_path());
   std::filesystem::create_directory_symlink(
       std::filesystem::path(ORVANE_BINARY_DIR) / "root" / std::string_view(bundle).substr(1), link);
+}
+
+PluginTestRoot::PluginTestRoot() : dir_(TempDir::AsRoot::Yes) {
+  link_staged_bundle(dir_);
 }
 
 void PluginTestRoot::reset_settings() const {

@@ -20,6 +20,9 @@
 
 namespace orv::test {
 
+// Links the staged bundle from the build tree into a root, where the host and plugin look for it.
+void link_staged_bundle(const TempDir& root);
+
 // A temporary root in which the plugin finds its staged bundle (linked in from the build tree),
 // so pages read the real "Root" resource, strings tables and descriptions. ORVANE_ROOT points at
 // it while it lives. The process-wide settings, bundle and description objects bind to the root

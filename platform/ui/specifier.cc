@@ -1,4 +1,4 @@
-#include "platform/ui/list_row.h"
+#include "platform/ui/specifier.h"
 
 #include <array>
 
