@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 
@@ -23,24 +24,15 @@ long resident_kib(pid_t pid) {
   return 0;
 }
 
-// Sets this process's soft descriptor limit for the scope, restoring it after.
-class ScopedFileLimit {
- public:
+// Sets this process's soft descriptor limit for the scope; children started meanwhile inherit it.
+struct ScopedFileLimit {
   explicit ScopedFileLimit(rlim_t soft) {
-    ::getrlimit(RLIMIT_NOFILE, &saved_);
-    rlimit wanted = saved_;
-    wanted.rlim_cur = std::min(soft, saved_.rlim_max);
+    ::getrlimit(RLIMIT_NOFILE, &saved);
+    const rlimit wanted{std::min(soft, saved.rlim_max), saved.rlim_max};
     ::setrlimit(RLIMIT_NOFILE, &wanted);
   }
-  ~ScopedFileLimit() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
-  static rlim_t hard() {
-    rlimit limit{};
-    ::getrlimit(RLIMIT_NOFILE, &limit);
-    return limit.rlim_max;
-  }
-
- private:
-  rlimit saved_{};
+  ~ScopedFileLimit() { ::setrlimit(RLIMIT_NOFILE, &saved); }
+  rlimit saved{};
 };
 
 class StalledPeersTest : public OrvanedTest {
@@ -68,8 +60,8 @@ class StalledPeersTest : public OrvanedTest {
 TEST_F(StalledPeersTest, AThousandAnnouncedFramesNeitherFillMemoryNorLockOutClients) {
   constexpr int kPeers = 1000;
   constexpr long kResidentLimitKib = 64 * 1024;
-  if (ScopedFileLimit::hard() < kPeers + 100) GTEST_SKIP() << "the descriptor limit is too low";
   ScopedFileLimit enough(kPeers + 100);
+  if (enough.saved.rlim_max < kPeers + 100) GTEST_SKIP() << "the descriptor limit is too low";
   start_daemon();
   // Checked as the crowd grows, so a server that reserves memory per frame is caught long
   // before it fills the machine.
