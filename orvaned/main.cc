@@ -16,13 +16,14 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/ipc/messaging_center.h"
+#include "orvane_version.h"
 #include "orvaned/job_file.h"
 #include "orvaned/log.h"
 #include "orvaned/options.h"
 #include "orvaned/peer_admission.h"
 #include "orvaned/request_handlers.h"
 #include "orvaned/supervisor.h"
+#include "platform/ipc/messaging_center.h"
 
 namespace {
 
@@ -129,6 +130,10 @@ int main(int argc, char** argv) {
   }
   if (options->help) {
     std::fputs(usage_text(), stdout);
+    return 0;
+  }
+  if (options->version) {
+    std::printf("orvaned %s\n", orv::kVersion);
     return 0;
   }
   return run(*options);
