@@ -109,6 +109,7 @@ int Session::run() {
       return export_or_import(kImportAction);
     case Command::Interactive:
     case Command::Help:
+    case Command::Version:
       break;
   }
   return kExitUsage;

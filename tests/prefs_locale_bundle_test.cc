@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fs/root.h"
 #include "platform/plist/binary_plist.h"
 #include "platform/prefs/bundle.h"
 #include "platform/prefs/locale.h"
@@ -55,6 +56,21 @@ TEST(PreferredLanguages, FollowTheUsualPrecedenceOfLocaleVariables) {
   }
   for (const char* junk : {"", "_US", "e1_US", "averyveryverylonglanguagename"})
     EXPECT_EQ(orv::language_of_locale_name(junk), "") << junk;
+}
+
+TEST(RootLayout, PlacesTheBundlesAndTheRunDirectoryApartOnlyWhereItNamesThem) {
+  const orv::RootLayout package{"/var/lib/o", "/usr/lib/o", "/run/o"};
+  EXPECT_EQ(orv::real_path("/Library/PreferenceBundles/X.bundle/Info.plist", package),
+            "/usr/lib/o/X.bundle/Info.plist");
+  EXPECT_EQ(orv::real_path("/var/run/orvane/msgport.orvane.sock", package),
+            "/run/o/msgport.orvane.sock");
+  EXPECT_EQ(orv::real_path("/Library/PreferenceBundlesX/a", package),
+            "/var/lib/o/Library/PreferenceBundlesX/a");
+  EXPECT_EQ(orv::real_path("var/mobile/Media/x", package), "/var/lib/o/var/mobile/Media/x");
+  const orv::RootLayout one_root{"/r", {}, {}};
+  EXPECT_EQ(orv::real_path("/Library/PreferenceBundles/X.bundle", one_root),
+            "/r/Library/PreferenceBundles/X.bundle");
+  EXPECT_EQ(orv::real_path("/var/run/orvane/s.sock", one_root), "/r/var/run/orvane/s.sock");
 }
 
 class BundleStrings : public ::testing::Test {
