@@ -6,7 +6,7 @@
 #include "platform/plist/binary_plist.h"
 #include "platform/prefs/bundle.h"
 #include "platform/prefs/locale.h"
-#include "tests/prefs_test_helpers.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
