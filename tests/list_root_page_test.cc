@@ -97,7 +97,8 @@ TEST_F(RootListPage, EveryRebuildAsksAgainAndMakesAFreshList) {
 
   // A service that lists nothing usable leaves the resource's localized entries alone.
   for (auto reply : {std::optional<Value>(), std::optional<Value>(Value(Dictionary{})),
-                     std::optional<Value>(Value(Dictionary{{"data", Value("a, b")}}))}) {
+                     std::optional<Value>(Value(Dictionary{{"data", Value("a, b")}})),
+                     std::optional<Value>(Value(Dictionary{{"data", Dictionary{{"0", "a"}}}}))}) {
     service->set_reply("listAll", reply);
     EXPECT_EQ(names(*page->specifiers()),
               (Names{localize("$OPTIONS"), localize("$SHOWSYS"), localize("$REFRESH"),

@@ -47,33 +47,31 @@ std::shared_ptr<TestPage> make_page() {
   return std::static_pointer_cast<TestPage>(orv::ClassRegistry::shared().createPage("TestPage"));
 }
 
-std::string plist_of_items(const std::string& items) {
-  return R"(<?xml version="1.0" encoding="UTF-8"?>
-<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
-<plist version="1.0"><dict><key>items</key><array>)" +
-         items + "</array></dict></plist>\n";
+// Writes the page resource <name>.plist with these items into the test bundle under root.
+void write_resource(const orv::test::TempDir& root, std::string_view name, orv::Array items) {
+  orv::test::write_xml_plist(root.real(std::string(kBundle) + "/" + std::string(name) + ".plist"),
+                             Value(orv::Dictionary{{"items", std::move(items)}}));
 }
 
-std::string entry(const std::string& cell, const std::string& label,
-                  const std::string& extra = "") {
-  return "<dict><key>cell</key><string>" + cell + "</string><key>label</key><string>" + label +
-         "</string>" + extra + "</dict>";
+Value entry(std::string_view cell, std::string label, orv::Dictionary more = {}) {
+  more.set("cell", Value(std::string(cell)));
+  more.set("label", Value(std::move(label)));
+  return Value(std::move(more));
 }
 
 TEST(ListControllerTest, LoadsEveryCellKindFromTheResource) {
   orv::test::TempDir root(orv::test::TempDir::AsRoot::Yes);
-  std::string items;
-  for (int i = 0; i < 15; ++i) {
-    std::string name(orv::cell_type_name(i));
-    items += entry(name, "Row " + std::to_string(i));
-  }
-  items += entry("PSSwitchCell", "$SHOWSYS",
-                 "<key>get</key><string>getFlag:</string>"
-                 "<key>set</key><string>setFlag:specifier:</string>"
-                 "<key>key</key><string>show_sys</string><key>default</key><false/>");
-  items += entry("PSButtonCell", "$REFRESH", "<key>action</key><string>onRefresh</string>");
-  items += entry("PSLinkCell", "Open", "<key>detail</key><string>TestPage</string>");
-  orv::test::write_file(root.real(std::string(kBundle) + "/Root.plist"), plist_of_items(items));
+  orv::Array items;
+  for (int i = 0; i < 15; ++i)
+    items.push_back(entry(orv::cell_type_name(i), "Row " + std::to_string(i)));
+  items.push_back(entry("PSSwitchCell", "$SHOWSYS",
+                        {{"get", "getFlag:"},
+                         {"set", "setFlag:specifier:"},
+                         {"key", "show_sys"},
+                         {"default", false}}));
+  items.push_back(entry("PSButtonCell", "$REFRESH", {{"action", "onRefresh"}}));
+  items.push_back(entry("PSLinkCell", "Open", {{"detail", "TestPage"}}));
+  write_resource(root, "Root", std::move(items));
 
   auto page = make_page();
   EXPECT_TRUE(page->initialised);
@@ -105,14 +103,14 @@ TEST(ListControllerTest, MissingFileAndJunkItemsNeverBreakTheList) {
   orv::test::write_file(root.real(std::string(kBundle) + "/Broken.plist"), "<plist><dict>");
   EXPECT_TRUE(page->loadSpecifiersFromPlistName("Broken", page)->empty());
 
-  std::string items = "<string>not an entry</string><integer>7</integer>";
-  items +=
-      "<dict><key>label</key><integer>5</integer><key>cell</key><integer>6</integer>"
-      "<key>get</key><true/><key>detail</key><string>NoSuchPage</string>"
-      "<key>cellClass</key><string>NoSuchCell</string></dict>";
-  items += entry("PSFancyCell", "Odd");
-  items += "<dict/>";
-  orv::test::write_file(root.real(std::string(kBundle) + "/Junk.plist"), plist_of_items(items));
+  write_resource(root, "Junk",
+                 {"not an entry", 7,
+                  orv::Dictionary{{"label", 5},
+                                  {"cell", 6},
+                                  {"get", true},
+                                  {"detail", "NoSuchPage"},
+                                  {"cellClass", "NoSuchCell"}},
+                  entry("PSFancyCell", "Odd"), orv::Dictionary{}});
   auto list = page->loadSpecifiersFromPlistName("Junk", page);
   ASSERT_EQ(list->size(), 3u);
   const auto& numbers = (*list)[0];
