@@ -13,9 +13,6 @@
 namespace orv::test {
 namespace {
 
-using Names = std::vector<std::optional<std::string>>;
-using Strings = std::vector<std::string>;
-
 class DetailPage : public PagesTest {
  protected:
   // The page as the host opens it: with a specifier that carries the record under "detail".

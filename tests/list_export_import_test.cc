@@ -14,8 +14,6 @@
 namespace orv::test {
 namespace {
 
-using Strings = std::vector<std::string>;
-
 class ExportImport : public PagesTest {
  protected:
   void SetUp() override {
@@ -39,7 +37,7 @@ class ExportImport : public PagesTest {
     std::filesystem::create_directories(file.parent_path());
     ASSERT_TRUE(write_plist_file_atomically(file, table, format));
   }
-  std::vector<std::string> stopped_labels() {
+  Strings stopped_labels() {
     Strings out;
     for (const auto& request : service->requests_named("startOne")) {
       EXPECT_EQ(request.user_info["isStart"], Value(false));

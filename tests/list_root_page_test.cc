@@ -12,8 +12,6 @@
 namespace orv::test {
 namespace {
 
-using Names = std::vector<std::optional<std::string>>;
-
 constexpr std::size_t kRootEntries = 6;
 
 class RootListPage : public PagesTest {
@@ -72,7 +70,7 @@ TEST_F(RootListPage, SystemJobsShowOnlyWhileTheSwitchIsOn) {
   service->clear_requests();
   EXPECT_TRUE(show_system->performSetter(Value(true)));
   EXPECT_EQ(getPref("show_sys", Value()), Value(true));
-  EXPECT_EQ(request_names(), (std::vector<std::string>{"listAll"})) << "rebuilt at once";
+  EXPECT_EQ(request_names(), (Strings{"listAll"})) << "rebuilt at once";
   EXPECT_EQ(job_names(), (Names{"sys.ten", "user.nine", "untyped", "odd.type"}));
 
   show_system_switch()->performSetter(Value(false));
@@ -93,7 +91,7 @@ TEST_F(RootListPage, EveryRebuildAsksAgainAndMakesAFreshList) {
   const SpecifierPtr refresh = page->specifiers()->at(2);
   service->clear_requests();
   EXPECT_TRUE(refresh->performAction());
-  EXPECT_EQ(request_names(), (std::vector<std::string>{"listAll"}));
+  EXPECT_EQ(request_names(), (Strings{"listAll"}));
 
   // A service that lists nothing usable leaves the resource's localized entries alone.
   for (auto reply : {std::optional<Value>(), std::optional<Value>(Value(Dictionary{})),
