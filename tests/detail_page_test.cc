@@ -140,7 +140,7 @@ TEST_F(AliveSwitch, StopsOnlyWhatTheGuardsAndTheUserAllow) {
     const std::size_t dialogs = presenter->shown().size();
     flip(c.label, c.on);
 
-    EXPECT_EQ(request_names(), c.sent) << c.label;
+    ASSERT_EQ(request_names(), c.sent) << c.label;
     const bool sent = c.sent.front() == "startOne";
     if (sent) {
       EXPECT_EQ(service->requests()[0].user_info,

@@ -116,10 +116,10 @@ TEST_F(ExportImport, ImportStopsTheFirstListedJobOfEveryStoppedEntry) {
   presenter->ok().text("policies.plist");
   page->onImport();
 
-  EXPECT_EQ(headers(),
+  ASSERT_EQ(headers(),
             (Strings{localize("$STOPSYS"), "", imported("/var/mobile/Media/policies.plist")}));
   EXPECT_EQ(presenter->shown()[0].alternate_button, "CANCEL");
-  EXPECT_EQ(request_names(), (Strings{"listAll", "startOne", "startOne"}));
+  ASSERT_EQ(request_names(), (Strings{"listAll", "startOne", "startOne"}));
   EXPECT_EQ(stopped_labels(), (Strings{"com.example.dup", "com.example.a"}));
   EXPECT_EQ(service->requests_named("startOne")[0].user_info["Plist"], Value("/first"));
   EXPECT_EQ(getPref("usr_pol", Value()), Value()) << "import never writes the policy table";

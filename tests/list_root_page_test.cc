@@ -41,7 +41,7 @@ TEST_F(RootListPage, JobRowsFollowTheReplyAndCarryTheirRecord) {
                         odd_pid, Value(Array{})});
 
   auto rows = job_rows();
-  EXPECT_EQ(names(rows), (Names{"com.example.web", "com.example.idle", "com.example.zero",
+  ASSERT_EQ(names(rows), (Names{"com.example.web", "com.example.idle", "com.example.zero",
                                 "com.example.web", "com.example.nopid", "com.example.odd"}));
   const std::vector<std::string> contents{
       status("com.example.web", "$RUNNING"),   status("com.example.idle", "$STOPPED"),
@@ -85,7 +85,7 @@ TEST_F(RootListPage, EveryRebuildAsksAgainAndMakesAFreshList) {
   EXPECT_NE(first, second);
   EXPECT_EQ(names(*first), names(*second));
   EXPECT_EQ(second->size(), kRootEntries + 2);
-  EXPECT_EQ(service->requests_named("listAll").size(), 2u);
+  ASSERT_EQ(service->requests_named("listAll").size(), 2u);
   EXPECT_FALSE(service->requests_named("listAll")[0].has_user_info());
 
   const SpecifierPtr refresh = page->specifiers()->at(2);
