@@ -56,12 +56,6 @@ TEST(UserDefaults, WritesThroughAndSeesOtherWriters) {
   EXPECT_TRUE(second.objectForKey("b").is_null());
 }
 
-// As a user other than the files' owner (root), so that permissions apply.
-void become_nobody() {
-  ASSERT_EQ(::setgid(65534), 0);
-  ASSERT_EQ(::setuid(65534), 0);
-}
-
 TEST(UserDefaults, AFileItCannotReadIsLeftAloneAndFailedWritesAreReported) {
   TempDir dir;
   fs::permissions(dir.path(), fs::perms::all);
@@ -76,7 +70,8 @@ TEST(UserDefaults, AFileItCannotReadIsLeftAloneAndFailedWritesAreReported) {
 
   orv::test::run_in_fresh_process([&] {
     ::alarm(10);  // a blocking read shows as a failure, not a hang
-    become_nobody();
+    // As a user other than the files' owner (root), so that permissions apply.
+    ASSERT_TRUE(::setgid(65534) == 0 && ::setuid(65534) == 0);
     for (const char* name : {"private.plist", "huge.plist", "zero.plist", "fifo.plist"}) {
       NSUserDefaults defaults(dir.path() / name);
       EXPECT_TRUE(defaults.objectForKey("x").is_null()) << name;
