@@ -85,6 +85,8 @@ TEST_F(RootListPage, EveryRebuildAsksAgainAndMakesAFreshList) {
   EXPECT_EQ(second->size(), kRootEntries + 2);
   ASSERT_EQ(service->requests_named("listAll").size(), 2u);
   EXPECT_FALSE(service->requests_named("listAll")[0].has_user_info());
+  EXPECT_EQ(service->socket_path().parent_path(), root().real("/var/run/orvane"))
+      << "the page reached the service through the socket under the root";
 
   const SpecifierPtr refresh = page->specifiers()->at(2);
   service->clear_requests();
