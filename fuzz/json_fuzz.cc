@@ -9,11 +9,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
-  std::optional<orv::Value> value = orv::parse_json(text);
+  orv::Result<orv::Value> value = orv::parse_json(text);
   if (!value) return 0;
   std::optional<std::string> printed = orv::write_json(*value);
   if (!printed) std::abort();
-  std::optional<orv::Value> again = orv::parse_json(*printed);
+  orv::Result<orv::Value> again = orv::parse_json(*printed);
   if (!again || !(*again == *value)) std::abort();
   std::optional<std::string> printed_again = orv::write_json(*again);
   if (!printed_again || *printed_again != *printed) std::abort();

@@ -63,10 +63,10 @@ void patch_be(Bytes& b, std::size_t from_end, std::uint64_t v, unsigned size) {
   std::copy(field.begin(), field.end(), b.end() - static_cast<std::ptrdiff_t>(from_end));
 }
 
-std::optional<Value> decode(const Bytes& b) {
+Result<Value> decode(const Bytes& b) {
   return decode_binary_plist(b);
 }
-std::optional<Value> decode(const Document& d) {
+Result<Value> decode(const Document& d) {
   return decode(d.bytes());
 }
 

@@ -16,13 +16,13 @@ namespace {
 using test::keys_of;
 using test::plist_sample;
 
-std::optional<Value> round_trip(const Value& v, PlistFormat format) {
+Result<Value> round_trip(const Value& v, PlistFormat format) {
   if (format == PlistFormat::Binary) {
     std::optional<Bytes> bytes = encode_binary_plist(v);
-    return bytes ? decode_binary_plist(*bytes) : std::nullopt;
+    return bytes ? decode_binary_plist(*bytes) : fail("no binary form");
   }
   std::optional<std::string> text = encode_xml_plist(v);
-  return text ? decode_xml_plist(*text) : std::nullopt;
+  return text ? decode_xml_plist(*text) : fail("no XML form");
 }
 
 Value nested_arrays(int depth) {
@@ -35,7 +35,7 @@ Value nested_arrays(int depth) {
 TEST(PlistCodec, RoundTripKeepsEveryKindAndKeyOrder) {
   const Value sample = plist_sample();
   for (PlistFormat format : {PlistFormat::Binary, PlistFormat::Xml}) {
-    std::optional<Value> back = round_trip(sample, format);
+    Result<Value> back = round_trip(sample, format);
     ASSERT_TRUE(back);
     EXPECT_EQ(*back, sample);
     EXPECT_EQ(keys_of(*back), keys_of(sample));

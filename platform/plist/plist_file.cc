@@ -13,13 +13,12 @@
 #include "platform/fs/file_descriptor.h"
 #include "platform/fs/root.h"
 #include "platform/plist/binary_plist.h"
+#include "platform/plist/binary_plist_format.h"
 #include "platform/plist/xml_plist.h"
 
 namespace orv {
 
 namespace {
-
-constexpr std::string_view kBinaryMagic = "bplist00";
 
 std::optional<Bytes> read_regular_file(const std::filesystem::path& path) {
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -67,17 +66,18 @@ void sync_directory(const std::filesystem::path& dir) {
 
 }  // namespace
 
-std::optional<Value> decode_plist(std::span<const std::uint8_t> bytes) {
-  if (bytes.size() >= kBinaryMagic.size() &&
-      std::memcmp(bytes.data(), kBinaryMagic.data(), kBinaryMagic.size()) == 0)
+Result<Value> decode_plist(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() >= bplist::kMagic.size() &&
+      std::memcmp(bytes.data(), bplist::kMagic.data(), bplist::kMagic.size()) == 0)
     return decode_binary_plist(bytes);
   return decode_xml_plist(
       std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
-std::optional<Value> read_plist_file(const std::filesystem::path& real_path) {
+Result<Value> read_plist_file(const std::filesystem::path& real_path) {
   std::optional<Bytes> bytes = read_regular_file(real_path);
-  if (!bytes || bytes->empty()) return std::nullopt;
+  if (!bytes) return fail("not a readable regular file");
+  if (bytes->empty()) return fail("empty file");
   return decode_plist(*bytes);
 }
 
@@ -109,7 +109,8 @@ class RecentParses {
   };
 
   static Value parse_dictionary(const Bytes& bytes) {
-    std::optional<Value> v = bytes.empty() ? std::nullopt : decode_plist(bytes);
+    if (bytes.empty()) return Value();
+    Result<Value> v = decode_plist(bytes);
     if (!v || !v->is_dictionary()) return Value();
     return std::move(*v);
   }

@@ -3,18 +3,18 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <span>
 #include <string_view>
 
+#include "platform/result.h"
 #include "platform/value/value.h"
 
 namespace orv {
 
-// By content: "bplist00" magic -> binary, otherwise XML. nullopt when neither reads.
-std::optional<Value> decode_plist(std::span<const std::uint8_t> bytes);
-// Reads a real file path; nullopt for missing, unreadable, empty or malformed files.
-std::optional<Value> read_plist_file(const std::filesystem::path& real_path);
+// By content: "bplist00" magic -> binary, otherwise XML; the form's reason when it does not read.
+Result<Value> decode_plist(std::span<const std::uint8_t> bytes);
+// Reads a real file path; fails for missing, unreadable, empty or malformed files.
+Result<Value> read_plist_file(const std::filesystem::path& real_path);
 // The platform's "dictionary with contents of file": the LOGICAL path is mapped through
 // orv::real_path (root prefix); the result is a dictionary Value or a null Value (missing,
 // unreadable, empty, malformed, a JSON file, or a root that is not a dictionary).

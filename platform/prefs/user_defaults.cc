@@ -141,7 +141,7 @@ void NSUserDefaults::load_file_locked(WriterLock writer_lock) {
       // Identity and contents come from the same open file, so a rename in between cannot
       // pair new contents with an old identity.
       std::vector<std::uint8_t> bytes;
-      std::optional<Value> root;
+      Result<Value> root = fail("unreadable");
       if (read_all(fd.get(), bytes)) root = decode_plist(bytes);
       if (root && root->is_dictionary()) {
         cache_ = root->as_dictionary();
@@ -168,7 +168,7 @@ bool NSUserDefaults::move_corrupt_file_aside(WriterLock writer_lock) {
   // not mistaken for a broken one: read it once more, and move it only when it still fails.
   std::optional<ExclusiveFileLock> lock;
   if (writer_lock == WriterLock::NotHeld) lock.emplace(lock_file_);
-  std::optional<Value> again = read_plist_file(file_);
+  Result<Value> again = read_plist_file(file_);
   if (again && again->is_dictionary()) return false;
   std::error_code ec;
   if (!fs::exists(file_, ec)) return true;
