@@ -82,7 +82,9 @@ class TreeBuilder {
 // One parser per thread: its buffers (including the padded copy of the input that simdjson
 // reads past the end of) grow to the largest document seen and are then reused.
 simdjson::dom::parser* thread_parser() {
-  constexpr std::size_t kParserDepth = kMaxJsonDepth;
+  // simdjson counts a value inside the innermost container as one level more, so its limit is
+  // one above ours; the builder refuses what lies beyond ours.
+  constexpr std::size_t kParserDepth = kMaxJsonDepth + 1;
   thread_local simdjson::dom::parser parser;
   // The depth limit is fixed at allocation and kept whenever the parser grows later.
   if (parser.max_depth() != kParserDepth &&
@@ -97,6 +99,8 @@ Result<Value> parse_validated(std::string_view text, simdjson::error_code& error
   element root;
   error = parser->parse(text.data(), text.size(), true).get(root);
   if (error == simdjson::DEPTH_ERROR) return fail(TreeBuilder::too_deep());
+  if (error == simdjson::NUMBER_ERROR)
+    return fail("a malformed number, or one outside the range of a double");
   if (error != simdjson::SUCCESS) return fail(simdjson::error_message(error));
   return TreeBuilder().build(root);
 }
