@@ -56,8 +56,7 @@ class TreeBuilder {
   }
 
   Value array_to_value(simdjson::dom::array in, std::size_t depth) {
-    if (depth > kMaxJsonDepth) too_deep_ = true;
-    if (too_deep_) return Value();
+    if (depth > kMaxJsonDepth) return refuse_as_too_deep();
     Array out;
     out.reserve(in.size());
     for (element child : in)
@@ -66,14 +65,19 @@ class TreeBuilder {
   }
 
   Value object_to_value(simdjson::dom::object in, std::size_t depth) {
-    if (depth > kMaxJsonDepth) too_deep_ = true;
-    if (too_deep_) return Value();
+    if (depth > kMaxJsonDepth) return refuse_as_too_deep();
     Dictionary out;
     out.reserve(in.size());
     // A repeated key keeps its first position and takes the last value.
     for (simdjson::dom::key_value_pair field : in)
       out.set(field.key, to_value(field.value, depth));
     return Value(std::move(out));
+  }
+
+  // Nothing below a container that is too deep is read, so this happens once at most.
+  Value refuse_as_too_deep() {
+    too_deep_ = true;
+    return Value();
   }
 
   bool too_deep_ = false;

@@ -49,7 +49,9 @@ inline bool same_text(std::string_view a, std::string_view b) {
   return ((a_head ^ b_head) | (a_tail ^ b_tail)) == 0;
 }
 
-inline std::uint64_t hash_text(std::string_view s) {
+// Static, since only the writer includes this: a function of one file is called more cheaply
+// than an exported one, and this one runs for every text written.
+static std::uint64_t hash_text(std::string_view s) {
   std::uint64_t h = s.size();
   const char* p = s.data();
   const std::size_t n = s.size();

@@ -93,8 +93,9 @@ class Decoder {
   static constexpr std::uint64_t kExpansionFloor = 8u << 20;
   static constexpr std::uint64_t kNodeWeight = 32;
 
-  // Notes why the document is refused (the first reason found); false, for the caller to return.
-  bool refuse(const char* reason) {
+  // Notes why the document is refused; false, for the caller to return. Cold: a document is
+  // refused once, so this stays out of the decoding loops.
+  [[gnu::cold]] bool refuse(const char* reason) {
     refusal_ = reason;
     return false;
   }
