@@ -104,7 +104,7 @@ std::vector<JobSpec> load_jobs() {
     auto group_begin = static_cast<std::ptrdiff_t>(jobs.size());
     for (const fs::path& file : job_files_in(real_path(dir.logical))) {
       std::string logical = std::string(dir.logical) + "/" + file.filename().string();
-      std::optional<Value> root = read_plist_file(file);
+      Result<Value> root = read_plist_file(file);
       if (!root) {
         log_line("skipping " + logical + ": not a readable property list");
         continue;

@@ -11,6 +11,6 @@ extern "C" orv::Value ns_2_json(const orv::Value& object) {
 extern "C" orv::Value json_2_ns(const orv::Value& text) {
   const std::string* string = text.if_string();
   if (!string) return orv::Value();
-  std::optional<orv::Value> object = orv::parse_json(*string);
+  orv::Result<orv::Value> object = orv::parse_json(*string);
   return object ? std::move(*object) : orv::Value();
 }

@@ -130,8 +130,8 @@ TEST_F(BundleTexts, DescriptionsAreReadOnceAndNeverAgain) {
 TEST(ShippedStringsTables, HoldEveryDollarKeyInBothLanguages) {
   const std::filesystem::path resources = std::filesystem::path(ORVANE_SOURCE_DIR) / "resources";
   for (const char* language : {"en", "zh"}) {
-    std::optional<Value> table =
-        read_plist_file(resources / (std::string(language) + ".lproj") / "Localizable.strings");
+    orv::Result<Value> table = orv::read_plist_file(resources / (std::string(language) + ".lproj") /
+                                                    "Localizable.strings");
     ASSERT_TRUE(table && table->is_dictionary()) << language;
     std::istringstream keys(
         "$STATUS $RUNNING $STOPPED $UNKNOWN $STOPKEY $STOPSYS $INPUTNAME $EXPSUC $EXPERR $IMPSUC "

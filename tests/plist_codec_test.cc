@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,14 +16,15 @@ namespace {
 
 using test::keys_of;
 using test::plist_sample;
+using ::testing::HasSubstr;
 
-std::optional<Value> round_trip(const Value& v, PlistFormat format) {
+Result<Value> round_trip(const Value& v, PlistFormat format) {
   if (format == PlistFormat::Binary) {
     std::optional<Bytes> bytes = encode_binary_plist(v);
-    return bytes ? decode_binary_plist(*bytes) : std::nullopt;
+    return bytes ? decode_binary_plist(*bytes) : fail("no binary form");
   }
   std::optional<std::string> text = encode_xml_plist(v);
-  return text ? decode_xml_plist(*text) : std::nullopt;
+  return text ? decode_xml_plist(*text) : fail("no XML form");
 }
 
 Value nested_arrays(int depth) {
@@ -35,15 +37,12 @@ Value nested_arrays(int depth) {
 TEST(PlistCodec, RoundTripKeepsEveryKindAndKeyOrder) {
   const Value sample = plist_sample();
   for (PlistFormat format : {PlistFormat::Binary, PlistFormat::Xml}) {
-    std::optional<Value> back = round_trip(sample, format);
+    Result<Value> back = round_trip(sample, format);
     ASSERT_TRUE(back);
     EXPECT_EQ(*back, sample);
     EXPECT_EQ(keys_of(*back), keys_of(sample));
-    EXPECT_TRUE((*back)["uint64_max"].if_integer()->is_unsigned);
-    EXPECT_FALSE((*back)["int64_max"].if_integer()->is_unsigned);
     // Carriage returns are escaped in XML, so they do not come back as newlines.
     EXPECT_EQ(round_trip(Value("a\r\nb"), format), Value("a\r\nb"));
-    EXPECT_EQ(round_trip(Value(2.5), format), Value(2.5));
   }
   EXPECT_EQ(round_trip(std::string("a\0b", 3), PlistFormat::Binary), Value(std::string("a\0b", 3)));
   // Wide dictionaries whose texts repeat between keys and values, with containers among them.
@@ -93,11 +92,25 @@ TEST(PlistCodec, WritersRefuseWhatTheirFormCannotHold) {
   EXPECT_FALSE(encode_binary_plist(Value("bad \xFF utf-8")));
   EXPECT_FALSE(encode_xml_plist(Value(std::string("nul \0 inside", 12))));
   EXPECT_FALSE(encode_xml_plist(Value(Date{1e300})));
-  // Both writers stop at the depth their readers accept.
-  EXPECT_TRUE(encode_binary_plist(nested_arrays(512)));
+}
+
+// Both writers stop at the depth their readers accept (the binary reader's own limit is
+// checked on hand-made documents), and a reader gives up as soon as the limit is crossed.
+TEST(PlistCodec, ReadersAndWritersShareOneDepthLimit) {
+  for (PlistFormat format : {PlistFormat::Binary, PlistFormat::Xml})
+    EXPECT_EQ(round_trip(nested_arrays(512), format), nested_arrays(512));
   EXPECT_FALSE(encode_binary_plist(nested_arrays(513)));
-  EXPECT_TRUE(encode_xml_plist(nested_arrays(512)));
   EXPECT_FALSE(encode_xml_plist(nested_arrays(513)));
+  auto nested_text = [](std::size_t depth) {
+    std::string open, close;
+    for (std::size_t i = 0; i < depth; ++i) {
+      open += "<array>";
+      close += "</array>";
+    }
+    return "<plist>" + open + close + "</plist>";
+  };
+  EXPECT_THAT(decode_xml_plist(nested_text(513)).error().message, HasSubstr("too deep"));
+  EXPECT_FALSE(decode_xml_plist(nested_text(200000)));
 }
 
 TEST(PlistCodec, XmlReaderAcceptsTheUsualVariants) {
@@ -140,21 +153,6 @@ TEST(PlistCodec, XmlReaderRefusesMalformedDocuments) {
   EXPECT_FALSE(decode_xml_plist(
       "<?xml version=\"1.0\"?><!DOCTYPE plist [<!ENTITY a \"aaaa\">]><plist><string>&a;"
       "</string></plist>"));
-}
-
-TEST(PlistCodec, XmlReaderLimitsNesting) {
-  auto nested = [](std::size_t depth) {
-    std::string open, close;
-    for (std::size_t i = 0; i < depth; ++i) {
-      open += "<array>";
-      close += "</array>";
-    }
-    return "<plist>" + open + close + "</plist>";
-  };
-  EXPECT_TRUE(decode_xml_plist(nested(512)));
-  EXPECT_FALSE(decode_xml_plist(nested(513)));
-  // Refused as soon as the limit is crossed, without reading the rest.
-  EXPECT_FALSE(decode_xml_plist(nested(200000)));
 }
 
 TEST(PlistFile, ReadsEitherFormByContentAndRefusesTheRest) {

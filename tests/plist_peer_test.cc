@@ -28,7 +28,7 @@ TEST(PlistPeer, PlistlibAndWeReadWhatTheOtherWrites) {
   const Value sample = test::plist_sample();
   ASSERT_TRUE(run_peer("write", dir.path()));
   for (const char* name : {"sample.xml", "sample.bplist"}) {
-    std::optional<Value> v = read_plist_file(dir.path() / name);
+    Result<Value> v = read_plist_file(dir.path() / name);
     ASSERT_TRUE(v) << name;
     EXPECT_EQ(*v, sample) << name;
     EXPECT_EQ(test::keys_of(*v), test::keys_of(sample)) << name;

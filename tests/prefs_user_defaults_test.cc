@@ -31,7 +31,7 @@ std::vector<fs::path> files_named_like(const fs::path& dir, std::string_view fra
 }
 
 Dictionary dictionary_in_file(const fs::path& file) {
-  std::optional<Value> root = orv::read_plist_file(file);
+  orv::Result<Value> root = orv::read_plist_file(file);
   EXPECT_TRUE(root && root->is_dictionary()) << file << " does not read as a dictionary";
   return root && root->is_dictionary() ? root->as_dictionary() : Dictionary();
 }

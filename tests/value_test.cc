@@ -29,7 +29,7 @@ TEST(ValueContainers, DictionaryKeepsInsertionOrderAndUniqueKeysAtEverySize) {
     for (int i = 0; i < n; ++i)
       d.set("k" + std::to_string(i), i);
     d.set("k1", 100);  // replacing keeps the position
-    EXPECT_FALSE(d.insert_new("k0", 0));
+    EXPECT_FALSE(d.add("k0", 0));
     ASSERT_EQ(d.size(), static_cast<size_t>(n));
     EXPECT_EQ(d.entry(1).first, "k1");
     EXPECT_EQ(d.get("k1").read_int32(), 100);

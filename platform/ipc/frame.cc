@@ -32,7 +32,7 @@ std::optional<Bytes> encode_request(std::string_view name, const Value& user_inf
 }
 
 std::optional<Request> decode_request(std::span<const std::uint8_t> payload) {
-  std::optional<Value> root = decode_binary_plist(payload);
+  Result<Value> root = decode_binary_plist(payload);
   if (!root || !root->is_dictionary()) return std::nullopt;
   const Value& name = (*root)["name"];
   const Value& user_info = (*root)["userInfo"];
@@ -51,7 +51,7 @@ Bytes encode_reply(const std::optional<Value>& reply) {
 }
 
 std::optional<Value> decode_reply(std::span<const std::uint8_t> payload) {
-  std::optional<Value> root = decode_binary_plist(payload);
+  Result<Value> root = decode_binary_plist(payload);
   if (!root || !root->is_dictionary()) return std::nullopt;
   const Value& reply = (*root)["reply"];
   if (reply.is_null() || reply.is_dictionary()) return reply;

@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <string>
 
 #include "platform/json/json.h"
 
@@ -15,67 +16,97 @@ namespace {
 using simdjson::dom::element;
 using simdjson::dom::element_type;
 
-Value to_value(element e);
+// Copies a validated document into Values. simdjson does not count an innermost empty
+// container against its depth limit, so the depth is counted here too.
+class TreeBuilder {
+ public:
+  Result<Value> build(element root) {
+    if (!root.is_array() && !root.is_object())
+      return fail("the top level is neither an object nor an array");
+    Value value = to_value(root, 0);
+    if (too_deep_) return fail(too_deep());
+    return value;
+  }
 
-Value array_to_value(simdjson::dom::array in) {
-  Array out;
-  out.reserve(in.size());
-  for (element child : in)
-    out.push_back(to_value(child));
-  return Value(std::move(out));
-}
+  static std::string too_deep() {
+    return "containers nested deeper than " + std::to_string(kMaxJsonDepth);
+  }
 
-Value object_to_value(simdjson::dom::object in) {
-  Dictionary out;
-  out.reserve(in.size());
-  for (simdjson::dom::key_value_pair field : in) {
+ private:
+  Value to_value(element e, std::size_t depth) {
+    switch (e.type()) {
+      case element_type::ARRAY:
+        return array_to_value(e.get_array().value_unsafe(), depth + 1);
+      case element_type::OBJECT:
+        return object_to_value(e.get_object().value_unsafe(), depth + 1);
+      case element_type::INT64:
+        return Value(e.get_int64().value_unsafe());
+      case element_type::UINT64:
+        return Value::unsigned_integer(e.get_uint64().value_unsafe());
+      case element_type::DOUBLE:
+        return Value(e.get_double().value_unsafe());
+      case element_type::STRING:
+        return Value(e.get_string().value_unsafe());
+      case element_type::BOOL:
+        return Value(e.get_bool().value_unsafe());
+      case element_type::NULL_VALUE:
+        return Value();
+    }
+    return Value();
+  }
+
+  Value array_to_value(simdjson::dom::array in, std::size_t depth) {
+    if (depth > kMaxJsonDepth) return refuse_as_too_deep();
+    Array out;
+    out.reserve(in.size());
+    for (element child : in)
+      out.push_back(to_value(child, depth));
+    return Value(std::move(out));
+  }
+
+  Value object_to_value(simdjson::dom::object in, std::size_t depth) {
+    if (depth > kMaxJsonDepth) return refuse_as_too_deep();
+    Dictionary out;
+    out.reserve(in.size());
     // A repeated key keeps its first position and takes the last value.
-    out.insert_or_assign(field.key, to_value(field.value));
+    for (simdjson::dom::key_value_pair field : in)
+      out.set(field.key, to_value(field.value, depth));
+    return Value(std::move(out));
   }
-  return Value(std::move(out));
-}
 
-Value to_value(element e) {
-  switch (e.type()) {
-    case element_type::ARRAY:
-      return array_to_value(e.get_array().value_unsafe());
-    case element_type::OBJECT:
-      return object_to_value(e.get_object().value_unsafe());
-    case element_type::INT64:
-      return Value(e.get_int64().value_unsafe());
-    case element_type::UINT64:
-      return Value::unsigned_integer(e.get_uint64().value_unsafe());
-    case element_type::DOUBLE:
-      return Value(e.get_double().value_unsafe());
-    case element_type::STRING:
-      return Value(e.get_string().value_unsafe());
-    case element_type::BOOL:
-      return Value(e.get_bool().value_unsafe());
-    case element_type::NULL_VALUE:
-      return Value();
+  // Nothing below a container that is too deep is read, so this happens once at most.
+  Value refuse_as_too_deep() {
+    too_deep_ = true;
+    return Value();
   }
-  return Value();
-}
+
+  bool too_deep_ = false;
+};
 
 // One parser per thread: its buffers (including the padded copy of the input that simdjson
 // reads past the end of) grow to the largest document seen and are then reused.
 simdjson::dom::parser* thread_parser() {
+  // simdjson counts a value inside the innermost container as one level more, so its limit is
+  // one above ours; the builder refuses what lies beyond ours.
+  constexpr std::size_t kParserDepth = kMaxJsonDepth + 1;
   thread_local simdjson::dom::parser parser;
   // The depth limit is fixed at allocation and kept whenever the parser grows later.
-  if (parser.max_depth() != kMaxJsonDepth &&
-      parser.allocate(simdjson::dom::MINIMAL_DOCUMENT_CAPACITY, kMaxJsonDepth) != simdjson::SUCCESS)
+  if (parser.max_depth() != kParserDepth &&
+      parser.allocate(simdjson::dom::MINIMAL_DOCUMENT_CAPACITY, kParserDepth) != simdjson::SUCCESS)
     return nullptr;
   return &parser;
 }
 
-std::optional<Value> parse_validated(std::string_view text, simdjson::error_code& error) {
+Result<Value> parse_validated(std::string_view text, simdjson::error_code& error) {
   simdjson::dom::parser* parser = thread_parser();
-  if (!parser) return std::nullopt;
+  if (!parser) return fail("no memory for the JSON parser");
   element root;
   error = parser->parse(text.data(), text.size(), true).get(root);
-  if (error != simdjson::SUCCESS) return std::nullopt;
-  if (!root.is_array() && !root.is_object()) return std::nullopt;
-  return to_value(root);
+  if (error == simdjson::DEPTH_ERROR) return fail(TreeBuilder::too_deep());
+  if (error == simdjson::NUMBER_ERROR)
+    return fail("a malformed number, or one outside the range of a double");
+  if (error != simdjson::SUCCESS) return fail(simdjson::error_message(error));
+  return TreeBuilder().build(root);
 }
 
 bool is_digit(char c) {
@@ -107,7 +138,9 @@ bool is_integer_beyond_64_bits(std::string_view token) {
 
 // simdjson refuses integers beyond 64 bits; we read them as reals instead. Outside strings,
 // every such integer gets ".0" appended, which makes it a real of the same value and leaves
-// everything else (and every other error) exactly as it was. Empty when nothing changed.
+// everything else (and every other error) exactly as it was. Empty when nothing changed. A
+// number outside the range of a double (1e400, or an integer as large) is still refused, and
+// refuses the whole document.
 std::string with_big_integers_as_reals(std::string_view text) {
   std::string out;
   bool changed = false;
@@ -146,12 +179,12 @@ std::string with_big_integers_as_reals(std::string_view text) {
 
 }  // namespace
 
-std::optional<Value> parse_json(std::string_view text) {
+Result<Value> parse_json(std::string_view text) {
   simdjson::error_code error = simdjson::SUCCESS;
-  std::optional<Value> value = parse_validated(text, error);
+  Result<Value> value = parse_validated(text, error);
   if (value || error != simdjson::NUMBER_ERROR) return value;
   std::string rewritten = with_big_integers_as_reals(text);
-  if (rewritten.empty()) return std::nullopt;
+  if (rewritten.empty()) return value;
   return parse_validated(rewritten, error);
 }
 

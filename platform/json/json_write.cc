@@ -1,8 +1,10 @@
 // Value -> compact JSON text. Strings are checked for valid UTF-8 and copied as they are,
-// escaping only what JSON requires ('"', '\\' and control characters).
+// escaping only what JSON requires ('"', '\\' and control characters), a block of bytes at a
+// time: 16 with SSE2, otherwise (or with ORVANE_JSON_PORTABLE defined, as a test build does to
+// check that branch) 8 by word arithmetic.
 #include <simdjson.h>
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(ORVANE_JSON_PORTABLE)
 #include <emmintrin.h>
 #endif
 
@@ -51,7 +53,7 @@ bool needs_escape(unsigned char c) {
   return c < 0x20 || c == '"' || c == '\\';
 }
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(ORVANE_JSON_PORTABLE)
 constexpr std::size_t kBlock = 16;
 
 // Copies a block of kBlock bytes to out (all of them; only the clean ones count) and returns

@@ -14,18 +14,17 @@
 #include "platform/fs/regular_file.h"
 #include "platform/fs/root.h"
 #include "platform/plist/binary_plist.h"
+#include "platform/plist/binary_plist_format.h"
 #include "platform/plist/xml_plist.h"
 
 namespace orv {
 
 namespace {
 
-constexpr std::string_view kBinaryMagic = "bplist00";
-
-// The file's bytes, or nullopt for anything read_regular_file refuses.
-std::optional<Bytes> bytes_of_file(const std::filesystem::path& path) {
+// The file's bytes, or why read_regular_file refused them.
+Result<Bytes> bytes_of_file(const std::filesystem::path& path) {
   Result<FileContents> contents = read_regular_file(path);
-  if (!contents) return std::nullopt;
+  if (!contents) return fail(contents.error());
   return std::move(contents->bytes);
 }
 
@@ -56,17 +55,18 @@ void sync_directory(const std::filesystem::path& dir) {
 
 }  // namespace
 
-std::optional<Value> decode_plist(std::span<const std::uint8_t> bytes) {
-  if (bytes.size() >= kBinaryMagic.size() &&
-      std::memcmp(bytes.data(), kBinaryMagic.data(), kBinaryMagic.size()) == 0)
+Result<Value> decode_plist(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() >= bplist::kMagic.size() &&
+      std::memcmp(bytes.data(), bplist::kMagic.data(), bplist::kMagic.size()) == 0)
     return decode_binary_plist(bytes);
   return decode_xml_plist(
       std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
-std::optional<Value> read_plist_file(const std::filesystem::path& real_path) {
-  std::optional<Bytes> bytes = bytes_of_file(real_path);
-  if (!bytes || bytes->empty()) return std::nullopt;
+Result<Value> read_plist_file(const std::filesystem::path& real_path) {
+  Result<Bytes> bytes = bytes_of_file(real_path);
+  if (!bytes) return fail(bytes.error());
+  if (bytes->empty()) return fail("empty file");
   return decode_plist(*bytes);
 }
 
@@ -98,7 +98,8 @@ class RecentParses {
   };
 
   static Value parse_dictionary(const Bytes& bytes) {
-    std::optional<Value> v = bytes.empty() ? std::nullopt : decode_plist(bytes);
+    if (bytes.empty()) return Value();
+    Result<Value> v = decode_plist(bytes);
     if (!v || !v->is_dictionary()) return Value();
     return std::move(*v);
   }
@@ -112,7 +113,7 @@ class RecentParses {
 Value dictionary_with_contents_of_file(std::string_view logical_path) {
   static RecentParses recent;
   const std::filesystem::path path = real_path(logical_path);
-  std::optional<Bytes> bytes = bytes_of_file(path);
+  Result<Bytes> bytes = bytes_of_file(path);
   if (!bytes) return Value();
   return recent.dictionary_for(path, std::move(*bytes));
 }

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <span>
 #include <string_view>
 
@@ -13,11 +12,11 @@
 
 namespace orv {
 
-// By content: "bplist00" magic -> binary, otherwise XML. nullopt when neither reads.
-std::optional<Value> decode_plist(std::span<const std::uint8_t> bytes);
-// Reads a real file path through read_regular_file (platform/fs/regular_file.h); nullopt for
+// By content: "bplist00" magic -> binary, otherwise XML; the form's reason when it does not read.
+Result<Value> decode_plist(std::span<const std::uint8_t> bytes);
+// Reads a real file path through read_regular_file (platform/fs/regular_file.h); fails for
 // missing, unreadable, non-regular, oversized, empty or malformed files.
-std::optional<Value> read_plist_file(const std::filesystem::path& real_path);
+Result<Value> read_plist_file(const std::filesystem::path& real_path);
 // The platform's "dictionary with contents of file": the LOGICAL path is mapped through
 // orv::real_path (root prefix); the result is a dictionary Value or a null Value (missing,
 // unreadable, empty, malformed, a JSON file, or a root that is not a dictionary).

@@ -99,8 +99,8 @@ class XmlReader {
   XmlReader(const XmlReader&) = delete;
   XmlReader& operator=(const XmlReader&) = delete;
 
-  std::optional<Value> read(std::string_view text) {
-    if (!parser_) return std::nullopt;
+  Result<Value> read(std::string_view text) {
+    if (!parser_) return fail("no memory for the XML parser");
     XML_SetUserData(parser_, this);
     XML_SetElementHandler(parser_, &XmlReader::on_start, &XmlReader::on_end);
     XML_SetCharacterDataHandler(parser_, &XmlReader::on_text);
@@ -111,12 +111,14 @@ class XmlReader {
     do {
       const std::size_t n = std::min(text.size(), kChunk);
       const bool last = n == text.size();
-      if (XML_Parse(parser_, text.data(), static_cast<int>(n), last) != XML_STATUS_OK || failed_)
-        return std::nullopt;
+      const bool parsed =
+          XML_Parse(parser_, text.data(), static_cast<int>(n), last) == XML_STATUS_OK;
+      if (refusal_) return fail(refusal_);
+      if (!parsed) return fail(expat_error());
       text.remove_prefix(n);
     } while (!text.empty());
-    if (failed_ || !result_) return std::nullopt;
-    return std::move(result_);
+    if (!result_) return fail("no value");
+    return std::move(*result_);
   }
 
  private:
@@ -131,12 +133,20 @@ class XmlReader {
   static void XMLCALL on_entity_decl(void* self, const XML_Char*, int, const XML_Char*, int,
                                      const XML_Char*, const XML_Char*, const XML_Char*,
                                      const XML_Char*) {
-    static_cast<XmlReader*>(self)->fail();
+    static_cast<XmlReader*>(self)->refuse("an entity declaration");
   }
 
-  void fail() {
-    if (!failed_) XML_StopParser(parser_, XML_FALSE);
-    failed_ = true;
+  std::string expat_error() const {
+    return std::string("malformed XML at line ") +
+           std::to_string(XML_GetCurrentLineNumber(parser_)) + ": " +
+           XML_ErrorString(XML_GetErrorCode(parser_));
+  }
+
+  // Stops the parser; the first reason given is the one reported.
+  void refuse(const char* reason) {
+    if (refusal_) return;
+    XML_StopParser(parser_, XML_FALSE);
+    refusal_ = reason;
   }
 
   bool is_container(Element e) const {
@@ -144,17 +154,21 @@ class XmlReader {
   }
 
   void start(std::string_view name) {
-    if (failed_) return;
+    if (refusal_) return;
     const std::optional<Element> element = element_named(name);
+    if (!element) return refuse("an unknown element");
     // Elements nest only inside containers; a scalar holds text alone.
-    if (!element || in_scalar_ || (result_ && stack_.empty()) ||
-        (*element == Element::Plist && (!stack_.empty() || result_)))
-      return fail();
+    if (in_scalar_) return refuse("an element inside a scalar");
+    if ((result_ && stack_.empty()) || (*element == Element::Plist && (!stack_.empty() || result_)))
+      return refuse("a second value or plist element");
     const bool in_dict = !stack_.empty() && stack_.back().element == Element::Dict;
     const bool wants_key = in_dict && !stack_.back().pending_key;
-    if ((*element == Element::Key) != wants_key) return fail();
+    if ((*element == Element::Key) != wants_key)
+      return refuse(wants_key ? "a dictionary value without its key"
+                              : "a key outside a dictionary");
     if (is_container(*element)) {
-      if (*element != Element::Plist && ++containers_open_ > kMaxDepth) return fail();
+      if (*element != Element::Plist && ++containers_open_ > kMaxDepth)
+        return refuse("containers nested too deep");
       stack_.push_back(Frame{*element, {}, {}, {}, {}});
       return;
     }
@@ -164,16 +178,16 @@ class XmlReader {
   }
 
   void text(std::string_view s) {
-    if (failed_) return;
+    if (refusal_) return;
     if (in_scalar_) {
       text_.append(s);
     } else if (!trim(s).empty()) {
-      fail();  // stray text between elements
+      refuse("text between elements");
     }
   }
 
   void end() {
-    if (failed_) return;
+    if (refusal_) return;
     if (in_scalar_) {
       in_scalar_ = false;
       if (scalar_ == Element::Key) {
@@ -182,7 +196,7 @@ class XmlReader {
         return;
       }
       std::optional<Value> v = scalar_value();
-      if (!v) return fail();
+      if (!v) return refuse("a malformed number, date, data or boolean");
       return add(std::move(*v));
     }
     Frame frame = std::move(stack_.back());
@@ -196,7 +210,7 @@ class XmlReader {
     } else if (frame.element == Element::Plist && frame.single) {
       v = std::move(frame.single);
     }
-    if (!v) return fail();  // a key without a value, or an empty plist
+    if (!v) return refuse("a key without a value, or an empty plist");
     add(std::move(*v));
   }
 
@@ -237,11 +251,12 @@ class XmlReader {
         return;
       case Element::Dict:
         // A repeated key refuses the document: readers disagree on which value would win.
-        if (!top.dict.insert_new(std::move(*top.pending_key), std::move(v))) return fail();
+        if (!top.dict.add(*top.pending_key, std::move(v)))
+          return refuse("a repeated dictionary key");
         top.pending_key.reset();
         return;
       default:
-        if (top.single) return fail();  // a plist holds one value
+        if (top.single) return refuse("a plist element with more than one value");
         top.single = std::move(v);
         return;
     }
@@ -254,7 +269,7 @@ class XmlReader {
   Element scalar_ = Element::String;
   std::string text_;
   std::optional<Value> result_;
-  bool failed_ = false;
+  const char* refusal_ = nullptr;
 };
 
 class XmlWriter {
@@ -404,7 +419,7 @@ class XmlWriter {
 
 }  // namespace
 
-std::optional<Value> decode_xml_plist(std::string_view text) {
+Result<Value> decode_xml_plist(std::string_view text) {
   return XmlReader().read(text);
 }
 

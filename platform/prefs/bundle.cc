@@ -107,7 +107,7 @@ std::string NSBundle::choose_directory_locked() {
 const Value& NSBundle::info_dictionary_locked() {
   if (!info_loaded_) {
     info_loaded_ = true;
-    std::optional<Value> info = read_plist_file(real_path_ / "Info.plist");
+    Result<Value> info = read_plist_file(real_path_ / "Info.plist");
     if (info && info->is_dictionary()) info_ = std::move(*info);
   }
   return info_;
@@ -121,7 +121,7 @@ const Dictionary& NSBundle::table_locked(const std::string& directory, std::stri
   Dictionary strings;
   const fs::path file = real_path_ / (directory + std::string(kLocalizationSuffix)) /
                         (std::string(table) + ".strings");
-  std::optional<Value> loaded = read_plist_file(file);
+  Result<Value> loaded = read_plist_file(file);
   if (loaded && loaded->is_dictionary()) strings = loaded->as_dictionary();
   // A missing or broken table is remembered as empty, so it is not read again on every call.
   return tables_.emplace(std::move(cache_key), std::move(strings)).first->second;

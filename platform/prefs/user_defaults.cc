@@ -153,7 +153,7 @@ NSUserDefaults::StoredFile NSUserDefaults::read_stored_file() const {
   // Identity and contents come from the same open file, so a rename in between cannot pair
   // new contents with an old identity.
   file.identity = identity_of(contents->status);
-  std::optional<Value> root = decode_plist(contents->bytes);
+  Result<Value> root = decode_plist(contents->bytes);
   if (root && root->is_dictionary()) {
     file.state = StoredFile::State::Read;
     file.dictionary = root->as_dictionary();

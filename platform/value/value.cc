@@ -38,13 +38,6 @@ const Value& null_value() {
 
 Value::Value(Array a) : v_(std::make_shared<const Array>(std::move(a))) {}
 Value::Value(Dictionary d) : v_(std::make_shared<const Dictionary>(std::move(d))) {}
-Value::Value(std::shared_ptr<const Array> a) {
-  if (a) v_ = std::move(a);
-}
-Value::Value(std::shared_ptr<const Dictionary> d) {
-  if (d) v_ = std::move(d);
-}
-
 Value Value::unsigned_integer(std::uint64_t u) {
   return Value(Integer{static_cast<std::int64_t>(u),
                        u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())});
@@ -86,16 +79,6 @@ const Dictionary& Value::as_dictionary() const {
   static const Dictionary empty;
   const Dictionary* d = if_dictionary();
   return d ? *d : empty;
-}
-
-std::shared_ptr<const Array> Value::shared_array() const {
-  auto* p = std::get_if<std::shared_ptr<const Array>>(&v_);
-  return p ? *p : nullptr;
-}
-
-std::shared_ptr<const Dictionary> Value::shared_dictionary() const {
-  auto* p = std::get_if<std::shared_ptr<const Dictionary>>(&v_);
-  return p ? *p : nullptr;
 }
 
 std::int64_t Value::read_int64() const {
@@ -209,16 +192,6 @@ Dictionary::Dictionary(std::initializer_list<Entry> entries) {
     set(e.first, e.second);
 }
 
-Dictionary::Dictionary(const Dictionary& other) : entries_(other.entries_), slots_(other.slots_) {}
-
-Dictionary& Dictionary::operator=(const Dictionary& other) {
-  if (this != &other) {
-    entries_ = other.entries_;
-    slots_ = other.slots_;
-  }
-  return *this;
-}
-
 std::ptrdiff_t Dictionary::index_of(std::string_view key) const {
   if (slots_.empty()) {
     for (std::size_t i = 0; i < entries_.size(); ++i)
@@ -262,48 +235,33 @@ const Value& Dictionary::get(std::string_view key) const {
   return v ? *v : null_value();
 }
 
-bool Dictionary::insert_new(std::string key, Value value) {
-  if (index_of(key) >= 0) return false;
-  append(std::move(key), std::move(value));
-  return true;
-}
-
-void Dictionary::set(std::string key, Value value) {
-  std::ptrdiff_t i = index_of(key);
-  if (i >= 0) {
-    entries_[static_cast<std::size_t>(i)].second = std::move(value);
-    return;
-  }
-  append(std::move(key), std::move(value));
-}
-
-bool Dictionary::try_emplace(std::string_view key, Value&& value) {
-  if (index_of(key) >= 0) return false;
-  append(key, std::move(value));
-  return true;
-}
-
-void Dictionary::insert_or_assign(std::string_view key, Value&& value) {
-  std::ptrdiff_t i = index_of(key);
-  if (i >= 0) {
-    entries_[static_cast<std::size_t>(i)].second = std::move(value);
-    return;
-  }
-  append(key, std::move(value));
-}
-
-Value& Dictionary::append_absent(std::string_view key) {
-  // The value starts null where it lies, with no null to move in.
-  entries_.emplace_back(std::piecewise_construct, std::forward_as_tuple(key), std::tuple<>());
+// The entry is built in place: the key's string made once, the value moved in (or, with none
+// given, starting null where it lies).
+template <typename... ValueArg>
+Value& Dictionary::append(std::string_view key, ValueArg&&... value) {
+  entries_.emplace_back(std::piecewise_construct, std::forward_as_tuple(key),
+                        std::forward_as_tuple(std::forward<ValueArg>(value)...));
   index_appended();
   return entries_.back().second;
 }
 
-template <typename Key>
-void Dictionary::append(Key&& key, Value&& value) {
-  entries_.emplace_back(std::piecewise_construct, std::forward_as_tuple(std::forward<Key>(key)),
-                        std::forward_as_tuple(std::move(value)));
-  index_appended();
+void Dictionary::set(std::string_view key, Value value) {
+  std::ptrdiff_t i = index_of(key);
+  if (i >= 0) {
+    entries_[static_cast<std::size_t>(i)].second = std::move(value);
+    return;
+  }
+  append(key, std::move(value));
+}
+
+bool Dictionary::add(std::string_view key, Value value) {
+  if (index_of(key) >= 0) return false;
+  append(key, std::move(value));
+  return true;
+}
+
+Value& detail::DictionaryFill::append_absent(Dictionary& dictionary, std::string_view key) {
+  return dictionary.append(key);
 }
 
 void Dictionary::index_appended() {

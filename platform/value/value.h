@@ -64,8 +64,6 @@ class Value {
   Value(Integer i) : v_(i) {}
   Value(Array a);
   Value(Dictionary d);
-  Value(std::shared_ptr<const Array> a);
-  Value(std::shared_ptr<const Dictionary> d);
   static Value unsigned_integer(std::uint64_t u);
   static Value data(Bytes bytes);
 
@@ -81,7 +79,9 @@ class Value {
   bool is_array() const { return kind() == Kind::Array; }
   bool is_dictionary() const { return kind() == Kind::Dictionary; }
 
-  // Typed access: null pointer / nullopt when the value is of another kind.
+  // Access by kind. if_* asks "is it there, and of this kind?": a null pointer when it is not.
+  // as_* reads a missing or mistyped value as empty, as read_int32 and read_bool below read it
+  // as 0 and false: an empty string, array or dictionary for any other kind (null included).
   const bool* if_boolean() const { return std::get_if<bool>(&v_); }
   const Integer* if_integer() const { return std::get_if<Integer>(&v_); }
   const double* if_real() const { return std::get_if<double>(&v_); }
@@ -90,16 +90,9 @@ class Value {
   const Date* if_date() const { return std::get_if<Date>(&v_); }
   const Array* if_array() const;
   const Dictionary* if_dictionary() const;
-
-  // Checked access for code that has already tested the kind; a wrong kind gives an empty
-  // container or string rather than undefined behaviour.
   const std::string& as_string() const;
   const Array& as_array() const;
   const Dictionary& as_dictionary() const;
-
-  // The shared container itself, for callers that keep a reference to "the same" object.
-  std::shared_ptr<const Array> shared_array() const;
-  std::shared_ptr<const Dictionary> shared_dictionary() const;
 
   // Readers with the missing-value rules: null (missing) reads as 0 / false / nothing.
   // read_int32: a boolean is 0 or 1, a real is truncated toward zero (NaN gives 0, out of range
@@ -129,6 +122,10 @@ class Value {
   Storage v_;
 };
 
+namespace detail {
+struct DictionaryFill;
+}
+
 // A dictionary with string keys, unique, in insertion order. Lookups are linear for small
 // dictionaries and hashed once a dictionary grows past a few entries.
 class Dictionary {
@@ -137,11 +134,6 @@ class Dictionary {
 
   Dictionary() = default;
   Dictionary(std::initializer_list<Entry> entries);
-  Dictionary(const Dictionary& other);
-  Dictionary(Dictionary&&) noexcept = default;
-  Dictionary& operator=(const Dictionary& other);
-  Dictionary& operator=(Dictionary&&) noexcept = default;
-  ~Dictionary() = default;
 
   std::size_t size() const { return entries_.size(); }
   bool empty() const { return entries_.empty(); }
@@ -153,19 +145,10 @@ class Dictionary {
   const Value& get(std::string_view key) const;
 
   // Adds the key at the end, or replaces its value in place (keeping its position).
-  void set(std::string key, Value value);
-  // set() for a key the caller knows is new (decoders that already checked uniqueness).
-  // Returns false, changing nothing, when the key is already present.
-  bool insert_new(std::string key, Value value);
-  // The same two for builders that hold the key as a view and the value as a temporary: the
-  // key's string is made once, in place, and only when the entry is added.
-  bool try_emplace(std::string_view key, Value&& value);
-  void insert_or_assign(std::string_view key, Value&& value);
-  // Adds an entry with a null value without looking for its key, and returns the value for the
-  // caller to fill in place: for decoders that have already proved the key absent (a key
-  // already present would break the uniqueness every other member relies on). The reference
-  // lasts until the dictionary next grows.
-  Value& append_absent(std::string_view key);
+  void set(std::string_view key, Value value);
+  // Adds the key at the end; false, changing nothing, when the key is already present (for
+  // readers that refuse a repeated key).
+  bool add(std::string_view key, Value value);
   bool remove(std::string_view key);
 
   auto begin() const { return entries_.begin(); }
@@ -175,13 +158,15 @@ class Dictionary {
   friend bool operator==(const Dictionary& a, const Dictionary& b);
 
  private:
+  friend struct detail::DictionaryFill;
   static constexpr std::size_t kIndexThreshold = 12;
   std::ptrdiff_t index_of(std::string_view key) const;
   void rebuild_index();
   void index_insert(std::uint32_t position);
-  // Adds an entry whose key is known to be absent.
-  template <typename Key>
-  void append(Key&& key, Value&& value);
+  // Adds an entry whose key is known to be absent (its value null when none is given), and
+  // returns the value.
+  template <typename... ValueArg>
+  Value& append(std::string_view key, ValueArg&&... value);
   // Indexes the entry just added at the end (or builds the index once the dictionary is large).
   void index_appended();
 
@@ -189,6 +174,15 @@ class Dictionary {
   // Open-addressing table of positions + 1 (0 = empty slot); empty while the dictionary is small.
   std::vector<std::uint32_t> slots_;
 };
+
+namespace detail {
+// For a decoder that has already proved a key absent: adds the entry without looking for the
+// key, and returns its null value for the decoder to fill in place, until the dictionary next
+// grows. A key already present would break the uniqueness every other member relies on.
+struct DictionaryFill {
+  static Value& append_absent(Dictionary& dictionary, std::string_view key);
+};
+}  // namespace detail
 
 // The null value, for functions that return a reference to "nothing".
 const Value& null_value();

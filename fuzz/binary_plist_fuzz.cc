@@ -8,11 +8,11 @@
 #include "platform/plist/binary_plist.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::optional<orv::Value> first = orv::decode_binary_plist({data, size});
+  const orv::Result<orv::Value> first = orv::decode_binary_plist({data, size});
   if (!first) return 0;
   const std::optional<orv::Bytes> encoded = orv::encode_binary_plist(*first);
   if (!encoded) std::abort();
-  const std::optional<orv::Value> second = orv::decode_binary_plist(*encoded);
+  const orv::Result<orv::Value> second = orv::decode_binary_plist(*encoded);
   if (!second || orv::encode_binary_plist(*second) != encoded) std::abort();
   return 0;
 }

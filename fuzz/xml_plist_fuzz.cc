@@ -9,11 +9,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  const std::optional<orv::Value> first = orv::decode_xml_plist(text);
+  const orv::Result<orv::Value> first = orv::decode_xml_plist(text);
   if (!first) return 0;
   const std::optional<std::string> encoded = orv::encode_xml_plist(*first);
   if (!encoded) std::abort();
-  const std::optional<orv::Value> second = orv::decode_xml_plist(*encoded);
+  const orv::Result<orv::Value> second = orv::decode_xml_plist(*encoded);
   if (!second || orv::encode_xml_plist(*second) != encoded) std::abort();
   return 0;
 }
