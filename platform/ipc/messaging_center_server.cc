@@ -75,7 +75,7 @@ struct MessagingCenterServer::State {
   std::filesystem::path path;
   ino_t socket_inode = 0;
 
-  std::mutex handlers_mutex;  // guards handlers and serialises every handler call
+  std::mutex handlers_mutex;  // guards handlers; calls run outside it
   std::map<std::string, Handler, std::less<>> handlers;
   std::function<bool(uid_t, gid_t)> peer_filter;
 
@@ -146,16 +146,18 @@ void MessagingCenterServer::State::serve(Connection& connection, int fd) {
 }
 
 Bytes MessagingCenterServer::State::answer(const ipc::Request& request) {
-  std::optional<Value> reply;
+  Handler handler;
   {
     std::lock_guard lock(handlers_mutex);
     auto found = handlers.find(request.name);
-    if (found != handlers.end()) {
-      try {
-        reply = found->second(request.user_info);
-      } catch (...) {
-        reply.reset();  // a failing handler gives "no reply" instead of ending the server
-      }
+    if (found != handlers.end()) handler = found->second;
+  }
+  std::optional<Value> reply;
+  if (handler) {
+    try {
+      reply = handler(request.user_info);
+    } catch (...) {
+      reply.reset();  // a failing handler gives "no reply" instead of ending the server
     }
   }
   return ipc::encode_reply(reply);
