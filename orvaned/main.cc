@@ -16,13 +16,14 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/ipc/messaging_center.h"
 #include "orvaned/job_file.h"
+#include "orvaned/job_ledger.h"
 #include "orvaned/log.h"
 #include "orvaned/options.h"
 #include "orvaned/peer_admission.h"
 #include "orvaned/request_handlers.h"
 #include "orvaned/supervisor.h"
+#include "platform/ipc/messaging_center.h"
 
 namespace {
 
@@ -30,6 +31,8 @@ using namespace orv::service;
 using Clock = Supervisor::Clock;
 
 constexpr const char* kCenterName = "msgport.orvane";
+// In the run directory, beside the socket.
+constexpr const char* kLedgerName = "orvaned.jobs";
 
 sigset_t handled_signals() {
   sigset_t set;
@@ -100,12 +103,18 @@ int run(const Options& options) {
   // Processes that a job leaves behind are re-parented to the service, which reaps them, so a
   // stop can wait until nothing of the job's process group is left.
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
-  Supervisor supervisor(load_jobs(), {options.throttle, options.stop_timeout});
-  supervisor.start_run_at_load_jobs();
-
   std::filesystem::path socket = orv::center_socket_path(kCenterName);
   std::error_code ec;
   std::filesystem::create_directories(socket.parent_path(), ec);
+  orv::Result<JobLedger> ledger = JobLedger::open(socket.parent_path() / kLedgerName);
+  if (!ledger) {
+    log_line("cannot keep the job ledger: " + ledger.error().message);
+    return 1;
+  }
+  Supervisor supervisor(load_jobs(), {options.throttle, options.stop_timeout}, std::move(*ledger));
+  supervisor.end_jobs_left_by_earlier_run();
+  supervisor.start_run_at_load_jobs();
+
   orv::MessagingCenterServer server(socket);
   PeerAdmission admission(options.allowed_uids, options.allowed_gids);
   server.set_peer_filter([&admission](uid_t uid, gid_t gid) { return admission.admits(uid, gid); });
