@@ -97,7 +97,7 @@ class Service {
     fs::create_directories(dir);
     const std::string script = "exec 2>/dev/null; trap 'touch " + mark("term").string() +
                                "' TERM; touch " + mark("ready").string() +
-                               "; while :; do sleep 100000; done";
+                               "; while :; do sleep 100000 & wait; done";
     write_job(dir, kStubborn,
               {{"ProgramArguments", orv::Array{"/bin/sh", "-c", script}}, {"RunAtLoad", true}});
     for (int i = 1; i < kJobs; ++i)

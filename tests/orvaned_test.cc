@@ -129,11 +129,11 @@ TEST_F(OrvanedTest, AnswersConcurrentClients) {
 TEST_F(OrvanedTest, AnswersOtherClientsWhileStopsWaitForAJobThatIgnoresTerm) {
   // The job says when its trap is set and when a TERM came.
   std::string marks = root_.path() / "mark-";
-  write_other_job("org.stubborn",
-                  {{"ProgramArguments", Array{"/bin/sh", "-c",
-                                              "trap 'touch " + marks + "term' TERM; touch " +
-                                                  marks + "ready; while :; do sleep 100000; done"}},
-                   {"RunAtLoad", true}});
+  write_other_job("org.stubborn", {{"ProgramArguments",
+                                    Array{"/bin/sh", "-c",
+                                          "trap 'touch " + marks + "term' TERM; touch " + marks +
+                                              "ready; while :; do sleep 100000 & wait; done"}},
+                                   {"RunAtLoad", true}});
   write_other_job("org.other", {{"ProgramArguments", sleeper()}});
   start_daemon({"--stop-timeout", "20"});
   pid_t stubborn = pid_of("org.stubborn");
