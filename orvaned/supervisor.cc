@@ -120,7 +120,7 @@ void Supervisor::end_jobs_left_by_earlier_run() {
     leftovers = ledger_.left_by_earlier_run();
   }
   if (leftovers.empty()) return;
-  log_line("ending " + std::to_string(leftovers.size()) + " jobs that an earlier run left running");
+  log_line("ending the jobs that an earlier run left running: " + std::to_string(leftovers.size()));
   // Not our children: their ends are seen in /proc, and a first process is signalled on its
   // own only while it is still the recorded one.
   auto leader_runs = [&leftovers](pid_t group) {
