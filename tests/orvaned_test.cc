@@ -1,5 +1,5 @@
 // orvaned as a running process: job listing, start and stop, KeepAlive restarts, concurrent
-// clients and shutdown.
+// clients (also while a stop waits), a restart after a kill, and shutdown.
 #include <thread>
 
 #include "tests/orvaned_fixture.h"
