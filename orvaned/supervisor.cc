@@ -79,10 +79,9 @@ Supervisor::Job* Supervisor::find(std::string_view label) {
   return nullptr;
 }
 
-Status Supervisor::spawn_locked(Job& job) {
+Status Supervisor::spawn_locked(Job& job, const Result<LaunchPlan>& plan) {
   job.last_start = Clock::now();
   job.restart_at.reset();
-  Result<LaunchPlan> plan = plan_launch(job.spec);
   if (!plan) return fail(plan.error());
   if (plan->runs_as_self_instead_of_user && !job.warned_about_user) {
     log_line(job.spec.label + " runs as this service's user, not as " + *job.spec.user_name +
@@ -103,8 +102,8 @@ Status Supervisor::spawn_locked(Job& job) {
   return {};
 }
 
-bool Supervisor::start_locked(Job& job) {
-  Status started = spawn_locked(job);
+bool Supervisor::start_locked(Job& job, const Result<LaunchPlan>& plan) {
+  Status started = spawn_locked(job, plan);
   if (!started) log_line("cannot start " + job.spec.label + ": " + started.error().message);
   return started.has_value();
 }
@@ -147,17 +146,20 @@ void Supervisor::end_jobs_left_by_earlier_run() {
 void Supervisor::start_run_at_load_jobs() {
   std::lock_guard lock(mutex_);
   for (Job& job : jobs_)
-    if (job.spec.run_at_load) start_locked(job);
+    if (job.spec.run_at_load) start_locked(job, plan_launch(job.spec));
 }
 
 JobStatus Supervisor::start_job(std::string_view label) {
   Job* job = find(label);
   if (!job) return JobStatus::UnknownLabel;
+  // Planned without the lock: looking up a user can take as long as the system's user
+  // database does.
+  Result<LaunchPlan> plan = plan_launch(job->spec);
   std::unique_lock lock(mutex_);
   stop_finished_.wait(lock, [job] { return !job->being_stopped; });
   job->stopped_by_request = false;
   if (job->pid > 0) return JobStatus::Ok;
-  return start_locked(*job) ? JobStatus::Ok : JobStatus::SpawnFailed;
+  return start_locked(*job, plan) ? JobStatus::Ok : JobStatus::SpawnFailed;
 }
 
 JobStatus Supervisor::stop_job(std::string_view label) {
@@ -276,7 +278,7 @@ void Supervisor::start_due_restarts() {
   auto now = Clock::now();
   for (Job& job : jobs_) {
     if (!job.restart_at || *job.restart_at > now || job.pid > 0) continue;
-    if (!start_locked(job))
+    if (!start_locked(job, plan_launch(job.spec)))
       job.restart_at = now + std::max<Clock::duration>(timing_.throttle, kMinimumRetry);
   }
 }

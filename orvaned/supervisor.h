@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "orvaned/child_process.h"
 #include "orvaned/job_file.h"
 #include "orvaned/job_ledger.h"
 #include "platform/result.h"
@@ -78,8 +79,8 @@ class Supervisor {
   };
 
   Job* find(std::string_view label);
-  Status spawn_locked(Job& job);
-  bool start_locked(Job& job);  // spawn_locked, logging why a start failed
+  Status spawn_locked(Job& job, const Result<LaunchPlan>& plan);
+  bool start_locked(Job& job, const Result<LaunchPlan>& plan);  // logs why a start failed
   bool leader_unreaped_locked(pid_t group) const;
   void forget_locked(pid_t pid);  // drops a process from the ledger, logging a failed write
   void reap_locked();
