@@ -12,6 +12,8 @@
 #include <cstring>
 #include <map>
 
+#include "platform/fs/file_descriptor.h"
+
 extern char** environ;
 
 namespace orv::service {
@@ -132,10 +134,34 @@ struct ChildFailure {
   ::_exit(127);
 }
 
+struct Pipe {
+  FileDescriptor read_end;
+  FileDescriptor write_end;
+};
+
+Result<Pipe> close_on_exec_pipe() {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return fail_errno("pipe");
+  return Pipe{FileDescriptor(ends[0]), FileDescriptor(ends[1])};
+}
+
+// Blocks until the parent lets the child go on; a parent that dies (or refuses) first leaves
+// the gate closed without a byte, and the child ends before it runs anything of the job.
+void wait_at_gate(int gate_fd) {
+  char go = 0;
+  ssize_t n;
+  do {
+    n = ::read(gate_fd, &go, 1);
+  } while (n < 0 && errno == EINTR);
+  if (n != 1) ::_exit(127);
+  ::close(gate_fd);
+}
+
 // Runs in the forked child: async-signal-safe calls only.
 [[noreturn]] void exec_in_child(const LaunchPlan& plan, char* const* argv, char* const* envp,
-                                int report_fd) {
+                                int gate_fd, int report_fd) {
   ::setpgid(0, 0);
+  wait_at_gate(gate_fd);
   for (int sig = 1; sig < NSIG; ++sig)
     ::signal(sig, SIG_DFL);
   sigset_t none;
@@ -161,64 +187,68 @@ struct ChildFailure {
 
 }  // namespace
 
-PlanResult plan_launch(const JobSpec& job) {
-  PlanResult result;
+Result<LaunchPlan> plan_launch(const JobSpec& job) {
   LaunchPlan plan;
   std::optional<Account> switch_to;
   if (job.user_name) {
     std::optional<Account> account = look_up_account(*job.user_name);
-    if (!account) return {std::nullopt, "no user named " + *job.user_name, false};
+    if (!account) return fail("no user named " + *job.user_name);
     if (::geteuid() == 0)
       switch_to = account;
     else if (account->uid != ::geteuid())
-      result.runs_as_self_instead_of_user = true;
+      plan.runs_as_self_instead_of_user = true;
   }
   plan.environment = job_environment(job, switch_to);
   plan.argv =
       job.program_arguments ? *job.program_arguments : std::vector<std::string>{*job.program};
   std::string program = job.program ? *job.program : plan.argv.front();
   std::optional<std::string> executable = resolve_executable(program, plan.environment);
-  if (!executable) return {std::nullopt, "no program " + program + " on PATH", false};
+  if (!executable) return fail("no program " + program + " on PATH");
   plan.executable = *executable;
   plan.working_directory = job.working_directory;
   if (switch_to)
     plan.identity = Identity{switch_to->uid, switch_to->gid, supplementary_groups(*switch_to)};
-  result.plan = std::move(plan);
-  return result;
+  return plan;
 }
 
-SpawnResult spawn_process(const LaunchPlan& plan) {
+Result<pid_t> spawn_process(const LaunchPlan& plan, const BeforeExec& before_exec) {
   std::vector<std::string> argv_strings = plan.argv;
   std::vector<std::string> env_strings = plan.environment;
   std::vector<char*> argv = c_strings(argv_strings);
   std::vector<char*> envp = c_strings(env_strings);
 
-  int report[2];
-  if (::pipe2(report, O_CLOEXEC) != 0) return {-1, std::string("pipe: ") + std::strerror(errno)};
+  auto gate = close_on_exec_pipe();
+  if (!gate) return fail(gate.error());
+  auto report = close_on_exec_pipe();
+  if (!report) return fail(report.error());
   pid_t pid = ::fork();
-  if (pid < 0) {
-    int err = errno;
-    ::close(report[0]);
-    ::close(report[1]);
-    return {-1, std::string("fork: ") + std::strerror(err)};
-  }
+  if (pid < 0) return fail_errno("fork");
   if (pid == 0) {
-    ::close(report[0]);
-    exec_in_child(plan, argv.data(), envp.data(), report[1]);
+    gate->write_end = FileDescriptor();
+    report->read_end = FileDescriptor();
+    exec_in_child(plan, argv.data(), envp.data(), gate->read_end.get(), report->write_end.get());
   }
-  ::close(report[1]);
+  gate->read_end = FileDescriptor();
+  report->write_end = FileDescriptor();
   // Also set here, so a stop that comes before the child ran reaches the group.
   ::setpgid(pid, pid);
+  if (Status held = before_exec(pid); !held) {
+    gate->write_end = FileDescriptor();  // the child sees the end of the gate and exits
+    ::waitpid(pid, nullptr, 0);
+    return fail(held.error());
+  }
+  const char go = 1;
+  [[maybe_unused]] ssize_t released = ::write(gate->write_end.get(), &go, 1);
   ChildFailure failure{};
   ssize_t n;
   do {
-    n = ::read(report[0], &failure, sizeof failure);
+    n = ::read(report->read_end.get(), &failure, sizeof failure);
   } while (n < 0 && errno == EINTR);
-  ::close(report[0]);
-  if (n == 0) return {pid, {}};
+  if (n == 0) return pid;
   ::waitpid(pid, nullptr, 0);
-  if (n != static_cast<ssize_t>(sizeof failure)) return {-1, "child failed before exec"};
-  return {-1, std::string(step_name(failure.step)) + ": " + std::strerror(failure.error)};
+  if (n != static_cast<ssize_t>(sizeof failure)) return fail("child failed before exec");
+  return fail(std::string(step_name(failure.step)) + ": " + std::strerror(failure.error),
+              failure.error);
 }
 
 }  // namespace orv::service

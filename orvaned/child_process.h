@@ -9,11 +9,13 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "orvaned/job_file.h"
+#include "platform/result.h"
 
 namespace orv::service {
 
@@ -29,23 +31,21 @@ struct LaunchPlan {
   std::vector<std::string> environment;  // "KEY=value"
   std::optional<std::string> working_directory;
   std::optional<Identity> identity;  // switch to this user in the child (service runs as root)
-};
-
-struct PlanResult {
-  std::optional<LaunchPlan> plan;
-  std::string error;  // why the job cannot be started
   // Set when the job names another user but the service cannot switch users: the job then
   // runs as the service's own user.
   bool runs_as_self_instead_of_user = false;
 };
-PlanResult plan_launch(const JobSpec& job);
 
-struct SpawnResult {
-  pid_t pid = -1;     // > 0 on success
-  std::string error;  // on failure: the step that failed and why
-};
-// Forks and execs. Failures up to and including exec are reported here (through a close-on-exec
-// pipe), and the failed child is already reaped.
-SpawnResult spawn_process(const LaunchPlan& plan);
+// What to run for the job, or why it cannot be started.
+Result<LaunchPlan> plan_launch(const JobSpec& job);
+
+// Called with the new child's id while the child is held before exec; when it fails, the child
+// exits without running the job and spawn_process fails with its error.
+using BeforeExec = std::function<Status(pid_t pid)>;
+
+// Forks and execs, returning the child's id. Failures up to and including exec are reported
+// (through a close-on-exec pipe: the step that failed and why), and the failed child is already
+// reaped. A child whose parent dies before releasing it exits without running the job.
+Result<pid_t> spawn_process(const LaunchPlan& plan, const BeforeExec& before_exec);
 
 }  // namespace orv::service

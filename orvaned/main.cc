@@ -18,6 +18,7 @@
 
 #include "orvane_version.h"
 #include "orvaned/job_file.h"
+#include "orvaned/job_ledger.h"
 #include "orvaned/log.h"
 #include "orvaned/options.h"
 #include "orvaned/peer_admission.h"
@@ -29,6 +30,9 @@ namespace {
 
 using namespace orv::service;
 using Clock = Supervisor::Clock;
+
+// In the run directory, beside the socket.
+constexpr const char* kLedgerName = "orvaned.jobs";
 
 sigset_t handled_signals() {
   sigset_t set;
@@ -91,12 +95,18 @@ int run(const Options& options) {
   // Processes that a job leaves behind are re-parented to the service, which reaps them, so a
   // stop can wait until nothing of the job's process group is left.
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
-  Supervisor supervisor(load_jobs(), {options.throttle, options.stop_timeout});
-  supervisor.start_run_at_load_jobs();
-
   std::filesystem::path socket = orv::center_socket_path(orv::kControlServiceCenterName);
   std::error_code ec;
   std::filesystem::create_directories(socket.parent_path(), ec);
+  orv::Result<JobLedger> ledger = JobLedger::open(socket.parent_path() / kLedgerName);
+  if (!ledger) {
+    log_line("cannot keep the job ledger: " + ledger.error().message);
+    return 1;
+  }
+  Supervisor supervisor(load_jobs(), {options.throttle, options.stop_timeout}, std::move(*ledger));
+  supervisor.end_jobs_left_by_earlier_run();
+  supervisor.start_run_at_load_jobs();
+
   orv::MessagingCenterServer server(socket);
   PeerAdmission admission(options.allowed_uids, options.allowed_gids);
   server.set_peer_filter([&admission](uid_t uid, gid_t gid) { return admission.admits(uid, gid); });

@@ -4,8 +4,8 @@
 //   "export"   {"path", "data"} -> {"status": n}, n < 0 on failure
 #pragma once
 
-#include "platform/ipc/messaging_center.h"
 #include "orvaned/supervisor.h"
+#include "platform/ipc/messaging_center.h"
 
 namespace orv::service {
 
@@ -15,7 +15,8 @@ Value handle_list_all(const Supervisor& supervisor);
 Value handle_start_one(Supervisor& supervisor, const Value& request);
 Value handle_export(const Value& request);
 
-// Registers the three handlers; the supervisor must outlive the server.
+// Registers the three handlers, which may run at once for different clients (each is
+// thread-safe); the supervisor must outlive the server.
 void register_request_handlers(MessagingCenterServer& server, Supervisor& supervisor);
 
 }  // namespace orv::service

@@ -10,6 +10,7 @@
 
 #include "orvaned/child_process.h"
 #include "orvaned/log.h"
+#include "orvaned/process_table.h"
 
 namespace orv::service {
 
@@ -65,7 +66,8 @@ Value record_of(const JobSpec& spec, pid_t pid) {
 
 }  // namespace
 
-Supervisor::Supervisor(std::vector<JobSpec> jobs, Timing timing) : timing_(timing) {
+Supervisor::Supervisor(std::vector<JobSpec> jobs, Timing timing, JobLedger ledger)
+    : timing_(timing), ledger_(std::move(ledger)) {
   jobs_.reserve(jobs.size());
   for (JobSpec& spec : jobs)
     jobs_.emplace_back().spec = std::move(spec);
@@ -77,95 +79,168 @@ Supervisor::Job* Supervisor::find(std::string_view label) {
   return nullptr;
 }
 
-bool Supervisor::spawn_locked(Job& job) {
+Status Supervisor::spawn_locked(Job& job, const Result<LaunchPlan>& plan) {
   job.last_start = Clock::now();
   job.restart_at.reset();
-  PlanResult planned = plan_launch(job.spec);
-  if (!planned.plan) {
-    log_line("cannot start " + job.spec.label + ": " + planned.error);
-    return false;
-  }
-  if (planned.runs_as_self_instead_of_user && !job.warned_about_user) {
+  if (!plan) return fail(plan.error());
+  if (plan->runs_as_self_instead_of_user && !job.warned_about_user) {
     log_line(job.spec.label + " runs as this service's user, not as " + *job.spec.user_name +
              ": switching users needs root");
     job.warned_about_user = true;
   }
-  SpawnResult spawned = spawn_process(*planned.plan);
-  if (spawned.pid <= 0) {
-    log_line("cannot start " + job.spec.label + ": " + spawned.error);
-    return false;
+  pid_t recorded = -1;
+  Result<pid_t> pid = spawn_process(*plan, [this, &recorded](pid_t child) {
+    Status entered = ledger_.record(child);
+    if (entered) recorded = child;
+    return entered;
+  });
+  if (!pid) {
+    if (recorded > 0) forget_locked(recorded);
+    return fail(pid.error());
   }
-  job.pid = spawned.pid;
-  return true;
+  job.pid = *pid;
+  return {};
+}
+
+bool Supervisor::start_locked(Job& job, const Result<LaunchPlan>& plan) {
+  Status started = spawn_locked(job, plan);
+  if (!started) log_line("cannot start " + job.spec.label + ": " + started.error().message);
+  return started.has_value();
+}
+
+void Supervisor::forget_locked(pid_t pid) {
+  if (Status forgotten = ledger_.forget(pid); !forgotten) log_line(forgotten.error().message);
+}
+
+void Supervisor::end_jobs_left_by_earlier_run() {
+  std::vector<JobLedger::Entry> leftovers;
+  {
+    std::lock_guard lock(mutex_);
+    leftovers = ledger_.left_by_earlier_run();
+  }
+  if (leftovers.empty()) return;
+  log_line("ending the jobs that an earlier run left running: " + std::to_string(leftovers.size()));
+  // Not our children: their ends are seen in /proc, and a first process is signalled on its
+  // own only while it is still the recorded one.
+  auto leader_runs = [&leftovers](pid_t group) {
+    auto entry = std::find_if(leftovers.begin(), leftovers.end(),
+                              [group](const JobLedger::Entry& e) { return e.pid == group; });
+    return start_time_of_running_process(group) == entry->start_time;
+  };
+  auto signal = [&leader_runs](pid_t group, int sig) {
+    ::kill(-group, sig);
+    if (leader_runs(group)) ::kill(group, sig);
+  };
+  auto running = [&leader_runs](pid_t group) {
+    return leader_runs(group) || group_has_running_member(group);
+  };
+  std::vector<pid_t> groups;
+  for (const JobLedger::Entry& entry : leftovers)
+    groups.push_back(entry.pid);
+  end_groups(groups, {signal, running});
+  std::lock_guard lock(mutex_);
+  for (pid_t group : groups)
+    if (!running(group)) forget_locked(group);
 }
 
 void Supervisor::start_run_at_load_jobs() {
   std::lock_guard lock(mutex_);
   for (Job& job : jobs_)
-    if (job.spec.run_at_load) spawn_locked(job);
+    if (job.spec.run_at_load) start_locked(job, plan_launch(job.spec));
 }
 
 JobStatus Supervisor::start_job(std::string_view label) {
-  std::lock_guard lock(mutex_);
   Job* job = find(label);
   if (!job) return JobStatus::UnknownLabel;
+  // Planned without the lock: looking up a user can take as long as the system's user
+  // database does.
+  Result<LaunchPlan> plan = plan_launch(job->spec);
+  std::unique_lock lock(mutex_);
+  stop_finished_.wait(lock, [job] { return !job->being_stopped; });
   job->stopped_by_request = false;
   if (job->pid > 0) return JobStatus::Ok;
-  return spawn_locked(*job) ? JobStatus::Ok : JobStatus::SpawnFailed;
+  return start_locked(*job, plan) ? JobStatus::Ok : JobStatus::SpawnFailed;
 }
 
 JobStatus Supervisor::stop_job(std::string_view label) {
-  std::unique_lock lock(mutex_);
   Job* job = find(label);
   if (!job) return JobStatus::UnknownLabel;
-  stop_locked(lock, {job});
+  stop({job});
   return JobStatus::Ok;
 }
 
 void Supervisor::stop_all() {
-  std::unique_lock lock(mutex_);
   std::vector<Job*> all;
   for (Job& job : jobs_)
     all.push_back(&job);
-  stop_locked(lock, all);
+  stop(all);
 }
 
-void Supervisor::stop_locked(std::unique_lock<std::mutex>& lock, const std::vector<Job*>& jobs) {
-  // A job's process group is its first process's id; it stays valid (and cannot be reused)
-  // while any member lives, and with the service as child subreaper every member that dies is
-  // reaped here, so the group vanishes exactly when the whole job is gone. The first process
-  // is signalled by itself too, in case it moved to a group or session of its own.
+bool Supervisor::leader_unreaped_locked(pid_t group) const {
+  return std::any_of(jobs_.begin(), jobs_.end(), [group](const Job& j) { return j.pid == group; });
+}
+
+// A job's process group is its first process's id; it stays valid (and cannot be reused) while
+// any member lives, and with the service as child subreaper every member that dies is reaped
+// here, so the group vanishes exactly when the whole job is gone. The first process is
+// signalled by itself too, in case it moved to a group or session of its own.
+void Supervisor::signal_own_group(pid_t group, int sig) {
+  ::kill(-group, sig);
+  std::lock_guard lock(mutex_);
+  if (leader_unreaped_locked(group)) ::kill(group, sig);
+}
+
+bool Supervisor::own_group_runs(pid_t group) {
+  std::lock_guard lock(mutex_);
+  return leader_unreaped_locked(group) || ::kill(-group, 0) == 0 || errno != ESRCH;
+}
+
+void Supervisor::stop(const std::vector<Job*>& jobs) {
+  std::vector<Job*> mine;
   std::vector<pid_t> groups;
-  for (Job* job : jobs) {
-    job->stopped_by_request = true;
-    job->restart_at.reset();
-    if (job->pid > 0) groups.push_back(job->pid);
+  {
+    std::lock_guard lock(mutex_);
+    for (Job* job : jobs) {
+      job->stopped_by_request = true;
+      job->restart_at.reset();
+      if (job->being_stopped || job->pid <= 0) continue;
+      job->being_stopped = true;
+      mine.push_back(job);
+      groups.push_back(job->pid);
+    }
   }
-  auto signal_all = [&](int sig) {
-    for (pid_t group : groups)
-      ::kill(-group, sig);
-    for (const Job* job : jobs)
-      if (job->pid > 0) ::kill(job->pid, sig);
-  };
-  auto anything_left = [&] {
-    std::erase_if(groups, [](pid_t group) { return ::kill(-group, 0) != 0 && errno == ESRCH; });
-    return !groups.empty() ||
-           std::any_of(jobs.begin(), jobs.end(), [](const Job* job) { return job->pid > 0; });
-  };
-  signal_all(SIGTERM);
+  end_groups(std::move(groups), {[this](pid_t group, int sig) { signal_own_group(group, sig); },
+                                 [this](pid_t group) { return own_group_runs(group); }});
+  std::unique_lock lock(mutex_);
+  for (Job* job : mine)
+    job->being_stopped = false;
+  stop_finished_.notify_all();
+  // Jobs another request was already stopping are done when that stop is.
+  stop_finished_.wait(lock, [&jobs] {
+    return std::none_of(jobs.begin(), jobs.end(),
+                        [](const Job* job) { return job->being_stopped; });
+  });
+}
+
+void Supervisor::end_groups(std::vector<pid_t> groups, const GroupWatch& watch) {
+  for (pid_t group : groups)
+    watch.signal(group, SIGTERM);
   const auto kill_at = Clock::now() + timing_.stop_timeout;
   bool killed = false;
-  // Exits are reaped here as well as on the main thread (both under the mutex), so a stop
-  // completes even while the main thread is busy or already shutting down.
   while (true) {
-    reap_locked();
-    if (!anything_left()) return;
+    // Exits are reaped here as well as on the main thread, so a stop completes even while the
+    // main thread is busy or already shutting down.
+    reap_exited_children();
+    std::erase_if(groups, [&watch](pid_t group) { return !watch.running(group); });
+    if (groups.empty()) return;
     auto now = Clock::now();
     if (!killed && now >= kill_at) {
-      signal_all(SIGKILL);
+      for (pid_t group : groups)
+        watch.signal(group, SIGKILL);
       killed = true;
     }
     if (killed && now >= kill_at + kKillGrace) return;
+    std::unique_lock lock(mutex_);
     exited_.wait_for(lock, kStopPoll);
   }
 }
@@ -190,6 +265,7 @@ void Supervisor::reap_locked() {
 }
 
 void Supervisor::note_exit_locked(Job& job, int wait_status) {
+  forget_locked(job.pid);
   job.pid = -1;
   log_line(job.spec.label + " " + describe_exit(wait_status));
   if (job.stopped_by_request || !should_restart(job.spec.keep_alive, wait_status)) return;
@@ -202,7 +278,7 @@ void Supervisor::start_due_restarts() {
   auto now = Clock::now();
   for (Job& job : jobs_) {
     if (!job.restart_at || *job.restart_at > now || job.pid > 0) continue;
-    if (!spawn_locked(job))
+    if (!start_locked(job, plan_launch(job.spec)))
       job.restart_at = now + std::max<Clock::duration>(timing_.throttle, kMinimumRetry);
   }
 }

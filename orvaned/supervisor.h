@@ -1,19 +1,25 @@
 // The job supervisor: owns the jobs' processes. Server threads (start and stop requests, job
-// listings) and the main thread (reaping exits, restarting kept-alive jobs) share it, so every
-// public member takes the one internal mutex.
+// listings, any number at once) and the main thread (reaping exits, restarting kept-alive jobs)
+// share it. One mutex guards the jobs' state and is held only for bookkeeping, never while a
+// stop waits for a job to end, so a slow stop delays no other request. Every process it starts
+// is entered in the job ledger before it runs, and leaves it once reaped.
 #pragma once
 
 #include <sys/types.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string_view>
 #include <vector>
 
-#include "platform/value/value.h"
+#include "orvaned/child_process.h"
 #include "orvaned/job_file.h"
+#include "orvaned/job_ledger.h"
+#include "platform/result.h"
+#include "platform/value/value.h"
 
 namespace orv::service {
 
@@ -27,16 +33,21 @@ class Supervisor {
     Clock::duration stop_timeout = std::chrono::seconds(5);  // SIGTERM grace before SIGKILL
   };
 
-  Supervisor(std::vector<JobSpec> jobs, Timing timing);
+  Supervisor(std::vector<JobSpec> jobs, Timing timing, JobLedger ledger);
   Supervisor(const Supervisor&) = delete;
   Supervisor& operator=(const Supervisor&) = delete;
 
+  // Ends the jobs an earlier run of the service left running, as a stop does; returns once they
+  // are gone. Called before any job starts.
+  void end_jobs_left_by_earlier_run();
   void start_run_at_load_jobs();
-  // Starting a running job succeeds without a second process. A start also re-arms KeepAlive.
+  // Starting a running job succeeds without a second process; a start that comes while the job
+  // is being stopped waits for the stop to finish. A start also re-arms KeepAlive.
   JobStatus start_job(std::string_view label);
   // SIGTERM to the job's process group, SIGKILL after the stop timeout; returns once the job's
   // process is gone (or, for a process that even SIGKILL cannot end, shortly after). A stopped
-  // job stays stopped until it is started again, KeepAlive or not.
+  // job stays stopped until it is started again, KeepAlive or not. Stops of the same job may
+  // overlap; each returns once the job is gone.
   JobStatus stop_job(std::string_view label);
   // Stops every running job, as stop_job does, all at once; used at shutdown.
   void stop_all();
@@ -57,20 +68,34 @@ class Supervisor {
     pid_t pid = -1;
     bool stopped_by_request = false;
     bool warned_about_user = false;
+    bool being_stopped = false;  // by one stop; others for the same job wait for it
     std::optional<Clock::time_point> last_start;
     std::optional<Clock::time_point> restart_at;
   };
+  // How to reach and watch a process group that is being ended.
+  struct GroupWatch {
+    std::function<void(pid_t group, int signal)> signal;
+    std::function<bool(pid_t group)> running;
+  };
 
   Job* find(std::string_view label);
-  bool spawn_locked(Job& job);
+  Status spawn_locked(Job& job, const Result<LaunchPlan>& plan);
+  bool start_locked(Job& job, const Result<LaunchPlan>& plan);  // logs why a start failed
+  bool leader_unreaped_locked(pid_t group) const;
+  void forget_locked(pid_t pid);  // drops a process from the ledger, logging a failed write
   void reap_locked();
   void note_exit_locked(Job& job, int wait_status);
-  void stop_locked(std::unique_lock<std::mutex>& lock, const std::vector<Job*>& jobs);
+  void signal_own_group(pid_t group, int signal);
+  bool own_group_runs(pid_t group);
+  void stop(const std::vector<Job*>& jobs);
+  void end_groups(std::vector<pid_t> groups, const GroupWatch& watch);
 
   Timing timing_;
-  std::vector<Job> jobs_;
+  std::vector<Job> jobs_;  // fixed at construction: labels and specs are read without the lock
   mutable std::mutex mutex_;
   std::condition_variable exited_;
+  std::condition_variable stop_finished_;
+  JobLedger ledger_;
 };
 
 }  // namespace orv::service

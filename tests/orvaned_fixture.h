@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -83,6 +84,30 @@ class OrvanedTest : public ::testing::Test {
     // wait for an answer rather than for the file.
     ASSERT_TRUE(eventually([&] { return !send("listAll").is_null(); }))
         << "orvaned did not answer on its socket";
+  }
+
+  // SIGKILL: the daemon gets no chance to stop its jobs.
+  void kill_daemon() {
+    ::kill(daemon_, SIGKILL);
+    ::waitpid(daemon_, nullptr, 0);
+    daemon_ = -1;
+  }
+
+  // A program of its own under the root (a link to sleep), so its processes can be counted.
+  std::string sleeper_named(const std::string& name) {
+    auto path = root_.path() / name;
+    std::filesystem::create_symlink("/bin/sleep", path);
+    return path;
+  }
+  // Processes running the program (zombies have no command line, so they are not counted).
+  static int processes_running(const std::string& program) {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+      std::ifstream cmdline(entry.path() / "cmdline");
+      std::string argv0;
+      if (std::getline(cmdline, argv0, '\0') && argv0 == program) ++count;
+    }
+    return count;
   }
 
   // SIGTERM, then the daemon's exit status (-1 when it did not exit normally).

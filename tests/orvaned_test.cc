@@ -1,5 +1,5 @@
 // orvaned as a running process: job listing, start and stop, KeepAlive restarts, concurrent
-// clients and shutdown.
+// clients (also while a stop waits), a restart after a kill, and shutdown.
 #include <thread>
 
 #include "tests/orvaned_fixture.h"
@@ -124,6 +124,61 @@ TEST_F(OrvanedTest, AnswersConcurrentClients) {
   for (auto& t : threads)
     t.join();
   EXPECT_EQ(good, 6 * 25);
+}
+
+TEST_F(OrvanedTest, AnswersOtherClientsWhileStopsWaitForAJobThatIgnoresTerm) {
+  // The job says when its trap is set and when a TERM came.
+  std::string marks = root_.path() / "mark-";
+  write_other_job("org.stubborn", {{"ProgramArguments",
+                                    Array{"/bin/sh", "-c",
+                                          "trap 'touch " + marks + "term' TERM; touch " + marks +
+                                              "ready; while :; do sleep 100000 & wait; done"}},
+                                   {"RunAtLoad", true}});
+  write_other_job("org.other", {{"ProgramArguments", sleeper()}});
+  start_daemon({"--stop-timeout", "20"});
+  pid_t stubborn = pid_of("org.stubborn");
+  ASSERT_TRUE(eventually([&] { return std::filesystem::exists(marks + "ready"); }));
+
+  // Two stops of the same job, each on a connection of its own.
+  std::vector<std::jthread> stops;
+  std::atomic<int> stopped = 0;
+  for (int i = 0; i < 2; ++i) {
+    stops.emplace_back([&] {
+      CPDistributedMessagingCenter other("msgport.orvane");
+      Value reply = other.sendMessageAndReceiveReplyName(
+          "startOne", Dictionary{{"Label", "org.stubborn"}, {"isStart", false}, {"flag", 0}});
+      if (reply["status"] == Value(0)) ++stopped;
+    });
+  }
+  ASSERT_TRUE(eventually([&] { return std::filesystem::exists(marks + "term"); }));
+  EXPECT_EQ(start_one("org.other", true), 0);
+  EXPECT_EQ(pid_of("org.stubborn"), stubborn) << "answered while the stops still wait";
+
+  ::kill(-stubborn, SIGKILL);
+  stops.clear();  // joins
+  EXPECT_EQ(stopped, 2);
+  EXPECT_EQ(pid_of("org.stubborn"), -1);
+}
+
+TEST_F(OrvanedTest, AServiceKilledAndStartedAgainRunsEveryJobOnce) {
+  std::string at_load = sleeper_named("at-load");
+  std::string by_request = sleeper_named("by-request");
+  write_other_job(
+      "org.at-load",
+      {{"ProgramArguments", Array{at_load, "100000"}}, {"RunAtLoad", true}, {"KeepAlive", true}});
+  write_other_job("org.by-request",
+                  {{"ProgramArguments", Array{"/bin/sh", "-c", by_request + " 100000 & wait"}}});
+  start_daemon();
+  ASSERT_EQ(start_one("org.by-request", true), 0);
+  ASSERT_TRUE(eventually([&] { return processes_running(by_request) == 1; }));
+
+  kill_daemon();
+  start_daemon();
+  EXPECT_EQ(processes_running(at_load), 1);
+  EXPECT_EQ(processes_running(by_request), 0)
+      << "what the killed service ran is ended, as a clean stop would have";
+  EXPECT_EQ(start_one("org.at-load", false), 0);
+  EXPECT_EQ(processes_running(at_load), 0);
 }
 
 TEST_F(OrvanedTest, TerminationStopsEveryJobAndRemovesTheSocket) {

@@ -117,8 +117,8 @@ class MessagingCenterServer {
  public:
   // A handler gets the request's user info (null Value when the request had none) and returns
   // the reply dictionary, or nullopt for "no reply" (the client then sees a null reply).
-  // Handler calls are serialised by one mutex across all connections, so handlers need no
-  // locking of their own against each other.
+  // Handlers may be called concurrently, from the threads of different connections; the calls
+  // for one connection come one at a time, in order.
   using Handler = std::function<std::optional<Value>(const Value& user_info)>;
   // Receives one line about what the server did on its own: connections displaced or refused at
   // the limit, peers too slow to send a frame or take a reply, accept failures. Repeats are

@@ -89,7 +89,7 @@ struct MessagingCenterServer::State {
   ino_t socket_inode = 0;
   ipc::ServerLog log;
 
-  std::mutex handlers_mutex;  // guards handlers and serialises every handler call
+  std::mutex handlers_mutex;  // guards handlers; calls run outside it
   std::map<std::string, Handler, std::less<>> handlers;
   std::function<bool(uid_t, gid_t)> peer_filter;
   mode_t socket_mode = 0660;
@@ -249,16 +249,18 @@ void MessagingCenterServer::State::end_request(Connection& connection) {
 }
 
 Bytes MessagingCenterServer::State::answer(const ipc::Request& request) {
-  std::optional<Value> reply;
+  Handler handler;
   {
     std::lock_guard lock(handlers_mutex);
     auto found = handlers.find(request.name);
-    if (found != handlers.end()) {
-      try {
-        reply = found->second(request.user_info);
-      } catch (...) {
-        reply.reset();  // a failing handler gives "no reply" instead of ending the server
-      }
+    if (found != handlers.end()) handler = found->second;
+  }
+  std::optional<Value> reply;
+  if (handler) {
+    try {
+      reply = handler(request.user_info);
+    } catch (...) {
+      reply.reset();  // a failing handler gives "no reply" instead of ending the server
     }
   }
   return ipc::encode_reply(reply);

@@ -1,0 +1,173 @@
+// "listAll" latency of a real orvaned while a stop waits for a job that ignores SIGTERM, against
+// the same round trip with no stop under way. A stop may take up to the stop timeout; other
+// clients must not wait for it. The built orvaned (or $ORVANE_BENCH_ORVANED) runs on a temporary
+// root with 30 jobs, one of which traps TERM. Each timed run stops that job from a second
+// connection, times listAll round trips while the stop waits, then kills the job so the stop
+// ends, and starts it again for the next run.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "platform/ipc/messaging_center.h"
+#include "platform/plist/plist_file.h"
+#include "platform/value/value.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kJobs = 30;
+constexpr const char* kStubborn = "org.bench.stubborn";
+
+// Polls until the file exists; false after 10 s.
+bool wait_for_file(const fs::path& path) {
+  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (!fs::exists(path)) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+class Service {
+ public:
+  Service() {
+    char pattern[] = "/tmp/orvane-orvaned-bench-XXXXXX";
+    root_ = ::mkdtemp(pattern);
+    ::setenv("ORVANE_RUNTIME_DIR", (root_ / "run").c_str(), 1);
+    write_jobs();
+    const char* program = std::getenv("ORVANE_BENCH_ORVANED");
+    std::string orvaned = program ? program : ORVANED_PROGRAM;
+    std::string root = root_, run = root_ / "run";
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);         // a crashed benchmark leaves no service behind
+      int quiet = ::open("/dev/null", O_WRONLY);  // its log lines would break up the table
+      ::dup2(quiet, STDOUT_FILENO);
+      ::dup2(quiet, STDERR_FILENO);
+      ::execl(orvaned.c_str(), orvaned.c_str(), "--root", root.c_str(), "--runtime-dir",
+              run.c_str(), "--stop-timeout", "300", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (list_all().is_null() && Clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ready_ = wait_for_file(mark("ready"));
+  }
+  ~Service() {
+    if (pid_t stubborn = stubborn_pid(); stubborn > 0) ::kill(-stubborn, SIGKILL);
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+    fs::remove_all(root_);
+  }
+
+  bool ready() const { return ready_; }
+  orv::Value list_all() { return client_.sendMessageAndReceiveReplyName("listAll"); }
+  std::int32_t stubborn_pid() {
+    const orv::Value reply = list_all();
+    for (const orv::Value& record : reply["data"].as_array())
+      if (record["Label"] == orv::Value(kStubborn)) return record["Pid"].read_int32();
+    return -1;
+  }
+  fs::path mark(const std::string& name) const { return root_ / ("mark-" + name); }
+  bool start_stubborn() {
+    fs::remove(mark("ready"));
+    fs::remove(mark("term"));
+    client_.sendMessageAndReceiveReplyName(
+        "startOne", orv::Dictionary{{"Label", kStubborn}, {"isStart", true}, {"flag", 0}});
+    return wait_for_file(mark("ready"));
+  }
+
+ private:
+  void write_jobs() {
+    const fs::path dir = root_ / "Library/LaunchDaemons";
+    fs::create_directories(dir);
+    const std::string script = "exec 2>/dev/null; trap 'touch " + mark("term").string() +
+                               "' TERM; touch " + mark("ready").string() +
+                               "; while :; do sleep 100000 & wait; done";
+    write_job(dir, kStubborn,
+              {{"ProgramArguments", orv::Array{"/bin/sh", "-c", script}}, {"RunAtLoad", true}});
+    for (int i = 1; i < kJobs; ++i)
+      write_job(dir, "org.bench.job" + std::to_string(i),
+                {{"ProgramArguments", orv::Array{"/bin/sleep", "100000"}}, {"KeepAlive", true}});
+  }
+  static void write_job(const fs::path& dir, const std::string& label, orv::Dictionary job) {
+    job.set("Label", label);
+    orv::write_plist_file_atomically(dir / (label + ".plist"), orv::Value(std::move(job)),
+                                     orv::PlistFormat::Xml);
+  }
+
+  fs::path root_;
+  pid_t pid_ = -1;
+  bool ready_ = false;
+  orv::CPDistributedMessagingCenter client_{"msgport.orvane"};
+};
+
+Service* service = nullptr;
+
+void time_list_all(benchmark::State& state) {
+  double slowest = 0;
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    orv::Value reply = service->list_all();
+    slowest =
+        std::max(slowest, std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    if (reply["data"].as_array().size() != kJobs) state.SkipWithError("no full answer");
+  }
+  state.counters["slowest_us"] = slowest;
+}
+
+void BM_ListAllIdle(benchmark::State& state) {
+  time_list_all(state);
+}
+BENCHMARK(BM_ListAllIdle)->UseRealTime();
+
+void BM_ListAllDuringSlowStop(benchmark::State& state) {
+  const pid_t stubborn = service->stubborn_pid();
+  if (stubborn <= 0) {
+    state.SkipWithError("the stubborn job does not run");
+    return;
+  }
+  std::atomic<bool> stop_answered = false;
+  std::jthread stop([&] {
+    orv::CPDistributedMessagingCenter other("msgport.orvane");
+    other.sendMessageAndReceiveReplyName(
+        "startOne", orv::Dictionary{{"Label", kStubborn}, {"isStart", false}, {"flag", 0}});
+    stop_answered = true;
+  });
+  if (!wait_for_file(service->mark("term"))) state.SkipWithError("the stop sent no TERM");
+  time_list_all(state);
+  if (stop_answered) state.SkipWithError("the stop ended before the timed round trips did");
+  ::kill(-stubborn, SIGKILL);
+  stop.join();
+  if (!service->start_stubborn()) state.SkipWithError("the stubborn job did not start again");
+}
+BENCHMARK(BM_ListAllDuringSlowStop)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  Service running;
+  if (!running.ready()) {
+    std::fprintf(stderr, "orvaned_bench: the service or its stubborn job did not start\n");
+    return 1;
+  }
+  service = &running;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
