@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "host/cli_presenter.h"
+#include "host/page_selectors.h"
 #include "host/page_text.h"
 #include "host/row_view.h"
 #include "host/text_grid.h"
@@ -15,13 +16,6 @@
 namespace orv::host {
 
 namespace {
-
-// The selectors through which the host reaches the pages' rows.
-constexpr std::string_view kShowSystemSetter = "setShowSys:specifier:";
-constexpr std::string_view kAliveSetter = "setAlive:specifier:";
-constexpr std::string_view kRefreshAction = "onRefresh";
-constexpr std::string_view kExportAction = "onExport";
-constexpr std::string_view kImportAction = "onImport";
 
 int output_width(std::FILE* out) {
   winsize size{};
@@ -34,14 +28,6 @@ SpecifierPtr find_row(const SpecifierList& rows, auto&& matches) {
   auto it = std::find_if(rows.begin(), rows.end(),
                          [&](const SpecifierPtr& s) { return s && matches(*s); });
   return it == rows.end() ? nullptr : *it;
-}
-
-SpecifierPtr row_with_setter(const SpecifierList& rows, std::string_view setter) {
-  return find_row(rows, [&](const Specifier& s) { return s.setter() == setter; });
-}
-
-SpecifierPtr row_with_action(const SpecifierList& rows, std::string_view action) {
-  return find_row(rows, [&](const Specifier& s) { return s.action() == action; });
 }
 
 class Session {

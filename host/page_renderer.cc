@@ -18,6 +18,8 @@ constexpr Attr kOnAttr{.bold = true, .color = Color::Green};
 constexpr Attr kOffAttr{.color = Color::Red};
 constexpr Attr kButtonAttr{.bold = true, .color = Color::Blue};
 constexpr Attr kDetailAttr{};
+constexpr Attr kRunningAttr{.color = Color::Green};
+constexpr Attr kStoppedAttr{.color = Color::Red};
 
 struct Span {
   int x = 0;
@@ -108,6 +110,7 @@ class BodyBuilder {
                           : std::vector<std::string>{fit_to_width(row.detail, room)};
       for (const auto& text : detail)
         lines_.push_back({{{indent, text, kDetailAttr}}, index});
+      if (row.running) colour_state(lines_.back(), *row.running);
     }
     if (!has_first && row.detail.empty()) lines_.push_back({{}, index});
     if (!row.enabled)
@@ -115,6 +118,17 @@ class BodyBuilder {
         if (line.row == index)
           for (auto& span : line.spans)
             span.attr = dimmed(span.attr);
+  }
+
+  // A job's state is the last word of its status line; its colour repeats what the word says.
+  static void colour_state(BodyLine& line, bool running) {
+    Span& text = line.spans.back();
+    std::size_t cut = text.text.rfind(' ');
+    cut = cut == std::string::npos ? 0 : cut + 1;
+    Span state{text.x + display_width(std::string_view(text.text).substr(0, cut)),
+               text.text.substr(cut), running ? kRunningAttr : kStoppedAttr};
+    text.text.resize(cut);
+    line.spans.push_back(std::move(state));
   }
 
   const std::vector<RowView>& rows_;
@@ -184,8 +198,14 @@ RenderedPage render_page(const PageFrame& frame, int width, int height) {
   static const std::vector<RowView> kNoRows;
   const auto& rows = frame.rows ? *frame.rows : kNoRows;
 
-  draw_bar(grid, 0, frame.title, frame.filter.empty() ? "" : "filter: " + frame.filter);
-  if (grid.height() > 1) draw_bar(grid, grid.height() - 1, frame.status_left, frame.status_right);
+  draw_bar(grid, 0, frame.title, frame.title_right);
+  if (grid.height() > 1) {
+    // A message outranks the time on its right: it was said once and will be gone.
+    bool crowded =
+        display_width(frame.status_left) + display_width(frame.status_right) + 4 > grid.width();
+    draw_bar(grid, grid.height() - 1, frame.status_left,
+             frame.status_is_message && crowded ? std::string() : frame.status_right);
+  }
 
   int body_top = 1;
   int body_height = std::max(0, grid.height() - 2);

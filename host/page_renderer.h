@@ -12,11 +12,13 @@ namespace orv::host {
 
 struct PageFrame {
   std::string title{};
+  std::string title_right{};
   const std::vector<RowView>* rows = nullptr;
   std::string filter{};  // rows whose texts contain it (ignoring case); empty: all
   int selected = -1;     // index into rows
   int scroll_top = 0;    // first body line shown
   std::string status_left{};
+  bool status_is_message = false;  // status_left goes before status_right when both do not fit
   std::string status_right{};
 };
 

@@ -44,9 +44,8 @@ bool quits(const Key& key) {
 // the dialog appeared are dropped; once the UI is quitting, dialogs close at once, unanswered.
 class TerminalPresenter : public DialogPresenter {
  public:
-  TerminalPresenter(Terminal& terminal, std::function<TextGrid(int, int)> background,
-                    const bool& quitting)
-      : terminal_(terminal), background_(std::move(background)), quitting_(quitting) {}
+  TerminalPresenter(Terminal& terminal, Browser& browser, const bool& quitting)
+      : terminal_(terminal), browser_(browser), quitting_(quitting) {}
 
   std::optional<DialogResponse> present(const DialogRequest& request) override {
     DialogBox box(request);
@@ -58,23 +57,31 @@ class TerminalPresenter : public DialogPresenter {
     paint(box);
     terminal_.discard_typeahead();
     while (true) {
-      if (expires && Clock::now() >= deadline) return box.timed_out();
+      if (expires && Clock::now() >= deadline) return answered(request, box.timed_out());
       auto key = terminal_.read_key(kDialogPollMs);
       if (key)
-        if (auto answer = box.handle_key(*key)) return answer;
+        if (auto answer = box.handle_key(*key)) return answered(request, *answer);
       paint(box);
     }
   }
 
  private:
+  DialogResponse answered(const DialogRequest& request, DialogResponse answer) {
+    if (request.alternate_button && answer.flags != kCFUserNotificationDefaultResponse)
+      browser_.confirmation_declined();
+    return answer;
+  }
+
   void paint(const DialogBox& box) {
-    TextGrid grid = background_(terminal_.width(), terminal_.height());
+    const char* keys = box.has_field() ? "type the answer  Enter OK  Tab buttons  Esc cancel"
+                                       : "Tab or arrows choose  Enter answers  Esc cancels";
+    TextGrid grid = browser_.draw_under_dialog(terminal_.width(), terminal_.height(), keys);
     box.draw(grid);
     terminal_.paint(grid);
   }
 
   Terminal& terminal_;
-  std::function<TextGrid(int, int)> background_;
+  Browser& browser_;
   const bool& quitting_;
 };
 
@@ -88,10 +95,10 @@ class TerminalUi {
     Terminal terminal;
     terminal_ = &terminal;
     set_reply_wait_observer([this](std::chrono::milliseconds waited) { return waiting(waited); });
-    browser_ =
-        std::make_unique<Browser>(root, bundle_.display_name, clock_text, [this] { repaint(); });
-    set_dialog_presenter(std::make_shared<TerminalPresenter>(
-        terminal, [this](int w, int h) { return browser_->draw(w, h); }, quitting_));
+    browser_ = std::make_unique<Browser>(
+        root, bundle_.display_name,
+        BrowserContext{.now_text = clock_text, .changed = [this] { repaint(); }});
+    set_dialog_presenter(std::make_shared<TerminalPresenter>(terminal, *browser_, quitting_));
 
     auto& loop = RunLoop::main();
     loop.watch_fd(STDIN_FILENO, [this] { read_keys(); });

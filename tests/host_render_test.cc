@@ -170,7 +170,7 @@ class HostBrowserTest : public ::testing::Test {
     HostTestPage::switch_value = false;
     HostTestPage::actions = 0;
     root = ClassRegistry::shared().createPage("HostTestPage");
-    browser = std::make_unique<Browser>(root, "Test", [this] { return now; });
+    browser = std::make_unique<Browser>(root, "Test", BrowserContext{[this] { return now; }});
     browser->draw(60, 12);
   }
   std::string selected_title() const {
