@@ -87,12 +87,12 @@ class TerminalPresenter : public DialogPresenter {
 
 class TerminalUi {
  public:
-  explicit TerminalUi(const LoadedBundle& bundle) : bundle_(bundle) {}
+  TerminalUi(const LoadedBundle& bundle, bool utf8) : bundle_(bundle), utf8_(utf8) {}
 
   int run() {
     auto root = ClassRegistry::shared().createPage(bundle_.principal_class);
     if (!root) return 2;
-    Terminal terminal;
+    Terminal terminal(utf8_);
     terminal_ = &terminal;
     set_reply_wait_observer([this](std::chrono::milliseconds waited) { return waiting(waited); });
     browser_ = std::make_unique<Browser>(
@@ -160,6 +160,7 @@ class TerminalUi {
   }
 
   const LoadedBundle& bundle_;
+  bool utf8_;
   Terminal* terminal_ = nullptr;
   std::unique_ptr<Browser> browser_;
   bool quitting_ = false;
@@ -167,8 +168,8 @@ class TerminalUi {
 
 }  // namespace
 
-int run_terminal_ui(const LoadedBundle& bundle) {
-  return TerminalUi(bundle).run();
+int run_terminal_ui(const LoadedBundle& bundle, bool utf8) {
+  return TerminalUi(bundle, utf8).run();
 }
 
 }  // namespace orv::host

@@ -9,6 +9,7 @@
 #include "host/browser.h"
 #include "host/dialog_box.h"
 #include "host/page_renderer.h"
+#include "host/terminal_locale.h"
 #include "host/text_grid.h"
 #include "platform/ui/class_registry.h"
 
@@ -52,6 +53,18 @@ TEST(HostTextTest, WrapsAtWordsAndMeasuresWideGlyphs) {
   TextGrid grid(6, 1);
   grid.put(4, 0, "漢字");  // a wide glyph that does not fit is left out, not split
   EXPECT_EQ(grid.row_text(0), "    漢");
+
+  // A terminal without UTF-8 gets ASCII look-alikes; a language whose locale is not installed
+  // is still drawn, through C.UTF-8.
+  EXPECT_EQ(ascii_glyph("┌"), "+");
+  EXPECT_EQ(ascii_glyph("›"), ">");
+  EXPECT_EQ(ascii_glyph("漢"), "?");
+  EXPECT_EQ(ascii_glyph("a"), "a");
+  ::setenv("LC_ALL", "zz_ZZ.UTF-8", 1);
+  EXPECT_TRUE(use_environment_locale());
+  ::setenv("LC_ALL", "C", 1);
+  EXPECT_FALSE(use_environment_locale());
+  ::unsetenv("LC_ALL");
 }
 
 TEST(HostRendererTest, DrawsGroupsSwitchesLinksAndWrappedCells) {
