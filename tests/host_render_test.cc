@@ -1,12 +1,16 @@
 // The terminal UI without a terminal: text layout, the page renderer's grid, the browser's
 // reactions to keys on real page objects, and the dialog boxes.
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "host/browser.h"
+#include "host/cli_presenter.h"
 #include "host/dialog_box.h"
 #include "host/page_renderer.h"
 #include "host/terminal_locale.h"
@@ -291,6 +295,22 @@ TEST(HostDialogTest, ButtonsFieldAndTimeOutAnswerAsThePlatformDoes) {
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->flags, kCFUserNotificationDefaultResponse);
   EXPECT_EQ(answer->text_field_values, (std::vector<std::string>{"sav€d"}));
+
+  // On the command line a confirmation asked on a terminal closes itself at its time-out too.
+  int terminal = -1, typist = -1;
+  ASSERT_EQ(openpty(&typist, &terminal, nullptr, nullptr, nullptr), 0);
+  std::FILE* in = fdopen(terminal, "r");
+  std::FILE* out = std::tmpfile();
+  CommandLinePresenter asker({.out = out, .in = in});
+  request.text_field_titles.clear();
+  request.timeout = 0.05;
+  EXPECT_EQ(asker.present(request)->flags, kCFUserNotificationCancelResponse);
+  ASSERT_EQ(::write(typist, "y\n", 2), 2);
+  request.timeout = 60;
+  EXPECT_EQ(asker.present(request)->flags, kCFUserNotificationDefaultResponse);
+  std::fclose(in);
+  std::fclose(out);
+  ::close(typist);
 }
 
 }  // namespace
