@@ -291,10 +291,7 @@ void Browser::handle_key(const Key& key) {
   }
   if (page_unseen_) return;
   message_.clear();
-  if (help_) {
-    help_ = false;
-    return;
-  }
+  if (help_) return scroll_help(key);
   if (editing_filter_ && handle_filter_key(key)) return;
   int page_step = std::max(1, body_height_ / 2);
   switch (key.code) {
@@ -362,6 +359,20 @@ void Browser::handle_key(const Key& key) {
       handle_action_key(key.ch);
       return;
   }
+}
+
+// The help scrolls with the movement keys; any other key closes it.
+void Browser::scroll_help(const Key& key) {
+  int step = 0;
+  if (key.code == KeyCode::Up || key.is_char('k') || key.code == KeyCode::WheelUp) step = -1;
+  if (key.code == KeyCode::Down || key.is_char('j') || key.code == KeyCode::WheelDown) step = 1;
+  if (key.code == KeyCode::PageUp) step = -body_height_ / 2;
+  if (key.code == KeyCode::PageDown) step = body_height_ / 2;
+  if (step == 0) {
+    help_ = false;
+    return;
+  }
+  help_top_ = std::max(0, help_top_ + step);
 }
 
 // The everyday actions, without leaving the list: start, stop, refresh, system jobs.
@@ -461,7 +472,7 @@ TextGrid Browser::render(int width, int height, std::string status, bool message
   open.scroll_top = rendered.scroll_top;
   row_at_line_ = std::move(rendered.row_at_line);
   body_height_ = std::max(1, height - 2);
-  if (help_) draw_help(rendered.grid);
+  if (help_) help_top_ = draw_help(rendered.grid, help_top_);
   return std::move(rendered.grid);
 }
 

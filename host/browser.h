@@ -91,6 +91,7 @@ class Browser {
   void select_edge(bool last);
   bool handle_filter_key(const Key& key);
   bool handle_action_key(char32_t ch);
+  void scroll_help(const Key& key);
   void click(int y);
   std::vector<int> selectable_visible() const;
   std::string breadcrumb() const;

@@ -50,6 +50,9 @@ class BodyBuilder {
   BodyBuilder(const std::vector<RowView>& rows, int width) : rows_(rows), width_(width) {}
 
   std::vector<BodyLine> build(const std::vector<int>& shown) {
+    for (int index : shown)
+      if (const RowView& row = rows_[static_cast<std::size_t>(index)]; row.running)
+        label_width_ = std::max(label_width_, display_width(row.title));
     std::string footer;
     for (int index : shown) {
       const RowView& row = rows_[static_cast<std::size_t>(index)];
@@ -72,10 +75,35 @@ class BodyBuilder {
       lines_.push_back({{{1, fit_to_width(row.title, width_ - 2), kGroupAttr}}, index});
   }
 
+  // A footer takes one line, so the rows stay in view; the help screen has the long story.
   void add_footer(const std::string& footer) {
     if (footer.empty()) return;
-    for (const auto& line : wrap_words(footer, std::max(1, width_ - 4)))
-      lines_.push_back({{{2, line, kFooterAttr}}, -1});
+    std::string text = footer;
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    lines_.push_back({{{2, fit_to_width(text, std::max(1, width_ - 4)), kFooterAttr}}, -1});
+  }
+
+  // A job takes one line on a list: its label, as much of its description as fits, and its
+  // state word, coloured; its page shows the whole text.
+  void add_job(const RowView& row, int index) {
+    std::string_view detail = row.detail;
+    std::size_t cut = detail.rfind(' ');
+    std::string_view state = cut == std::string_view::npos ? detail : detail.substr(cut + 1);
+    std::string_view description =
+        cut == std::string_view::npos ? std::string_view() : detail.substr(0, cut);
+    Span arrow = marker(row);
+    int state_width = display_width(state);
+    int state_x = std::max(2, arrow.x - 1 - state_width);
+    int label_room = std::max(1, std::min({state_x - 4, width_ * 3 / 5, label_width_}));
+    std::string title = fit_to_width(row.title, label_room);
+    int description_x = 2 + label_room + 2;
+    BodyLine line{{{2, title, {}}}, index};
+    if (state_x - 1 - description_x > 3)
+      line.spans.push_back(
+          {description_x, fit_to_width(description, state_x - 1 - description_x), kFooterAttr});
+    line.spans.push_back({state_x, std::string(state), *row.running ? kRunningAttr : kStoppedAttr});
+    line.spans.push_back(arrow);
+    lines_.push_back(std::move(line));
   }
 
   // The right-hand marker of a row: a switch's state word, a link's arrow.
@@ -89,6 +117,7 @@ class BodyBuilder {
   }
 
   void add_row(const RowView& row, int index) {
+    if (row.running && row.kind == RowKind::Link) return add_job(row, index);
     Span right = marker(row);
     int title_room = (right.text.empty() ? width_ - 2 : right.x - 1) - 2;
     BodyLine first{{}, index};
@@ -110,7 +139,6 @@ class BodyBuilder {
                           : std::vector<std::string>{fit_to_width(row.detail, room)};
       for (const auto& text : detail)
         lines_.push_back({{{indent, text, kDetailAttr}}, index});
-      if (row.running) colour_state(lines_.back(), *row.running);
     }
     if (!has_first && row.detail.empty()) lines_.push_back({{}, index});
     if (!row.enabled)
@@ -120,19 +148,9 @@ class BodyBuilder {
             span.attr = dimmed(span.attr);
   }
 
-  // A job's state is the last word of its status line; its colour repeats what the word says.
-  static void colour_state(BodyLine& line, bool running) {
-    Span& text = line.spans.back();
-    std::size_t cut = text.text.rfind(' ');
-    cut = cut == std::string::npos ? 0 : cut + 1;
-    Span state{text.x + display_width(std::string_view(text.text).substr(0, cut)),
-               text.text.substr(cut), running ? kRunningAttr : kStoppedAttr};
-    text.text.resize(cut);
-    line.spans.push_back(std::move(state));
-  }
-
   const std::vector<RowView>& rows_;
   int width_;
+  int label_width_ = 0;  // the job labels' column
   std::vector<BodyLine> lines_;
 };
 
@@ -237,28 +255,38 @@ RenderedPage render_page(const PageFrame& frame, int width, int height) {
   return out;
 }
 
-void draw_help(TextGrid& grid) {
+int draw_help(TextGrid& grid, int first_line) {
   static const char* const kLines[] = {
       "Keys",
       "",
-      "  Up/Down, k/j      move",
-      "  PgUp/PgDn, g/G    page up/down, first/last row",
-      "  Enter, l          open a page, press a button, flip a switch",
-      "  Space             flip a switch",
-      "  Esc, Backspace, h back to the previous page",
-      "  /                 filter rows by text (Esc clears)",
-      "  click             select a row; click it again to act",
-      "  ?                 this help        q, Ctrl-C  quit",
+      "  Up/Down, k/j, wheel  move",
+      "  PgUp/PgDn            half a screen up/down",
+      "  Home/End, g/G        first/last row",
+      "  Enter, Right, l      open a page, press a button, flip a switch",
+      "  Space                flip a switch",
+      "  s / x                start / stop the selected job",
+      "  r                    rebuild the list now",
+      "  a                    show or hide system jobs",
+      "  /                    filter rows by text (Esc clears it)",
+      "  Esc, Left, h         back to the previous page",
+      "  click                select a row; click it again to act",
+      "  ?                    this help (Up/Down scroll it)",
+      "  q, Ctrl-C            quit",
+      "  In a dialog: Tab or arrows choose, Enter answers, Esc cancels",
       "",
       "Legend",
       "",
-      "  [ on] / [off]     a switch and its state",
-      "  ›                 opens a page of its own",
-      "  [ Button ]        an action",
-      "  dimmed row        shown only: it cannot be changed",
+      "  [ on] / [off]        a switch and its state",
+      "  running / stopped    a job's state, also in green / red",
+      "  ›                    opens a page of its own",
+      "  [ Button ]           an action",
+      "  dimmed row           shown only: it cannot be changed",
+      "  STALE                the service did not answer: the rows are",
+      "                       the last ones it sent",
       "",
-      "The list rebuilds itself every 10 seconds; the status bar",
-      "shows the time of the last rebuild.  Any key closes this.",
+      "The list rebuilds itself every 10 seconds and after each action;",
+      "the status bar says when. A job's page says when it was read.",
+      "Any other key closes this.",
   };
   int count = static_cast<int>(std::size(kLines));
   int width = 0;
@@ -266,16 +294,27 @@ void draw_help(TextGrid& grid) {
     width = std::max(width, display_width(line));
   width = std::min(width + 4, grid.width());
   int height = std::min(count + 2, grid.height());
+  int shown = std::max(0, height - 2);
+  first_line = std::clamp(first_line, 0, std::max(0, count - shown));
   int left = std::max(0, (grid.width() - width) / 2);
   int top = std::max(0, (grid.height() - height) / 2);
   for (int y = top; y < top + height; ++y) {
     grid.put(left, y, std::string(static_cast<std::size_t>(width), ' '), {});
     grid.paint(left, y, width, {});
   }
-  for (int i = 0; i < count && i + 1 < height - 1; ++i)
-    grid.put(left + 2, top + 1 + i, kLines[i], i == 0 || i == 11 ? Attr{.bold = true} : Attr{});
+  for (int i = 0; i < shown; ++i) {
+    int index = first_line + i;
+    const char* line = kLines[index];
+    bool heading = std::string_view(line) == "Keys" || std::string_view(line) == "Legend";
+    grid.put(left + 2, top + 1 + i, fit_to_width(line, width - 3),
+             heading ? Attr{.bold = true} : Attr{});
+  }
   grid.paint(left, top, width, {.reverse = true});
   grid.paint(left, top + height - 1, width, {.reverse = true});
+  if (first_line > 0) grid.put(left + width - 3, top, "↑", {.reverse = true});
+  if (first_line + shown < count)
+    grid.put(left + width - 3, top + height - 1, "↓", {.reverse = true});
+  return first_line;
 }
 
 }  // namespace orv::host

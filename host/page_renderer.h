@@ -35,7 +35,8 @@ bool row_matches(const RowView& row, const std::string& filter);
 // The rows shown under a filter, in order: the matching rows and the groups that hold them.
 std::vector<int> visible_rows(const std::vector<RowView>& rows, const std::string& filter);
 
-// The key legend drawn over a page by `?`.
-void draw_help(TextGrid& grid);
+// The key legend drawn over a page by `?`, from its line `first_line` on when it does not fit
+// (arrows on its edges say that more lies above or below). Returns the first line drawn.
+int draw_help(TextGrid& grid, int first_line);
 
 }  // namespace orv::host

@@ -70,10 +70,9 @@ class HostBrowserPagesTest : public PagesTest {
 TEST_F(HostBrowserPagesTest, ActionsSayWhatHappenedAndTheListFollowsThem) {
   int web = line_with("com.example.web");
   ASSERT_GT(web, 0) << screen.text();
-  std::string web_status = line(web + 1);
-  std::size_t word = web_status.rfind("running");
+  std::size_t word = line(web).rfind("running");
   ASSERT_NE(word, std::string::npos) << screen.text();
-  EXPECT_EQ(screen.at(static_cast<int>(word), web + 1).attr.color, host::Color::Green);
+  EXPECT_EQ(screen.at(static_cast<int>(word), web).attr.color, host::Color::Green);
   EXPECT_NE(line(0).find("2 jobs"), std::string::npos) << line(0);
   EXPECT_NE(status().find("updated 10:00:00"), std::string::npos) << status();
 
@@ -114,6 +113,32 @@ TEST_F(HostBrowserPagesTest, ActionsSayWhatHappenedAndTheListFollowsThem) {
   EXPECT_EQ(request_names(), (std::vector<std::string>{"listAll"}));
   keys("a");
   EXPECT_NE(status().find(": on"), std::string::npos) << status();
+}
+
+// A list at 80x24 shows at least twelve jobs; at 40x12 still one, and the way to the help.
+TEST_F(HostBrowserPagesTest, SmallTerminalsStillShowJobsAndTheHelpKey) {
+  Array many;
+  for (int i = 10; i < 30; ++i)
+    many.push_back(job("org.example.job" + std::to_string(i), {{"Pid", Value(i)}}));
+  service->set_daemons(many);
+  keys("r");
+  int shown = 0;
+  for (int y = 0; y < kHeight; ++y)
+    shown += line(y).find("org.example.job") != std::string::npos;
+  EXPECT_GE(shown, 12) << screen.text();
+
+  screen = browser->draw(40, 12);
+  EXPECT_NE(screen.text().find("org.example.job10"), std::string::npos) << screen.text();
+  EXPECT_NE(screen.row_text(11).find("? help"), std::string::npos) << screen.text();
+
+  // The help does not fit there: it scrolls down to its last line, and any other key closes it.
+  browser->handle_key(Key::character('?'));
+  EXPECT_NE(browser->draw(40, 12).text().find("Keys"), std::string::npos);
+  for (int i = 0; i < 40; ++i)
+    browser->handle_key(Key::special(KeyCode::Down));
+  EXPECT_NE(browser->draw(40, 12).text().find("Any other key closes"), std::string::npos);
+  browser->handle_key(Key::character('z'));
+  EXPECT_EQ(browser->draw(40, 12).text().find("Keys"), std::string::npos);
 }
 
 // A service that stops answering leaves the last list on screen, marked as stale with since
