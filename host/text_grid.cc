@@ -1,5 +1,7 @@
 #include "host/text_grid.h"
 
+#include <utf8proc.h>
+
 #include <algorithm>
 
 namespace orv::host {
@@ -8,83 +10,46 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-bool in(char32_t cp, char32_t lo, char32_t hi) {
-  return cp >= lo && cp <= hi;
-}
-
-// Length of the UTF-8 sequence starting with `lead`, or 0 for a byte that cannot start one.
-int sequence_length(unsigned char lead) {
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) return 2;
-  if (lead >= 0xE0 && lead <= 0xEF) return 3;
-  if (lead >= 0xF0 && lead <= 0xF4) return 4;
-  return 0;
+// Control characters (C0, DEL and C1, whose CSI starts escape sequences as ESC [ does) would
+// move the terminal's cursor.
+bool is_control(char32_t cp) {
+  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F);
 }
 
 }  // namespace
 
+// Widths come from utf8proc's tables, which follow each Unicode release.
 int code_point_width(char32_t cp) {
   if (cp == 0) return 0;
-  if (in(cp, 0x0300, 0x036F) || in(cp, 0x200B, 0x200F) || in(cp, 0xFE00, 0xFE0F)) return 0;
-  if (in(cp, 0x1100, 0x115F) || in(cp, 0x2E80, 0xA4CF) || in(cp, 0xAC00, 0xD7A3) ||
-      in(cp, 0xF900, 0xFAFF) || in(cp, 0xFE30, 0xFE4F) || in(cp, 0xFF00, 0xFF60) ||
-      in(cp, 0xFFE0, 0xFFE6) || in(cp, 0x1F300, 0x1F64F) || in(cp, 0x1F900, 0x1F9FF) ||
-      in(cp, 0x20000, 0x3FFFD))
-    return 2;
-  return 1;
+  return std::max(0, utf8proc_charwidth(static_cast<utf8proc_int32_t>(cp)));
 }
 
 std::vector<char32_t> decode_utf8(std::string_view text) {
   std::vector<char32_t> out;
   out.reserve(text.size());
+  auto bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
   std::size_t i = 0;
   while (i < text.size()) {
-    auto lead = static_cast<unsigned char>(text[i]);
-    int length = sequence_length(lead);
-    if (length == 0 || i + static_cast<std::size_t>(length) > text.size()) {
+    utf8proc_int32_t cp = -1;
+    utf8proc_ssize_t length =
+        utf8proc_iterate(bytes + i, static_cast<utf8proc_ssize_t>(text.size() - i), &cp);
+    if (length <= 0 || cp < 0) {
       out.push_back(kReplacement);
       ++i;
       continue;
     }
-    char32_t cp = length == 1 ? lead : (lead & (0x7F >> length));
-    bool valid = true;
-    for (int k = 1; k < length; ++k) {
-      auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-      if ((next & 0xC0) != 0x80) valid = false;
-      cp = (cp << 6) | (next & 0x3F);
-    }
-    bool overlong = (length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000);
-    if (!valid || overlong || cp > 0x10FFFF || in(cp, 0xD800, 0xDFFF)) {
-      out.push_back(kReplacement);
-      ++i;
-      continue;
-    }
-    // Control characters (C0, DEL and C1, whose CSI starts escape sequences as ESC [ does)
-    // would move the terminal's cursor: show them as a replacement.
-    out.push_back(cp < 0x20 || in(cp, 0x7F, 0x9F) ? kReplacement : cp);
+    auto point = static_cast<char32_t>(cp);
+    out.push_back(is_control(point) ? kReplacement : point);
     i += static_cast<std::size_t>(length);
   }
   return out;
 }
 
 std::string encode_utf8(char32_t cp) {
-  std::string out;
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-  return out;
+  utf8proc_uint8_t bytes[4] = {};
+  utf8proc_ssize_t length = utf8proc_encode_char(static_cast<utf8proc_int32_t>(cp), bytes);
+  if (length <= 0) return encode_utf8(kReplacement);
+  return std::string(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length));
 }
 
 std::string printable(std::string_view text) {

@@ -49,7 +49,9 @@ TEST(HostTextTest, WrapsAtWordsAndMeasuresWideGlyphs) {
   EXPECT_EQ(wrap_words("abcdefghijkl", 5), (std::vector<std::string>{"abcde", "fghij", "kl"}));
   EXPECT_EQ(wrap_words("one\ntwo", 20), (std::vector<std::string>{"one", "two"}));
   EXPECT_EQ(display_width("漢字"), 4);
-  EXPECT_EQ(display_width("e\xCC\x81"), 1);  // e + combining acute
+  EXPECT_EQ(display_width("e\xCC\x81"), 1);   // e + combining acute
+  EXPECT_EQ(display_width("\U0001F680"), 2);  // emoji outside the old hand-made ranges
+  EXPECT_EQ(display_width("\u303F"), 1);      // a neutral-width ideographic space
   // Bad bytes and control characters show as replacements instead of reaching the terminal.
   EXPECT_EQ(decode_utf8("a\xFF\x1B"), (std::vector<char32_t>{U'a', 0xFFFD, 0xFFFD}));
   EXPECT_EQ(printable("ok\x1B[2J\u009B1m"), "ok\uFFFD[2J\uFFFD1m");  // C0 and C1 controls
