@@ -121,15 +121,20 @@ class BodyBuilder {
     Span right = marker(row);
     int title_room = (right.text.empty() ? width_ - 2 : right.x - 1) - 2;
     BodyLine first{{}, index};
+    std::vector<std::string> title_lines;
     if (row.kind == RowKind::Button) {
       first.spans.push_back(
           {2, "[ " + fit_to_width(row.title, title_room - 4) + " ]", kButtonAttr});
     } else if (!row.title.empty()) {
-      first.spans.push_back({2, fit_to_width(row.title, title_room), {}});
+      // A long title wraps instead of losing its end: a label is read to the last character.
+      title_lines = wrap_words(row.title, std::max(1, title_room));
+      first.spans.push_back({2, title_lines.front(), {}});
     }
     if (!right.text.empty()) first.spans.push_back(right);
     bool has_first = !first.spans.empty();
     if (has_first) lines_.push_back(first);
+    for (std::size_t i = 1; i < title_lines.size(); ++i)
+      lines_.push_back({{{2, title_lines[i], {}}}, index});
 
     if (!row.detail.empty()) {
       int indent = has_first ? 4 : 2;

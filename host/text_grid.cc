@@ -83,6 +83,13 @@ std::string fit_to_width(std::string_view text, int width) {
 
 namespace {
 
+// Punctuation that closes a phrase and so never starts a line of Chinese or Japanese text.
+bool closes(char32_t cp) {
+  static constexpr std::u32string_view kClosing =
+      U"。，、．：；？！）」』】〉》〕｝〗〙〛”’…ー々〃・％";
+  return kClosing.find(cp) != std::u32string_view::npos;
+}
+
 // Breaks one paragraph (no newlines) into lines of at most `width` columns.
 void wrap_paragraph(std::string_view paragraph, int width, std::vector<std::string>& lines) {
   std::string line;
@@ -104,10 +111,29 @@ void wrap_paragraph(std::string_view paragraph, int width, std::vector<std::stri
     int word_width = display_width(word);
     if (line_width > 0 && line_width + 1 + word_width > width) flush();
     if (word_width > width) {
-      // A word longer than a line is broken inside rather than cut off.
+      // A word longer than a line (as Chinese text is) is broken inside rather than cut off,
+      // never before closing punctuation: the character before it moves down along with it.
+      std::vector<char32_t> points;
       for (char32_t cp : decode_utf8(word)) {
         int w = code_point_width(cp);
-        if (line_width + w > width && line_width > 0) flush();
+        if (line_width + w > width && line_width > 0) {
+          char32_t carried = 0;
+          if (closes(cp) && points.size() > 1 && !closes(points.back())) {
+            carried = points.back();
+            points.pop_back();
+            line.clear();
+            for (char32_t kept : points)
+              line += encode_utf8(kept);
+          }
+          flush();
+          points.clear();
+          if (carried) {
+            points.push_back(carried);
+            line += encode_utf8(carried);
+            line_width += code_point_width(carried);
+          }
+        }
+        points.push_back(cp);
         line += encode_utf8(cp);
         line_width += w;
       }

@@ -48,6 +48,8 @@ TEST(HostTextTest, WrapsAtWordsAndMeasuresWideGlyphs) {
             (std::vector<std::string>{"the quick", "brown fox", "jumps"}));
   EXPECT_EQ(wrap_words("abcdefghijkl", 5), (std::vector<std::string>{"abcde", "fghij", "kl"}));
   EXPECT_EQ(wrap_words("one\ntwo", 20), (std::vector<std::string>{"one", "two"}));
+  EXPECT_EQ(wrap_words("系统任务。请确认", 8),
+            (std::vector<std::string>{"系统任", "务。请确", "认"}));
   EXPECT_EQ(display_width("漢字"), 4);
   EXPECT_EQ(display_width("e\xCC\x81"), 1);   // e + combining acute
   EXPECT_EQ(display_width("\U0001F680"), 2);  // emoji outside the old hand-made ranges
@@ -82,6 +84,7 @@ TEST(HostRendererTest, DrawsGroupsSwitchesLinksAndWrappedCells) {
                     "A web server that answers on port eighty. Status:running");
   job.wrap_detail = true;
   rows.push_back(job);
+  rows.push_back(row(RowKind::Text, "org.example.a-label-longer-than-the-screen-is-wide.daemon"));
 
   PageFrame frame{.title = "Orvane", .rows = &rows, .selected = 5, .status_right = "12:00:00"};
   auto page = render_page(frame, 40, 16);
@@ -109,6 +112,9 @@ TEST(HostRendererTest, DrawsGroupsSwitchesLinksAndWrappedCells) {
     EXPECT_EQ(page.row_at_line[static_cast<std::size_t>(y)], 5);
   }
   EXPECT_FALSE(grid.at(1, show).attr.reverse);
+  int label = line_with(grid, "org.example.a-label");
+  EXPECT_EQ(grid.row_text(label) + grid.row_text(label + 1),
+            "  org.example.a-label-longer-than-the-  screen-is-wide.daemon");
 
   // On a wide terminal a switch's state stays within reach of its title.
   auto wide = render_page(frame, 200, 16);
