@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "host/host_texts.h"
 #include "host/page_selectors.h"
 #include "platform/ui/class_registry.h"
 
@@ -129,7 +130,7 @@ void Browser::activate(bool flip_only) {
   if (flip_only && row.kind != RowKind::Switch) return;
   if (!row.operable()) {
     if (row.kind == RowKind::Switch || !row.enabled)
-      message_ = "\"" + row.title + "\" cannot be changed here";
+      message_ = tr_format("\"{}\" cannot be changed here", {row.title});
     return;
   }
   ListControllerPtr page = open.page;  // kept alive while its row acts
@@ -179,13 +180,16 @@ void Browser::flip(const SpecifierPtr& row, const ListControllerPtr& page, bool 
 
 std::string Browser::flip_outcome(const std::string& subject, bool job, bool wanted,
                                   bool now) const {
-  const char* state = job ? (now ? "running" : "stopped") : (now ? "on" : "off");
-  if (now == wanted) return subject + (job ? " " : ": ") + state;
-  std::string why = declined_  ? "cancelled"
-                    : trouble_ ? "no answer from the control service"
-                    : job      ? "the service refused or failed"
-                               : "refused";
-  return subject + " is still " + state + ": " + why;
+  if (now == wanted)
+    return tr_format(job ? (now ? "{} running" : "{} stopped") : (now ? "{}: on" : "{}: off"),
+                     {subject});
+  std::string_view why = tr(declined_  ? "cancelled"
+                            : trouble_ ? "no answer from the control service"
+                            : job      ? "the service refused or failed"
+                                       : "refused");
+  const char* pattern = job ? (now ? "{} is still running: {}" : "{} is still stopped: {}")
+                            : (now ? "{} is still on: {}" : "{} is still off: {}");
+  return tr_format(pattern, {subject, why});
 }
 
 // Rows of a page that is still open are read again, without asking the page to rebuild (a
@@ -217,11 +221,11 @@ void Browser::flip_job(bool start) {
   job->specifiers();
   auto alive = row_with_setter(*current_specifiers(*job), kAliveSetter);
   if (!alive) {
-    message_ = row.title + " cannot be started or stopped";
+    message_ = tr_format("{} cannot be started or stopped", {row.title});
     return;
   }
   if (alive->performGetter().read_bool() == start) {
-    message_ = row.title + " is already " + (start ? "running" : "stopped");
+    message_ = tr_format(start ? "{} is already running" : "{} is already stopped", {row.title});
     return;
   }
   flip(alive, job, start, row.title);
@@ -397,15 +401,16 @@ bool Browser::handle_action_key(char32_t ch) {
 }
 
 std::string Browser::key_hints() const {
-  if (stack_.size() == 1) return "? help  Enter open  s/x start/stop  / filter  q quit";
-  return "? help  Space flip  s/x start/stop  Esc back  q quit";
+  if (stack_.size() == 1)
+    return std::string(tr("? help  Enter open  s/x start/stop  / filter  q quit"));
+  return std::string(tr("? help  Space flip  s/x start/stop  Esc back  q quit"));
 }
 
 // The filter, the selected job's position among the jobs shown, and whether the rows are stale.
 std::string Browser::title_right() const {
   const auto& open = stack_.back();
   std::vector<std::string> parts;
-  if (!open.filter.empty()) parts.push_back("filter: " + open.filter);
+  if (!open.filter.empty()) parts.push_back(tr_format("filter: {}", {open.filter}));
   int jobs = 0, position = 0;
   for (int index : visible_rows(open.rows, open.filter)) {
     if (open.rows[static_cast<std::size_t>(index)].kind != RowKind::Link) continue;
@@ -413,8 +418,9 @@ std::string Browser::title_right() const {
     if (index == open.selected) position = jobs;
   }
   if (jobs > 0)
-    parts.push_back((position > 0 ? std::to_string(position) + "/" : std::string()) +
-                    std::to_string(jobs) + (jobs == 1 ? " job" : " jobs"));
+    parts.push_back(tr_format(
+        jobs == 1 ? "{} job" : "{} jobs",
+        {(position > 0 ? std::to_string(position) + "/" : std::string()) + std::to_string(jobs)}));
   std::string out;
   for (const auto& part : parts)
     out += (out.empty() ? "" : "  ") + part;
@@ -423,9 +429,9 @@ std::string Browser::title_right() const {
 
 // When the rows were read; while the service does not answer, that they are stale and why.
 std::string Browser::status_right() const {
-  if (trouble_) return "STALE: no answer since " + trouble_since_ + " (" + *trouble_ + ")";
-  if (stack_.size() > 1) return "read " + stack_.back().read_at;
-  return "updated " + last_rebuild_;
+  if (trouble_) return tr_format("STALE: no answer since {} ({})", {trouble_since_, *trouble_});
+  if (stack_.size() > 1) return tr_format("read {}", {stack_.back().read_at});
+  return tr_format("updated {}", {last_rebuild_});
 }
 
 std::string Browser::breadcrumb() const {
@@ -438,7 +444,7 @@ std::string Browser::breadcrumb() const {
 TextGrid Browser::draw(int width, int height) {
   std::string status = key_hints();
   if (editing_filter_)
-    status = "/" + stack_.back().filter + "_   Enter keeps it, Esc clears";
+    status = tr_format("/{}_   Enter keeps it, Esc clears", {stack_.back().filter});
   else if (!message_.empty())
     status = message_;
   TextGrid grid = render(width, height, std::move(status), !message_.empty());
@@ -447,7 +453,7 @@ TextGrid Browser::draw(int width, int height) {
 }
 
 TextGrid Browser::draw_waiting_for_service(int width, int height) {
-  return render(width, height, kWaitingForService, true);
+  return render(width, height, std::string(tr(kWaitingForService)), true);
 }
 
 TextGrid Browser::draw_under_dialog(int width, int height, const std::string& dialog_keys) {

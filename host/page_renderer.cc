@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "host/host_texts.h"
+
 namespace orv::host {
 
 namespace {
@@ -235,7 +237,7 @@ RenderedPage render_page(const PageFrame& frame, int width, int height) {
   int content_width = std::min(grid.width(), kMaxContentWidth);
   auto lines = BodyBuilder(rows, content_width).build(visible_rows(rows, frame.filter));
   if (lines.empty() && body_height > 0) {
-    grid.put(2, body_top, frame.filter.empty() ? "(empty page)" : "No rows match the filter.",
+    grid.put(2, body_top, tr(frame.filter.empty() ? "(empty page)" : "No rows match the filter."),
              {.dim = true});
     return out;
   }
@@ -296,7 +298,7 @@ int draw_help(TextGrid& grid, int first_line) {
   int count = static_cast<int>(std::size(kLines));
   int width = 0;
   for (const char* line : kLines)
-    width = std::max(width, display_width(line));
+    width = std::max(width, display_width(tr(line)));
   width = std::min(width + 4, grid.width());
   int height = std::min(count + 2, grid.height());
   int shown = std::max(0, height - 2);
@@ -311,7 +313,7 @@ int draw_help(TextGrid& grid, int first_line) {
     int index = first_line + i;
     const char* line = kLines[index];
     bool heading = std::string_view(line) == "Keys" || std::string_view(line) == "Legend";
-    grid.put(left + 2, top + 1 + i, fit_to_width(line, width - 3),
+    grid.put(left + 2, top + 1 + i, fit_to_width(tr(line), width - 3),
              heading ? Attr{.bold = true} : Attr{});
   }
   grid.paint(left, top, width, {.reverse = true});

@@ -8,6 +8,7 @@
 
 #include "host/browser.h"
 #include "host/dialog_box.h"
+#include "host/host_texts.h"
 #include "host/terminal.h"
 #include "platform/ipc/messaging_center.h"
 #include "platform/runloop/run_loop.h"
@@ -73,9 +74,11 @@ class TerminalPresenter : public DialogPresenter {
   }
 
   void paint(const DialogBox& box) {
-    const char* keys = box.has_field() ? "type the answer  Enter OK  Tab buttons  Esc cancel"
-                                       : "Tab or arrows choose  Enter answers  Esc cancels";
-    TextGrid grid = browser_.draw_under_dialog(terminal_.width(), terminal_.height(), keys);
+    std::string_view keys =
+        tr(box.has_field() ? "type the answer  Enter OK  Tab buttons  Esc cancel"
+                           : "Tab or arrows choose  Enter answers  Esc cancels");
+    TextGrid grid =
+        browser_.draw_under_dialog(terminal_.width(), terminal_.height(), std::string(keys));
     box.draw(grid);
     terminal_.paint(grid);
   }

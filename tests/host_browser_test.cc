@@ -139,6 +139,11 @@ TEST_F(HostBrowserPagesTest, SmallTerminalsStillShowJobsAndTheHelpKey) {
   EXPECT_NE(browser->draw(40, 12).text().find("Any other key closes"), std::string::npos);
   browser->handle_key(Key::character('z'));
   EXPECT_EQ(browser->draw(40, 12).text().find("Keys"), std::string::npos);
+
+  // The host's own texts speak the pages' language.
+  ::setenv("LANGUAGE", "zh", 1);
+  EXPECT_NE(browser->draw(40, 12).row_text(11).find("? 帮助"), std::string::npos);
+  ::unsetenv("LANGUAGE");
 }
 
 // A service that stops answering leaves the last list on screen, marked as stale with since
