@@ -52,14 +52,16 @@ void Browser::push(ListControllerPtr page, std::string title) {
   page_unseen_ = true;
 }
 
-// The page returned to is built again: what was done on the page above (a job started or
-// stopped) shows at once, not at the next timed rebuild.
+// The page returned to is built again when something was done on the page above (a job
+// started or stopped), so that it shows at once, not at the next timed rebuild.
 void Browser::pop() {
   if (stack_.size() <= 1) return;
   stack_.back().page->setReloadObserver({});
+  bool acted = stack_.back().acted;
   stack_.pop_back();
   editing_filter_ = false;
   page_unseen_ = true;
+  if (!acted) return;
   ListControllerPtr page = stack_.back().page;
   rebuild_if_open(page);
 }
@@ -90,6 +92,7 @@ void Browser::refresh_rows(OpenPage& open) {
   auto rows = describe_rows(*current_specifiers(*open.page));
   open.selected = matching_row(rows, previous ? &kept : nullptr, open.selected);
   open.rows = std::move(rows);
+  open.generation = ++generations_;
 }
 
 void Browser::page_rebuilt(ListController& page) {
@@ -158,6 +161,7 @@ void Browser::open_link(const RowView& row) {
 }
 
 void Browser::press(const SpecifierPtr& row, const ListControllerPtr& page) {
+  stack_.back().acted = true;
   rebuilt_ = false;
   row->performAction();
   // An action that did not rebuild its page (an import that stopped jobs) may still have
@@ -169,6 +173,7 @@ void Browser::press(const SpecifierPtr& row, const ListControllerPtr& page) {
 // then reads it back and says what became of it.
 void Browser::flip(const SpecifierPtr& row, const ListControllerPtr& page, bool wanted,
                    const std::string& subject) {
+  stack_.back().acted = true;
   rebuilt_ = false;
   declined_ = false;
   row->performSetter(Value(wanted));
@@ -474,6 +479,12 @@ TextGrid Browser::render(int width, int height, std::string status, bool message
   frame.status_left = std::move(status);
   frame.status_is_message = message;
   frame.status_right = status_right();
+  LayoutKey key{open.page.get(), open.generation, open.filter, width};
+  if (!layout_ || !(key == layout_key_)) {
+    layout_ = layout_body(open.rows, open.filter, width);
+    layout_key_ = std::move(key);
+  }
+  frame.layout = layout_;
   auto rendered = render_page(frame, width, height);
   open.scroll_top = rendered.scroll_top;
   row_at_line_ = std::move(rendered.row_at_line);

@@ -11,7 +11,9 @@
 // when and why; a job page says when its record was read.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,6 +72,8 @@ class Browser {
     std::string filter{};
     std::string read_at{};  // when its rows last came from an answered build
     bool has_rows = false;
+    bool acted = false;            // a switch was flipped or a button pressed on it
+    std::uint64_t generation = 0;  // changes whenever its rows are replaced
   };
 
   void push(ListControllerPtr page, std::string title);
@@ -115,6 +119,17 @@ class Browser {
   std::string message_;
   int body_height_ = 20;
   std::vector<int> row_at_line_;
+  // The body last laid out, and what it was laid out for.
+  struct LayoutKey {
+    const ListController* page = nullptr;
+    std::uint64_t generation = 0;
+    std::string filter{};
+    int width = 0;
+    friend bool operator==(const LayoutKey&, const LayoutKey&) = default;
+  };
+  LayoutKey layout_key_;
+  std::uint64_t generations_ = 0;
+  std::shared_ptr<const BodyLayout> layout_;
 };
 
 }  // namespace orv::host

@@ -7,6 +7,21 @@
 
 namespace orv::host {
 
+struct Span {
+  int x = 0;
+  std::string text;
+  Attr attr;
+};
+
+struct BodyLine {
+  std::vector<Span> spans;
+  int row = -1;  // the row this line belongs to; -1 for headers' spacing and footers
+};
+
+struct BodyLayout {
+  std::vector<BodyLine> lines;
+};
+
 namespace {
 
 // Rows are laid out no wider than this, so a switch's state stays near its title on a wide
@@ -22,24 +37,6 @@ constexpr Attr kButtonAttr{.bold = true, .color = Color::Blue};
 constexpr Attr kDetailAttr{};
 constexpr Attr kRunningAttr{.color = Color::Green};
 constexpr Attr kStoppedAttr{.color = Color::Red};
-
-struct Span {
-  int x = 0;
-  std::string text;
-  Attr attr;
-};
-
-struct BodyLine {
-  std::vector<Span> spans;
-  int row = -1;  // the row this line belongs to; -1 for headers' spacing and footers
-};
-
-std::string lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 Attr dimmed(Attr attr) {
   attr.dim = true;
@@ -191,9 +188,14 @@ void draw_bar(TextGrid& grid, int y, const std::string& left, const std::string&
 
 bool row_matches(const RowView& row, const std::string& filter) {
   if (filter.empty()) return true;
-  std::string needle = lower(filter);
-  return lower(row.title).find(needle) != std::string::npos ||
-         lower(row.detail).find(needle) != std::string::npos;
+  auto same = [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) ==
+           std::tolower(static_cast<unsigned char>(b));
+  };
+  auto contains = [&](std::string_view text) {
+    return std::search(text.begin(), text.end(), filter.begin(), filter.end(), same) != text.end();
+  };
+  return contains(row.title) || contains(row.detail);
 }
 
 std::vector<int> visible_rows(const std::vector<RowView>& rows, const std::string& filter) {
@@ -216,6 +218,13 @@ std::vector<int> visible_rows(const std::vector<RowView>& rows, const std::strin
   return shown;
 }
 
+std::shared_ptr<const BodyLayout> layout_body(const std::vector<RowView>& rows,
+                                              const std::string& filter, int width) {
+  int content_width = std::min(std::max(width, 1), kMaxContentWidth);
+  return std::make_shared<const BodyLayout>(
+      BodyLayout{BodyBuilder(rows, content_width).build(visible_rows(rows, filter))});
+}
+
 RenderedPage render_page(const PageFrame& frame, int width, int height) {
   RenderedPage out{TextGrid(width, height), 0, {}};
   TextGrid& grid = out.grid;
@@ -235,7 +244,8 @@ RenderedPage render_page(const PageFrame& frame, int width, int height) {
   int body_top = 1;
   int body_height = std::max(0, grid.height() - 2);
   int content_width = std::min(grid.width(), kMaxContentWidth);
-  auto lines = BodyBuilder(rows, content_width).build(visible_rows(rows, frame.filter));
+  auto layout = frame.layout ? frame.layout : layout_body(rows, frame.filter, grid.width());
+  const auto& lines = layout->lines;
   if (lines.empty() && body_height > 0) {
     grid.put(2, body_top, tr(frame.filter.empty() ? "(empty page)" : "No rows match the filter."),
              {.dim = true});

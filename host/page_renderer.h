@@ -2,6 +2,7 @@
 // Pure: the same input gives the same grid, so screens are tested as text.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,12 @@
 #include "host/text_grid.h"
 
 namespace orv::host {
+
+// The body of a page laid out as lines, for rows under a filter at a width. Laying out is the
+// costly part of drawing a long list, so a caller that draws the same rows again keeps it.
+struct BodyLayout;
+std::shared_ptr<const BodyLayout> layout_body(const std::vector<RowView>& rows,
+                                              const std::string& filter, int width);
 
 struct PageFrame {
   std::string title{};
@@ -20,6 +27,8 @@ struct PageFrame {
   std::string status_left{};
   bool status_is_message = false;  // status_left goes before status_right when both do not fit
   std::string status_right{};
+  // The body laid out by layout_body() for these rows, filter and width; null: laid out here.
+  std::shared_ptr<const BodyLayout> layout{};
 };
 
 struct RenderedPage {

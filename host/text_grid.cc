@@ -20,28 +20,49 @@ bool is_control(char32_t cp) {
 
 // Widths come from utf8proc's tables, which follow each Unicode release.
 int code_point_width(char32_t cp) {
+  if (cp >= 0x20 && cp < 0x7F) return 1;
   if (cp == 0) return 0;
   return std::max(0, utf8proc_charwidth(static_cast<utf8proc_int32_t>(cp)));
 }
 
-std::vector<char32_t> decode_utf8(std::string_view text) {
-  std::vector<char32_t> out;
-  out.reserve(text.size());
+namespace {
+
+// Calls `use` with each code point of the text in order: the one decoding loop of the host.
+template <typename Use>
+void each_code_point(std::string_view text, Use&& use) {
   auto bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
   std::size_t i = 0;
   while (i < text.size()) {
+    if (bytes[i] >= 0x20 && bytes[i] < 0x7F) {  // plain ASCII needs no decoding
+      use(static_cast<char32_t>(bytes[i++]));
+      continue;
+    }
     utf8proc_int32_t cp = -1;
     utf8proc_ssize_t length =
         utf8proc_iterate(bytes + i, static_cast<utf8proc_ssize_t>(text.size() - i), &cp);
     if (length <= 0 || cp < 0) {
-      out.push_back(kReplacement);
+      use(kReplacement);
       ++i;
       continue;
     }
     auto point = static_cast<char32_t>(cp);
-    out.push_back(is_control(point) ? kReplacement : point);
+    use(is_control(point) ? kReplacement : point);
     i += static_cast<std::size_t>(length);
   }
+}
+
+bool plain_ascii(std::string_view text) {
+  for (char c : text)
+    if (c < 0x20 || c >= 0x7F) return false;
+  return true;
+}
+
+}  // namespace
+
+std::vector<char32_t> decode_utf8(std::string_view text) {
+  std::vector<char32_t> out;
+  out.reserve(text.size());
+  each_code_point(text, [&](char32_t cp) { out.push_back(cp); });
   return out;
 }
 
@@ -53,31 +74,37 @@ std::string encode_utf8(char32_t cp) {
 }
 
 std::string printable(std::string_view text) {
+  if (plain_ascii(text)) return std::string(text);
   std::string out;
   out.reserve(text.size());
-  for (char32_t cp : decode_utf8(text))
-    out += encode_utf8(cp);
+  each_code_point(text, [&](char32_t cp) { out += encode_utf8(cp); });
   return out;
 }
 
 int display_width(std::string_view text) {
+  if (plain_ascii(text)) return static_cast<int>(text.size());
   int width = 0;
-  for (char32_t cp : decode_utf8(text))
-    width += code_point_width(cp);
+  each_code_point(text, [&](char32_t cp) { width += code_point_width(cp); });
   return width;
 }
 
 std::string fit_to_width(std::string_view text, int width) {
   if (display_width(text) <= width) return std::string(text);
   if (width <= 0) return {};
+  if (plain_ascii(text))
+    return std::string(text.substr(0, static_cast<std::size_t>(width - 1))) + "…";
   std::string out;
   int used = 0;
-  for (char32_t cp : decode_utf8(text)) {
+  bool full = false;
+  each_code_point(text, [&](char32_t cp) {
     int w = code_point_width(cp);
-    if (used + w > width - 1) break;
+    if (full || used + w > width - 1) {
+      full = true;
+      return;
+    }
     out += encode_utf8(cp);
     used += w;
-  }
+  });
   return out + "…";
 }
 
@@ -173,16 +200,22 @@ TextGrid::TextGrid(int width, int height)
 
 int TextGrid::put(int x, int y, std::string_view text, Attr attr) {
   if (y < 0 || y >= height_) return x;
-  for (char32_t cp : decode_utf8(text)) {
+  bool full = false;
+  each_code_point(text, [&](char32_t cp) {
     int w = code_point_width(cp);
-    if (w == 0) continue;
-    if (x + w > width_) break;
+    if (full || w == 0) return;
+    if (x + w > width_) {
+      full = true;
+      return;
+    }
     if (x >= 0) {
-      cells_[index(x, y)] = {encode_utf8(cp), attr};
+      GridCell& cell = cells_[index(x, y)];
+      cell.glyph = encode_utf8(cp);
+      cell.attr = attr;
       if (w == 2) cells_[index(x + 1, y)] = {"", attr};
     }
     x += w;
-  }
+  });
   return x;
 }
 
