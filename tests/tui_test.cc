@@ -129,6 +129,7 @@ TEST_F(TuiTest, BrowsesStopsOnlyWhenMeantFollowsResizesAndQuitsWhileTheServiceHa
   ui.keys({"Space", "Left", "Enter"});
   ASSERT_TRUE(ui.wait_for_text("< CANCEL >")) << ui.last;
   EXPECT_NE(ui.last.find("This is a system job"), std::string::npos) << ui.last;
+  EXPECT_NE(ui.last.find("Enter answers  Esc cancels"), std::string::npos) << ui.last;
   EXPECT_GT(pid_of(kHelper), 0);
   ui.keys({"Left", "Enter"});
   ASSERT_TRUE(ui.wait_for([](const std::string& s) {
