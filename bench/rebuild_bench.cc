@@ -161,13 +161,13 @@ Value job_records(int count) {
 // The control service: answers "listAll" with the prebuilt array of the current size.
 class ListAllServer {
  public:
-  ListAllServer() : server_(orv::center_socket_path(kControlServiceCenterName)) {
+  ListAllServer() : server_(orv::center_socket_path(orv::kControlServiceCenterName)) {
     for (int count : {100, 500, 5000})
       replies_[count] = Value(Dictionary{{"data", job_records(count)}});
     server_.register_handler("listAll", [this](const Value&) -> std::optional<Value> {
       return replies_.at(records_.load());
     });
-    started_ = server_.start();
+    started_ = server_.start().has_value();
   }
   bool started() const { return started_; }
   void serve(int records) { records_ = records; }

@@ -24,7 +24,6 @@
 #include "list/root_list_controller.h"
 #include "platform/ipc/messaging_center.h"
 #include "platform/ui/class_registry.h"
-#include "services/control_service.h"
 #include "services/settings.h"
 
 namespace fs = std::filesystem;
@@ -114,7 +113,7 @@ int main() {
     return 1;
   }
   const Value reply = job_records();
-  orv::MessagingCenterServer server(orv::center_socket_path(kControlServiceCenterName));
+  orv::MessagingCenterServer server(orv::center_socket_path(orv::kControlServiceCenterName));
   server.register_handler("listAll", [&](const Value&) -> std::optional<Value> { return reply; });
   if (!server.start()) {
     std::fprintf(stderr, "tui_bench: the server did not start\n");

@@ -37,8 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   ::shutdown(fds[0], SHUT_WR);
   orv::Bytes payload;
-  while (orv::ipc::read_frame(fds[1], payload, std::nullopt) == orv::ipc::ReadResult::Frame)
+  for (;;) {
+    const orv::Result<orv::ipc::Arrival> arrival =
+        orv::ipc::read_frame(fds[1], payload, std::nullopt);
+    if (!arrival || *arrival != orv::ipc::Arrival::Frame) break;
     check_payload(payload);
+  }
   ::close(fds[0]);
   ::close(fds[1]);
   return 0;

@@ -16,20 +16,18 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/ipc/messaging_center.h"
 #include "orvaned/job_file.h"
 #include "orvaned/log.h"
 #include "orvaned/options.h"
 #include "orvaned/peer_admission.h"
 #include "orvaned/request_handlers.h"
 #include "orvaned/supervisor.h"
+#include "platform/ipc/messaging_center.h"
 
 namespace {
 
 using namespace orv::service;
 using Clock = Supervisor::Clock;
-
-constexpr const char* kCenterName = "msgport.orvane";
 
 sigset_t handled_signals() {
   sigset_t set;
@@ -95,7 +93,7 @@ int run(const Options& options) {
   Supervisor supervisor(load_jobs(), {options.throttle, options.stop_timeout});
   supervisor.start_run_at_load_jobs();
 
-  std::filesystem::path socket = orv::center_socket_path(kCenterName);
+  std::filesystem::path socket = orv::center_socket_path(orv::kControlServiceCenterName);
   std::error_code ec;
   std::filesystem::create_directories(socket.parent_path(), ec);
   orv::MessagingCenterServer server(socket);
@@ -103,13 +101,14 @@ int run(const Options& options) {
   server.set_peer_filter([&admission](uid_t uid, gid_t gid) { return admission.admits(uid, gid); });
   const PeerAdmission::SocketAccess access = admission.socket_access();
   server.set_socket_access(access.mode, access.group);
+  server.set_log(log_line);
   register_request_handlers(server, supervisor);
-  if (!server.start()) {
-    log_line("cannot serve on " + socket.string() + ": " + std::strerror(errno));
+  if (orv::Status started = server.start(); !started) {
+    log_line("cannot serve on " + socket.string() + ": " + started.error().message);
     supervisor.stop_all();
     return 1;
   }
-  log_line("serving " + std::string(kCenterName) + " on " + socket.string());
+  log_line("serving " + std::string(orv::kControlServiceCenterName) + " on " + socket.string());
 
   supervise_until_terminated(supervisor, signal_fd);
   server.stop();

@@ -9,7 +9,7 @@ std::shared_ptr<orv::CPDistributedMessagingCenter> _center;
 
 std::shared_ptr<orv::CPDistributedMessagingCenter> get_ipc() {
   if (!_center) {
-    _center = orv::CPDistributedMessagingCenter::centerNamed(kControlServiceCenterName);
+    _center = orv::CPDistributedMessagingCenter::centerNamed(orv::kControlServiceCenterName);
     if (_center) rocketbootstrap_distributedmessagingcenter_apply(_center);
   }
   return _center;

@@ -9,9 +9,6 @@
 #include "platform/ipc/messaging_center.h"
 #include "platform/value/value.h"
 
-// The name the control service answers on.
-inline constexpr const char* kControlServiceCenterName = "msgport.orvane";
-
 // The process-wide client, created on first use; null when the platform gives none (the next
 // call then tries again).
 std::shared_ptr<orv::CPDistributedMessagingCenter> get_ipc();

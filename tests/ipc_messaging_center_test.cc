@@ -1,6 +1,8 @@
 // The messaging center through real Unix sockets: what crosses the wire, how the client turns
-// every kind of failure into a null reply, and that the format is readable by an independent
-// peer (Python's plistlib).
+// every kind of failure into a null reply and says why, how the server holds up against peers
+// that stall, and that the format is readable by an independent peer (Python's plistlib).
+#include <gmock/gmock.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>  // mknod
 #include <sys/un.h>
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "platform/ipc/frame.h"
@@ -51,7 +54,7 @@ class RawPeer {
     connection_ = ::accept(listener_, nullptr, nullptr);
     if (connection_ < 0) return;
     Bytes request;
-    if (ipc::read_frame(connection_, request, std::nullopt) == ipc::ReadResult::Frame)
+    if (ipc::read_frame(connection_, request, std::nullopt) == ipc::Arrival::Frame)
       (void)!::send(connection_, answer_.data(), answer_.size(), MSG_NOSIGNAL);
     ::shutdown(connection_, SHUT_WR);  // nothing more will come
     char drain;
@@ -76,6 +79,42 @@ Bytes frame_of(std::uint32_t announced, Bytes payload) {
 Bytes plist_frame(const Value& root) {
   Bytes payload = *encode_binary_plist(root);
   return frame_of(static_cast<std::uint32_t>(payload.size()), payload);
+}
+
+void send_bytes(int fd, const Bytes& bytes) {
+  ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+            static_cast<ssize_t>(bytes.size()));
+}
+
+// Waits, within a bound, for the other end to close the connection.
+bool closed_by_peer(int fd) {
+  pollfd ready{fd, POLLIN, 0};
+  char byte;
+  return ::poll(&ready, 1, 5000) == 1 && ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0;
+}
+
+TEST(FrameTest, TheLargestAllowedFrameCrossesWholeAndOneByteMoreIsRefused) {
+  int fds[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+  const FileDescriptor ours(fds[0]), theirs(fds[1]);
+  const Bytes largest(ipc::kMaxFrameLength, 0x5A);
+  Status sent = fail("not sent");
+  // Either side giving up shuts the pair down, so the other cannot wait for ever.
+  std::thread writer([&] {
+    sent = ipc::write_frame(ours.get(), largest, std::nullopt);
+    if (!sent) ::shutdown(ours.get(), SHUT_RDWR);
+  });
+  Bytes received;
+  const Result<ipc::Arrival> arrival = ipc::read_frame(theirs.get(), received, std::nullopt);
+  if (!arrival) ::shutdown(theirs.get(), SHUT_RDWR);
+  writer.join();
+  EXPECT_TRUE(sent.has_value());
+  EXPECT_TRUE(arrival && *arrival == ipc::Arrival::Frame && received == largest);
+
+  const Bytes one_more(ipc::kMaxFrameLength + 1);
+  EXPECT_EQ(ipc::write_frame(ours.get(), one_more, std::nullopt).error().code, EMSGSIZE);
+  send_bytes(ours.get(), frame_of(ipc::kMaxFrameLength + 1, {}));
+  EXPECT_EQ(ipc::read_frame(theirs.get(), received, std::nullopt).error().code, EMSGSIZE);
 }
 
 class MessagingCenterTest : public ::testing::Test {
@@ -104,15 +143,21 @@ TEST_F(MessagingCenterTest, RequestsArriveUnchangedAndRepliesComeBack) {
   EXPECT_TRUE(seen[0]["isStart"].is_boolean() && seen[0]["flag"].is_integer());
   EXPECT_TRUE(seen[1].is_null()) << "no user info must arrive as no key, not an empty dict";
 
-  // "No reply" and unknown messages give null, and the connection stays usable.
+  // "No reply" and unknown messages give null, and the connection stays usable. They are
+  // answers, not failures.
   EXPECT_TRUE(client_.sendMessageAndReceiveReplyName("silent").is_null());
   EXPECT_TRUE(client_.sendMessageAndReceiveReplyName("nobody.listens").is_null());
+  EXPECT_EQ(client_.last_failure(), std::nullopt);
   EXPECT_TRUE(client_.sendMessageAndReceiveReplyName("echo", Value(3)).is_null());
+  EXPECT_EQ(client_.last_failure()->code, EINVAL);
   EXPECT_TRUE(client_.sendMessageAndReceiveReplyName("echo").is_dictionary());
+  EXPECT_EQ(client_.last_failure(), std::nullopt);
 }
 
 TEST_F(MessagingCenterTest, MissingOrSlowServiceGivesNullAndLateRepliesAreNeverReused) {
   EXPECT_TRUE(client_.sendMessageAndReceiveReplyName("echo").is_null());
+  EXPECT_EQ(client_.last_failure()->code, ENOENT);
+  EXPECT_THAT(client_.last_failure()->message, ::testing::StartsWith("not running"));
 
   MessagingCenterServer server(socket_);
   std::atomic<int> calls{0};
@@ -127,6 +172,7 @@ TEST_F(MessagingCenterTest, MissingOrSlowServiceGivesNullAndLateRepliesAreNeverR
     const auto begin = std::chrono::steady_clock::now();
     EXPECT_TRUE(client_.sendMessageAndReceiveReplyName("count").is_null());
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 500ms);
+    EXPECT_EQ(client_.last_failure()->code, ETIMEDOUT);
   }
   // The first reply arrives late, on the dropped connection; the next request gets its own.
   EXPECT_EQ(client_.sendMessageAndReceiveReplyName("count")["n"], Value(2));
@@ -138,7 +184,6 @@ TEST_F(MessagingCenterTest, GarbageFromThePeerGivesNull) {
       {'j', 'u', 'n', 'k', '!', '!'},
       frame_of(0, {}),
       frame_of(0xFFFFFFFFu, {}),  // over-long: refused before allocation
-      frame_of(ipc::kMaxFrameLength + 1, {}),
       frame_of(12, {'n', 'o', 't', ' ', 'a', ' ', 'p', 'l', 'i', 's', 't', '!'}),
       frame_of(100, {'b', 'p'}),            // peer closes inside the frame
       plist_frame(Value(Array{Value(1)})),  // root not a dictionary
@@ -147,6 +192,7 @@ TEST_F(MessagingCenterTest, GarbageFromThePeerGivesNull) {
   for (const Bytes& answer : answers) {
     RawPeer peer(socket_, answer);
     EXPECT_TRUE(client_.sendMessageAndReceiveReplyName("listAll").is_null());
+    EXPECT_THAT(client_.last_failure()->code, ::testing::AnyOf(EPROTO, EMSGSIZE));
     std::filesystem::remove(socket_);
   }
 }
@@ -184,12 +230,39 @@ TEST_F(MessagingCenterTest, ServerSocketLifecycleAndAdmission) {
   picky.set_peer_filter([](uid_t, gid_t) { return false; });
   ASSERT_TRUE(picky.start());
   EXPECT_TRUE(client_.sendMessageAndReceiveReplyName("ping").is_null());
+  EXPECT_EQ(client_.last_failure()->code, ECONNRESET);
   picky.stop();
 
   test::write_file(socket_, "precious");
   MessagingCenterServer blocked(socket_);
   EXPECT_FALSE(blocked.start());
   EXPECT_EQ(test::read_file(socket_), "precious");
+}
+
+TEST_F(MessagingCenterTest, IdlePeersGiveWayAtTheLimitAndStalledFramesTimeOut) {
+  std::mutex lines_mutex;
+  std::vector<std::string> lines;
+  MessagingCenterServer server(socket_, {.max_connections = 2, .frame_timeout = 300ms});
+  server.set_log([&](std::string_view line) {
+    std::lock_guard lock(lines_mutex);
+    lines.emplace_back(line);
+  });
+  server.register_handler("ping", [](const Value&) { return Value(Dictionary{}); });
+  ASSERT_TRUE(server.start());
+  Result<FileDescriptor> first = ipc::connect_unix(socket_);
+  Result<FileDescriptor> second = ipc::connect_unix(socket_);
+  ASSERT_TRUE(first && second);
+
+  // At the limit, a fresh client takes the place of the connection idle longest.
+  EXPECT_TRUE(client_.sendMessageAndReceiveReplyName("ping").is_dictionary());
+  EXPECT_TRUE(closed_by_peer(first->get()));
+  // A frame announced and never sent ends its connection at the frame time-out.
+  send_bytes(second->get(), frame_of(1, {}));
+  EXPECT_TRUE(closed_by_peer(second->get()));
+
+  server.stop();
+  EXPECT_THAT(lines, ::testing::Contains(::testing::HasSubstr("limit of 2 connections")));
+  EXPECT_THAT(lines, ::testing::Contains(::testing::HasSubstr("in time")));
 }
 
 // The wire format checked against Python's plistlib, in both directions.

@@ -11,9 +11,13 @@ void put_frame_length(std::uint32_t length, std::uint8_t (&header)[kFrameHeaderS
   header[3] = static_cast<std::uint8_t>(length);
 }
 
+std::uint32_t announced_frame_length(const std::uint8_t (&header)[kFrameHeaderSize]) {
+  return (std::uint32_t{header[0]} << 24) | (std::uint32_t{header[1]} << 16) |
+         (std::uint32_t{header[2]} << 8) | std::uint32_t{header[3]};
+}
+
 std::optional<std::uint32_t> parse_frame_length(const std::uint8_t (&header)[kFrameHeaderSize]) {
-  const std::uint32_t length = (std::uint32_t{header[0]} << 24) | (std::uint32_t{header[1]} << 16) |
-                               (std::uint32_t{header[2]} << 8) | std::uint32_t{header[3]};
+  const std::uint32_t length = announced_frame_length(header);
   if (length == 0 || length > kMaxFrameLength) return std::nullopt;
   return length;
 }

@@ -17,6 +17,8 @@ inline constexpr std::uint32_t kMaxFrameLength = 16u * 1024 * 1024;
 
 // The big-endian length header of a frame carrying `length` bytes.
 void put_frame_length(std::uint32_t length, std::uint8_t (&header)[kFrameHeaderSize]);
+// The payload length a header announces, whatever it is.
+std::uint32_t announced_frame_length(const std::uint8_t (&header)[kFrameHeaderSize]);
 // The announced payload length, or nullopt when it is 0 or above kMaxFrameLength (such a frame
 // is refused before anything is allocated for it).
 std::optional<std::uint32_t> parse_frame_length(const std::uint8_t (&header)[kFrameHeaderSize]);

@@ -20,9 +20,14 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/fs/file_descriptor.h"
+#include "platform/result.h"
 #include "platform/value/value.h"
 
 namespace orv {
+
+// The center the control service answers on; the plugin and the service both name it here.
+inline constexpr std::string_view kControlServiceCenterName = "msgport.orvane";
 
 // <run dir>/<name>.sock; the run dir is $ORVANE_RUNTIME_DIR when set, otherwise
 // real_path("/var/run/orvane"). The environment is read on every call.
@@ -47,7 +52,6 @@ class CPDistributedMessagingCenter {
   static std::shared_ptr<CPDistributedMessagingCenter> centerNamed(std::string_view name);
 
   explicit CPDistributedMessagingCenter(std::string name);
-  ~CPDistributedMessagingCenter();
   CPDistributedMessagingCenter(const CPDistributedMessagingCenter&) = delete;
   CPDistributedMessagingCenter& operator=(const CPDistributedMessagingCenter&) = delete;
 
@@ -57,17 +61,35 @@ class CPDistributedMessagingCenter {
   // and dropped after any failure, so a late reply is never taken for a later request's.
   Value sendMessageAndReceiveReplyName(std::string_view message, const Value& user_info = Value());
 
+  // Why the most recent request (of any thread) got a null reply, for telling a person:
+  // nullopt when the service answered it. An answer of "no reply" is an answer: the service was
+  // reached and chose to give none (a message it does not know, a handler with nothing to say),
+  // so it is no outage to report. Error::code says which kind of failure it was:
+  //   ENOENT, ECONNREFUSED   not running (no socket, or nobody listening on it)
+  //   EACCES                 refused: no permission to connect to the socket
+  //   ECONNRESET             refused: the service closed the connection without answering
+  //                          (how it turns away a peer it does not admit)
+  //   ETIMEDOUT              timed out (see ipc_timeout_ms)
+  //   EPROTO, EMSGSIZE       malformed reply (not a reply, or a frame length out of range)
+  //   EINVAL                 the request itself could not be encoded or is too large
+  // and any other errno for the remaining system failures; Error::message is a short reason.
+  std::optional<Error> last_failure() const;
+
   const std::string& name() const { return name_; }
 
  private:
-  enum class Attempt { Answered, Failed, RetryOnFreshConnection };
-  Attempt attempt(std::span<const std::uint8_t> payload, bool on_kept_connection,
-                  std::chrono::steady_clock::time_point deadline, Value& reply);
-  void disconnect();
+  Result<Value> round_trip(std::string_view message, const Value& user_info);
+  Result<Value> exchange(std::span<const std::uint8_t> payload);
+  Status send_request(std::span<const std::uint8_t> payload,
+                      std::chrono::steady_clock::time_point deadline);
+  Result<Value> receive_reply(std::chrono::steady_clock::time_point deadline);
+  Error explain(const Error& failure, int timeout_ms) const;
 
   std::string name_;
-  std::mutex mutex_;
-  int fd_ = -1;
+  std::mutex mutex_;  // one request at a time; guards socket_
+  FileDescriptor socket_;
+  mutable std::mutex failure_mutex_;  // apart, so asking never waits for a request in flight
+  std::optional<Error> last_failure_;
 };
 
 // On the original platform a center must be unlocked before a sandboxed process may reach it.
@@ -75,6 +97,20 @@ class CPDistributedMessagingCenter {
 // nothing with it.
 void rocketbootstrap_distributedmessagingcenter_apply(
     const std::shared_ptr<CPDistributedMessagingCenter>& center);
+
+// How much a server takes on at once. Past the connection limit a new connection takes the place
+// of the one that has waited longest for input (an idle client reconnects on its next request;
+// a request already being answered is never cut off), so stalled peers cannot lock out a fresh
+// client.
+struct ServerLimits {
+  // Open connections, each served by a thread of its own. Held to at most half the process's
+  // descriptor limit as well, so the rest of the process keeps descriptors for its own work.
+  std::size_t max_connections = 64;
+  // Once the first byte of a frame has come, the whole frame must arrive within this time, and
+  // a reply must be taken within it, or the connection ends: a peer cannot hold a thread by
+  // sending or reading slowly. Idle connections between frames have no deadline.
+  std::chrono::milliseconds frame_timeout{10'000};
+};
 
 // The server side, used by the control service and by tests.
 class MessagingCenterServer {
@@ -84,8 +120,12 @@ class MessagingCenterServer {
   // Handler calls are serialised by one mutex across all connections, so handlers need no
   // locking of their own against each other.
   using Handler = std::function<std::optional<Value>(const Value& user_info)>;
+  // Receives one line about what the server did on its own: connections displaced or refused at
+  // the limit, peers too slow to send a frame or take a reply, accept failures. Repeats are
+  // summed up, at most one line per kind a minute. Called from the server's threads.
+  using Log = std::function<void(std::string_view line)>;
 
-  explicit MessagingCenterServer(std::filesystem::path socket_path);
+  explicit MessagingCenterServer(std::filesystem::path socket_path, ServerLimits limits = {});
   ~MessagingCenterServer();  // stops and removes the socket file
   MessagingCenterServer(const MessagingCenterServer&) = delete;
   MessagingCenterServer& operator=(const MessagingCenterServer&) = delete;
@@ -98,10 +138,12 @@ class MessagingCenterServer {
   // The socket file's mode (0660 unless set) and group (the process's unless set), given to it
   // before it listens, so no client ever meets another. Set before start().
   void set_socket_access(mode_t mode, gid_t group = static_cast<gid_t>(-1));
+  // Where the server's lines go; standard error when never set. Set before start().
+  void set_log(Log log);
 
   // Binds and listens (a stale socket file is replaced) and serves on background threads, one
-  // per connection. False on failure, with errno kept.
-  bool start();
+  // per connection.
+  Status start();
   // Stops accepting, closes every connection, joins the threads and removes the socket file.
   void stop();
 
@@ -109,7 +151,7 @@ class MessagingCenterServer {
 
  private:
   struct State;
-  std::shared_ptr<State> state_;
+  std::unique_ptr<State> state_;
 };
 
 }  // namespace orv

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <map>
+#include <string>
 
 #include "platform/fs/root.h"
 #include "platform/ipc/frame.h"
@@ -91,55 +92,99 @@ std::shared_ptr<CPDistributedMessagingCenter> CPDistributedMessagingCenter::cent
 CPDistributedMessagingCenter::CPDistributedMessagingCenter(std::string name)
     : name_(std::move(name)) {}
 
-CPDistributedMessagingCenter::~CPDistributedMessagingCenter() {
-  disconnect();
-}
-
-void CPDistributedMessagingCenter::disconnect() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
-
 Value CPDistributedMessagingCenter::sendMessageAndReceiveReplyName(std::string_view message,
                                                                    const Value& user_info) {
-  std::optional<Bytes> payload = ipc::encode_request(message, user_info);
-  if (!payload) return Value();
-  std::lock_guard lock(mutex_);
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(ipc_timeout_ms());
-  // A kept connection may have been closed by a server that restarted since the last request.
-  if (fd_ >= 0 && !ipc::idle_connection_alive(fd_)) disconnect();
-  const bool kept = fd_ >= 0;
-  Value reply;
-  Attempt result = attempt(*payload, kept, deadline, reply);
-  if (result == Attempt::RetryOnFreshConnection) result = attempt(*payload, false, deadline, reply);
-  return result == Attempt::Answered ? reply : Value();
+  Result<Value> reply = round_trip(message, user_info);
+  std::lock_guard lock(failure_mutex_);
+  if (reply) {
+    last_failure_.reset();
+    return std::move(*reply);
+  }
+  last_failure_ = std::move(reply.error());
+  return Value();
 }
 
-CPDistributedMessagingCenter::Attempt CPDistributedMessagingCenter::attempt(
-    std::span<const std::uint8_t> payload, bool on_kept_connection,
-    std::chrono::steady_clock::time_point deadline, Value& reply) {
-  if (fd_ < 0) fd_ = ipc::connect_unix(center_socket_path(name_));
-  if (fd_ < 0) return Attempt::Failed;
-  if (!ipc::write_frame(fd_, payload, deadline)) {
-    const int error = errno;
-    disconnect();
-    return on_kept_connection && peer_was_gone(error) ? Attempt::RetryOnFreshConnection
-                                                      : Attempt::Failed;
+std::optional<Error> CPDistributedMessagingCenter::last_failure() const {
+  std::lock_guard lock(failure_mutex_);
+  return last_failure_;
+}
+
+Result<Value> CPDistributedMessagingCenter::round_trip(std::string_view message,
+                                                       const Value& user_info) {
+  std::optional<Bytes> payload = ipc::encode_request(message, user_info);
+  if (!payload)
+    return fail("the request cannot be encoded: its user info is not a dictionary", EINVAL);
+  if (payload->size() > ipc::kMaxFrameLength)
+    return fail("the request cannot be sent: it is larger than a frame may be", EINVAL);
+  return exchange(*payload);
+}
+
+Result<Value> CPDistributedMessagingCenter::exchange(std::span<const std::uint8_t> payload) {
+  std::lock_guard lock(mutex_);
+  const int timeout_ms = ipc_timeout_ms();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  // A kept connection may have been closed by a server that restarted since the last request.
+  if (socket_.valid() && !ipc::idle_connection_alive(socket_.get())) socket_ = FileDescriptor();
+  const bool kept = socket_.valid();
+  Status sent = send_request(payload, deadline);
+  if (!sent && kept && peer_was_gone(sent.error().code)) sent = send_request(payload, deadline);
+  if (!sent) return fail(explain(sent.error(), timeout_ms));
+  Result<Value> reply = receive_reply(deadline);
+  if (!reply) return fail(explain(reply.error(), timeout_ms));
+  return reply;
+}
+
+Status CPDistributedMessagingCenter::send_request(std::span<const std::uint8_t> payload,
+                                                  std::chrono::steady_clock::time_point deadline) {
+  if (!socket_.valid()) {
+    Result<FileDescriptor> connected = ipc::connect_unix(center_socket_path(name_));
+    if (!connected) return fail(connected.error());
+    socket_ = std::move(*connected);
   }
+  Status written = ipc::write_frame(socket_.get(), payload, deadline);
+  if (!written) socket_ = FileDescriptor();
+  return written;
+}
+
+Result<Value> CPDistributedMessagingCenter::receive_reply(
+    std::chrono::steady_clock::time_point deadline) {
   Bytes answer;
-  if (!await_reply(fd_, deadline) ||
-      ipc::read_frame(fd_, answer, deadline) != ipc::ReadResult::Frame) {
-    disconnect();
-    return Attempt::Failed;
+  if (!await_reply(socket_.get(), deadline)) {
+    socket_ = FileDescriptor();
+    return fail("no answer before the deadline, or the wait was given up", ETIMEDOUT);
   }
-  std::optional<Value> decoded = ipc::decode_reply(answer);
-  if (!decoded) {
-    disconnect();
-    return Attempt::Failed;
+  Result<ipc::Arrival> arrival = ipc::read_frame(socket_.get(), answer, deadline);
+  std::optional<Value> reply;
+  if (arrival && *arrival == ipc::Arrival::Frame) reply = ipc::decode_reply(answer);
+  if (reply) return std::move(*reply);
+  socket_ = FileDescriptor();
+  if (!arrival) return fail(arrival.error());
+  if (*arrival == ipc::Arrival::ClosedClean)
+    return fail("the service closed the connection without answering", ECONNRESET);
+  return fail("the answer is not a reply dictionary in a property list", EPROTO);
+}
+
+Error CPDistributedMessagingCenter::explain(const Error& failure, int timeout_ms) const {
+  switch (failure.code) {
+    case ENOENT:
+    case ECONNREFUSED:
+      return {"not running: nothing answers at " + center_socket_path(name_).string(),
+              failure.code};
+    case EACCES:
+    case EPERM:
+      return {"refused: no permission to connect to " + center_socket_path(name_).string(), EACCES};
+    case EPIPE:
+    case ECONNRESET:
+    case ENOTCONN:
+      return {"refused: the service closed the connection without answering", ECONNRESET};
+    case ETIMEDOUT:
+      return {"timed out: no answer within " + std::to_string(timeout_ms) + " ms", ETIMEDOUT};
+    case EPROTO:
+    case EMSGSIZE:
+      return {"malformed reply: " + failure.message, failure.code};
+    default:
+      return failure;
   }
-  reply = std::move(*decoded);
-  return Attempt::Answered;
 }
 
 void rocketbootstrap_distributedmessagingcenter_apply(

@@ -8,11 +8,10 @@ namespace orv::test {
 
 namespace {
 
-constexpr const char* kCenterName = "msgport.orvane";
 constexpr const char* kAnsweredMessages[] = {"listAll", "startOne", "export"};
 
 std::filesystem::path prepared_socket_path() {
-  std::filesystem::path path = center_socket_path(kCenterName);
+  std::filesystem::path path = center_socket_path(kControlServiceCenterName);
   std::filesystem::create_directories(path.parent_path());
   return path;
 }
