@@ -9,6 +9,7 @@
 #include "host/browser.h"
 #include "host/dialog_box.h"
 #include "host/host_texts.h"
+#include "host/service_trouble.h"
 #include "host/terminal.h"
 #include "platform/ipc/messaging_center.h"
 #include "platform/runloop/run_loop.h"
@@ -98,9 +99,11 @@ class TerminalUi {
     Terminal terminal(utf8_);
     terminal_ = &terminal;
     set_reply_wait_observer([this](std::chrono::milliseconds waited) { return waiting(waited); });
-    browser_ = std::make_unique<Browser>(
-        root, bundle_.display_name,
-        BrowserContext{.now_text = clock_text, .changed = [this] { repaint(); }});
+    browser_ =
+        std::make_unique<Browser>(root, bundle_.display_name,
+                                  BrowserContext{.now_text = clock_text,
+                                                 .changed = [this] { repaint(); },
+                                                 .service_trouble = control_service_trouble});
     set_dialog_presenter(std::make_shared<TerminalPresenter>(terminal, *browser_, quitting_));
 
     auto& loop = RunLoop::main();

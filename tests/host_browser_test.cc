@@ -6,6 +6,7 @@
 #include <string>
 
 #include "host/browser.h"
+#include "host/service_trouble.h"
 #include "list/root_list_controller.h"
 #include "tests/list_pages_fixture.h"
 
@@ -29,10 +30,7 @@ class HostBrowserPagesTest : public PagesTest {
     browser = std::make_unique<Browser>(
         open<OrvaneRootListController>(OrvaneRootListController::kClassName), "Orvane",
         host::BrowserContext{.now_text = [this] { return now; },
-                             .service_trouble = [this]() -> std::optional<std::string> {
-                               if (service) return std::nullopt;
-                               return "not running";
-                             }});
+                             .service_trouble = host::control_service_trouble});
     screen = browser->draw(kWidth, kHeight);
   }
   void TearDown() override {
