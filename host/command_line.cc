@@ -58,6 +58,10 @@ Result<CommandLine> parse_command_line(const std::vector<std::string>& args) {
       line.command = Command::Help;
       return line;
     }
+    if (!options_done && arg == "--version") {
+      line.command = Command::Version;
+      return line;
+    }
     if (!options_done && arg == "--") {
       options_done = true;
     } else if (!options_done && arg == "--json") {
@@ -100,6 +104,10 @@ Commands:
   refresh                  the list page's refresh action, then the list
   export NAME [--yes]      export the start/stop choices to /var/mobile/Media/NAME
   import NAME [--yes]      stop the jobs that /var/mobile/Media/NAME marks as stopped
+
+Options:
+  -h, --help               show this text
+  --version                show the version
 
 Dialogs are written to standard error as "alert: <header> | <message>" and "prompt: <message>".
 A confirmation is answered OK with --yes, asked on the terminal when standard input is one,

@@ -14,6 +14,7 @@ namespace orv::host {
 enum class Command {
   Interactive,
   Help,
+  Version,
   List,
   Show,
   Start,

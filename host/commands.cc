@@ -118,6 +118,7 @@ int Session::run_command() {
       return export_or_import(kImportAction);
     case Command::Interactive:
     case Command::Help:
+    case Command::Version:
       break;
   }
   return kExitUsage;

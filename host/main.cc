@@ -11,6 +11,7 @@
 #include "host/commands.h"
 #include "host/terminal_locale.h"
 #include "host/terminal_ui.h"
+#include "orvane_version.h"
 #include "platform/prefs/user_defaults.h"
 
 namespace {
@@ -29,6 +30,10 @@ int main(int argc, char** argv) {
   if (!command) return usage_error(command.error().message);
   if (command->command == orv::host::Command::Help) {
     std::fputs(orv::host::help_text().c_str(), stdout);
+    return orv::host::kExitOk;
+  }
+  if (command->command == orv::host::Command::Version) {
+    std::printf("orvane %s\n", orv::kVersion);
     return orv::host::kExitOk;
   }
   bool interactive = command->command == orv::host::Command::Interactive;

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "orvane_version.h"
 #include "orvaned/job_file.h"
 #include "orvaned/log.h"
 #include "orvaned/options.h"
@@ -128,6 +129,10 @@ int main(int argc, char** argv) {
   }
   if (options->help) {
     std::fputs(usage_text(), stdout);
+    return 0;
+  }
+  if (options->version) {
+    std::printf("orvaned %s\n", orv::kVersion);
     return 0;
   }
   return run(*options);

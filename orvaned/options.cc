@@ -48,7 +48,8 @@ enum OptionId {
   kAllowUid,
   kAllowGroup,
   kForeground,
-  kHelp
+  kHelp,
+  kVersion
 };
 
 }  // namespace
@@ -73,7 +74,8 @@ const char* usage_text() {
          "                       named; with any --allow-uid or several groups every user may\n"
          "                       reach it and the service admits or refuses each client\n"
          "  --foreground         run in the foreground (the default and only mode)\n"
-         "  --help               show this text\n";
+         "  --help               show this text\n"
+         "  --version            show the version\n";
 }
 
 Result<Options> parse_options(int argc, char** argv) {
@@ -86,6 +88,7 @@ Result<Options> parse_options(int argc, char** argv) {
       {"allow-group", required_argument, nullptr, kAllowGroup},
       {"foreground", no_argument, nullptr, kForeground},
       {"help", no_argument, nullptr, kHelp},
+      {"version", no_argument, nullptr, kVersion},
       {nullptr, 0, nullptr, 0},
   };
   Options options;
@@ -125,6 +128,9 @@ Result<Options> parse_options(int argc, char** argv) {
       case 'h':
       case kHelp:
         options.help = true;
+        break;
+      case kVersion:
+        options.version = true;
         break;
       default: {
         std::string arg = argv[::optind - 1] ? argv[::optind - 1] : "";

@@ -20,6 +20,7 @@ struct Options {
   std::vector<uid_t> allowed_uids;
   std::vector<gid_t> allowed_gids;
   bool help = false;
+  bool version = false;
 };
 
 // The options, or the usage error.

@@ -1,9 +1,8 @@
-// The plugin's control-service client: the exact request dictionaries, the success rule, and
-// getAllDaemons against a scripted service on a real socket. The pages' tests check that these
-// requests are the ones sent.
+// The plugin's control-service requests and its success rule. The pages' tests check that these
+// requests are the ones sent, and how job lists are read.
 #include "services/control_service.h"
 
-#include "tests/support/scripted_service.h"
+#include "tests/support/test_support.h"
 
 namespace orv::test {
 namespace {
@@ -36,26 +35,6 @@ TEST(ControlServiceRequests, SuccessNeedsAReplyWithNonNegativeStatus) {
   for (const Value& good : {Value(Dictionary{}), Value(Dictionary{{"status", 0}}),
                             Value(Dictionary{{"status", 3}}), Value(Dictionary{{"status", "-1"}})})
     EXPECT_TRUE(reply_succeeded(good));
-}
-
-TEST(ControlServiceSocket, GetAllDaemonsReturnsOnlyAnArrayOfData) {
-  TempDir dir;
-  ScopedEnv env("ORVANE_RUNTIME_DIR", dir.path().c_str());
-  EXPECT_TRUE(getAllDaemons().is_null()) << "no service listening";
-
-  ScriptedService service;
-  const Array records{Value(Dictionary{{"Label", "a"}, {"Pid", -1}})};
-  service.set_daemons(records);
-  EXPECT_EQ(getAllDaemons(), Value(records));
-  ASSERT_EQ(service.requests().size(), 1u);
-  EXPECT_FALSE(service.requests()[0].has_user_info()) << "listAll carries no request dictionary";
-
-  for (auto reply : {std::optional<Value>(Value(Dictionary{{"data", "text"}})),
-                     std::optional<Value>(Value(Dictionary{{"data", Dictionary{{"0", "a"}}}})),
-                     std::optional<Value>(Value(Dictionary{})), std::optional<Value>()}) {
-    service.set_reply("listAll", reply);
-    EXPECT_TRUE(getAllDaemons().is_null());
-  }
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 
 #include "detail/detail_controller.h"
 #include "detail/multiline_cell.h"
-#include "list/root_list_controller.h"
 #include "services/descriptions.h"
 #include "services/localization.h"
 #include "services/settings.h"
@@ -13,9 +12,6 @@
 
 namespace orv::test {
 namespace {
-
-using Names = std::vector<std::optional<std::string>>;
-using Strings = std::vector<std::string>;
 
 class DetailPage : public PagesTest {
  protected:
@@ -32,13 +28,18 @@ class DetailPage : public PagesTest {
   static Value switch_value(OrvaneDetailController& page, std::size_t row) {
     return page.specifiers()->at(row)->performGetter();
   }
-  static Value content(const SpecifierList& rows, std::size_t row) {
-    return rows.at(row)->propertyForKey("content");
-  }
-  std::string program_of(Dictionary record) {
-    record.set("Label", Value("x"));
-    auto rows = open_on(Value(record))->specifiers();
-    return std::string(content(*rows, rows->size() - 3).read_string().value_or("?"));
+
+  // The pid row, the Alive, RunAtLoad and KeepAlive switches, the program text and the user of
+  // a page without a Plist row.
+  static std::string shown(const std::shared_ptr<OrvaneDetailController>& page) {
+    auto rows = page->specifiers();
+    if (rows->size() != 13) return "rows=" + std::to_string(rows->size());
+    std::string switches;
+    for (std::size_t row : {0, 1, 2})
+      switches += switch_value(*page, row).read_bool() ? '1' : '0';
+    return "pid=" + (*rows)[8]->name().value_or("-") + " switches=" + switches + " program=" +
+           std::string((*rows)[10]->propertyForKey("content").read_string().value_or("?")) +
+           " user=" + (*rows)[12]->name().value_or("-");
   }
 
   SpecifierPtr opener;
@@ -46,15 +47,14 @@ class DetailPage : public PagesTest {
 };
 
 TEST_F(DetailPage, FullRecordGivesFifteenRowsInOrder) {
-  const Value record =
+  auto page = open_on(
       job("com.example.web", {{"Pid", Value(42)},
                               {"Plist", Value("/Library/LaunchDaemons/web.plist")},
                               {"ProgramArguments", Value(Array{"/bin/sleep", "100", "a b"})},
                               {"Program", Value("/bin/other")},
                               {"RunAtLoad", Value(true)},
                               {"KeepAlive", Value(false)},
-                              {"User", Value("root")}});
-  auto page = open_on(record);
+                              {"User", Value("root")}}));
   auto rows = page->specifiers();
   EXPECT_EQ(names(*rows),
             (Names{"Alive", "RunAtLoad", "KeepAlive", "", "", "Label", "com.example.web", "Pid",
@@ -63,129 +63,98 @@ TEST_F(DetailPage, FullRecordGivesFifteenRowsInOrder) {
   EXPECT_EQ((*rows)[1]->propertyForKey("enabled"), Value(false));
   for (std::size_t row : {0, 1, 2})
     EXPECT_EQ(switch_value(*page, row), Value(row != 2)) << row;
-  EXPECT_EQ(content(*rows, 4), Value(get_desc("com.example.web", true)));
-  EXPECT_EQ(content(*rows, 10), Value("/Library/LaunchDaemons/web.plist"));
-  EXPECT_EQ(content(*rows, 12), Value("/bin/sleep 100 a b"));
+  EXPECT_EQ((*rows)[4]->propertyForKey("content"), Value(get_desc("com.example.web", true)));
+  EXPECT_EQ((*rows)[10]->propertyForKey("content"), Value("/Library/LaunchDaemons/web.plist"));
+  EXPECT_EQ((*rows)[12]->propertyForKey("content"), Value("/bin/sleep 100 a b"));
   EXPECT_TRUE(service->requests().empty()) << "built from the record alone";
-
-  auto again = page->specifiers();
-  EXPECT_NE(again, rows);
-  EXPECT_EQ(names(*again), names(*rows));
+  EXPECT_NE(page->specifiers(), rows) << "every build makes a fresh list";
 }
 
-TEST_F(DetailPage, SparseRecordsTakeTheDefaults) {
-  auto page = open_on(job("com.example.bare"));
-  auto rows = page->specifiers();
-  EXPECT_EQ(names(*rows),
-            (Names{"Alive", "RunAtLoad", "KeepAlive", "", "", "Label", "com.example.bare", "Pid",
-                   std::nullopt, "Program", "", "User", "mobile"}));
-  EXPECT_EQ(switch_value(*page, 0), Value(true)) << "no Pid counts as running";
-  EXPECT_EQ(switch_value(*page, 1), Value(false));
-  EXPECT_EQ(content(*rows, 10), Value(""));
-  for (int pid : {-1, 0}) {
-    auto other = open_on(job("com.example.pid", {{"Pid", Value(pid)}}));
-    EXPECT_EQ(other->specifiers()->at(8)->name(), std::to_string(pid));
-    EXPECT_EQ(switch_value(*other, 0), Value(pid == 0));
-  }
-}
-
-TEST_F(DetailPage, ProgramTextRules) {
-  EXPECT_EQ(program_of({{"Program", Value("/bin/true")}}), "/bin/true");
-  EXPECT_EQ(program_of({{"ProgramArguments", Value(Array{})}, {"Program", Value("/bin/true")}}),
-            "");
-  EXPECT_EQ(program_of({{"ProgramArguments", Value(Array{"/bin/echo", Value(7), "x"})}}),
-            "/bin/echo x");
-  EXPECT_EQ(
-      program_of({{"ProgramArguments", Value("/bin/sh -c")}, {"Program", Value("/bin/true")}}), "");
-  EXPECT_EQ(program_of({{"Program", Value(3)}}), "");
-}
-
-TEST_F(DetailPage, ValuesOfUnexpectedKindsStillBuildThePage) {
-  Dictionary keep_alive_conditions{{"SuccessfulExit", Value(false)}};
-  auto page = open_on(job("com.example.odd", {{"Pid", Value("123")},
-                                              {"KeepAlive", Value(keep_alive_conditions)},
-                                              {"RunAtLoad", Value("yes")},
-                                              {"User", Value(0)}}));
-  auto rows = page->specifiers();
-  ASSERT_EQ(rows->size(), 13u);
-  EXPECT_EQ(switch_value(*page, 0), Value(true)) << "a Pid string reads as 0";
-  EXPECT_EQ((*rows)[8]->name(), std::nullopt);
-  EXPECT_EQ(switch_value(*page, 1), Value(false));
-  EXPECT_EQ(switch_value(*page, 2), Value(true)) << "kept alive under conditions";
-
-  for (const Value& not_a_record : {Value("com.example.web"), Value(Array{}), Value()}) {
-    auto broken = open_on(not_a_record);
-    auto built = broken->specifiers();
-    ASSERT_EQ(built->size(), 13u);
-    EXPECT_EQ((*built)[6]->name(), std::nullopt);
-    EXPECT_EQ(switch_value(*broken, 0), Value(true));
-  }
-  auto orphan = open<OrvaneDetailController>("OrvaneDetailController");
-  EXPECT_EQ(orphan->specifiers()->size(), 13u) << "opened without a specifier";
+TEST_F(DetailPage, MissingAndOddValuesTakeTheDefaults) {
+  const std::pair<Value, std::string> cases[] = {
+      {job("a"), "pid=- switches=100 program= user=mobile"},  // no Pid counts as running
+      {job("a", {{"Pid", Value(-1)}}), "pid=-1 switches=000 program= user=mobile"},
+      {job("a", {{"Pid", Value(0)}}), "pid=0 switches=100 program= user=mobile"},
+      {job("a", {{"Pid", Value("123")},
+                 {"RunAtLoad", Value("yes")},
+                 {"KeepAlive", Value(Dictionary{{"SuccessfulExit", Value(false)}})},
+                 {"User", Value(0)}}),
+       "pid=- switches=101 program= user=mobile"},  // kept alive under conditions
+      {job("a", {{"Program", Value("/bin/true")}}),
+       "pid=- switches=100 program=/bin/true user=mobile"},
+      {job("a", {{"ProgramArguments", Value(Array{})}, {"Program", Value("/bin/true")}}),
+       "pid=- switches=100 program= user=mobile"},
+      {job("a", {{"ProgramArguments", Value(Array{"/bin/echo", Value(7), "x"})}}),
+       "pid=- switches=100 program=/bin/echo x user=mobile"},
+      {job("a", {{"ProgramArguments", Value("/bin/sh -c")}, {"Program", Value("/bin/true")}}),
+       "pid=- switches=100 program= user=mobile"},
+      {job("a", {{"Program", Value(3)}}), "pid=- switches=100 program= user=mobile"},
+      {Value("com.example.web"), "pid=- switches=100 program= user=mobile"},
+      {Value(Array{}), "pid=- switches=100 program= user=mobile"},
+      {Value(), "pid=- switches=100 program= user=mobile"},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(shown(open_on(cases[i].first)), cases[i].second) << i;
+  EXPECT_EQ(shown(open<OrvaneDetailController>("OrvaneDetailController")),
+            "pid=- switches=100 program= user=mobile")
+      << "opened without a specifier";
 }
 
 class AliveSwitch : public DetailPage {
  protected:
   // Flips "Alive" on a page opened on `label` (running, with a Plist) and returns the page.
   std::shared_ptr<OrvaneDetailController> flip(const std::string& label, bool on) {
-    const Value record =
-        job(label, {{"Pid", Value(10)}, {"Plist", Value("/L/" + label + ".plist")}});
-    auto page = open_on(record);
+    auto page = open_on(job(label, {{"Pid", Value(10)}, {"Plist", Value("/L/" + label)}}));
     page->specifiers()->at(0)->performSetter(Value(on));
     return page;
-  }
-  static Value stop_request(const std::string& label, bool is_start = false) {
-    return Value(Dictionary{{"Label", Value(label)},
-                            {"isStart", Value(is_start)},
-                            {"flag", Value(0)},
-                            {"Plist", Value("/L/" + label + ".plist")}});
   }
   Value policy() { return getPref("usr_pol", Value()); }
 };
 
-TEST_F(AliveSwitch, StartingIsNeverConfirmedAndIsRecorded) {
-  flip("com.apple.SpringBoard", true);
-  EXPECT_EQ(presenter->shown().size(), 0u);
-  EXPECT_EQ(request_names(), (Strings{"startOne", "listAll"}));
-  EXPECT_EQ(service->requests()[0].user_info, stop_request("com.apple.SpringBoard", true));
-  EXPECT_EQ(policy(), Value(Dictionary{{"com.apple.SpringBoard", Value(true)}}));
-}
-
-TEST_F(AliveSwitch, ProtectedJobsAreNeverStopped) {
-  for (const char* label : {"com.apple.SpringBoard", "com.apple.backboardd"}) {
+// Starting is never confirmed, protected jobs are never stopped, and other jobs whose label
+// holds the (case-sensitive) system marker are stopped only after the user confirms.
+TEST_F(AliveSwitch, StopsOnlyWhatTheGuardsAndTheUserAllow) {
+  enum Answer { kLeftAlone, kOk, kCancel, kTimeOut };
+  struct Case {
+    const char* label;
+    bool on;
+    Answer answer;
+    const char* dialog;  // the header's key, or nullptr for no dialog
+    Strings sent;
+  };
+  const Case cases[] = {
+      {"com.apple.SpringBoard", true, kLeftAlone, nullptr, {"startOne", "listAll"}},
+      {"com.apple.SpringBoard", false, kLeftAlone, "$STOPKEY", {"listAll"}},
+      {"com.apple.backboardd", false, kLeftAlone, "$STOPKEY", {"listAll"}},
+      {"com.apple.SpringBoardX", false, kOk, "$STOPSYS", {"startOne", "listAll", "listAll"}},
+      {"org.example.com.apple.helper", false, kCancel, "$STOPSYS", {"listAll", "listAll"}},
+      {"com.apple.locationd", false, kTimeOut, "$STOPSYS", {"listAll", "listAll"}},
+      {"COM.APPLE.upper", false, kLeftAlone, nullptr, {"startOne", "listAll"}},
+  };
+  for (const Case& c : cases) {
+    root().reset_settings();
     service->clear_requests();
-    auto page = flip(label, false);
-    EXPECT_EQ(request_names(), (Strings{"listAll"})) << label;
-    EXPECT_EQ(switch_value(*page, 0), Value(true)) << "the record still shows it running";
+    if (c.answer == kOk) presenter->ok();
+    if (c.answer == kCancel) presenter->cancel();
+    if (c.answer == kTimeOut) presenter->time_out();
+    const std::size_t dialogs = presenter->shown().size();
+    flip(c.label, c.on);
+
+    ASSERT_EQ(request_names(), c.sent) << c.label;
+    const bool sent = c.sent.front() == "startOne";
+    if (sent) {
+      EXPECT_EQ(service->requests()[0].user_info,
+                Value(Dictionary{{"Label", c.label},
+                                 {"isStart", c.on},
+                                 {"flag", 0},
+                                 {"Plist", "/L/" + std::string(c.label)}}));
+    }
+    EXPECT_EQ(policy(), sent ? Value(Dictionary{{c.label, Value(c.on)}}) : Value()) << c.label;
+    ASSERT_EQ(presenter->shown().size(), dialogs + (c.dialog ? 1 : 0)) << c.label;
+    if (!c.dialog) continue;
+    EXPECT_EQ(presenter->last_shown().header, localize(c.dialog)) << c.label;
+    EXPECT_EQ(presenter->last_shown().alternate_button.has_value(), c.answer != kLeftAlone);
   }
-  ASSERT_EQ(presenter->shown().size(), 2u);
-  const DialogRequest refusal = presenter->last_shown();
-  EXPECT_EQ(refusal.header, localize("$STOPKEY"));
-  EXPECT_EQ(refusal.alternate_button, std::nullopt);
-  EXPECT_EQ(policy(), Value());
-}
-
-TEST_F(AliveSwitch, SystemJobsAreStoppedOnlyAfterConfirmation) {
-  presenter->ok();
-  flip("com.apple.SpringBoardX", false);
-  EXPECT_EQ(request_names(), (Strings{"startOne", "listAll", "listAll"}));
-  EXPECT_EQ(service->requests()[0].user_info, stop_request("com.apple.SpringBoardX"));
-  ASSERT_EQ(presenter->shown().size(), 1u);
-  EXPECT_EQ(presenter->last_shown().header, localize("$STOPSYS"));
-  EXPECT_EQ(presenter->last_shown().alternate_button, "CANCEL");
-
-  service->clear_requests();
-  presenter->cancel().time_out();
-  flip("org.example.com.apple.helper", false);
-  flip("com.apple.locationd", false);
-  EXPECT_EQ(request_names(), (Strings{"listAll", "listAll", "listAll", "listAll"}));
-  EXPECT_EQ(presenter->shown().size(), 3u);
-  EXPECT_EQ(policy(), Value(Dictionary{{"com.apple.SpringBoardX", Value(false)}}));
-
-  service->clear_requests();
-  flip("COM.APPLE.upper", false);
-  EXPECT_EQ(presenter->shown().size(), 3u) << "the marker is case-sensitive";
-  EXPECT_EQ(request_names(), (Strings{"startOne", "listAll"}));
 }
 
 TEST_F(AliveSwitch, ChoiceIsRecordedWhateverTheReply) {
@@ -206,7 +175,6 @@ TEST_F(AliveSwitch, RefreshTakesTheFirstFreshRecordOrKeepsTheOldOne) {
   auto page = flip("com.example.web", false);
   EXPECT_EQ(opener->propertyForKey("detail"), fresh);
   EXPECT_EQ(switch_value(*page, 0), Value(false));
-  EXPECT_EQ(page->specifiers()->at(8)->name(), "-1");
 
   const Value old = opener->propertyForKey("detail");
   service->set_daemons({job("other")});

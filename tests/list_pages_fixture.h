@@ -17,11 +17,18 @@
 
 namespace orv::test {
 
+using Names = std::vector<std::optional<std::string>>;
+using Strings = std::vector<std::string>;
+
 class PagesTest : public ::testing::Test {
  protected:
+  // A virtual clock is installed before any page schedules a timer, so time moves only through
+  // RunLoop::advance().
   static void SetUpTestSuite() {
     root();
-    clock();
+    static const bool clock_installed =
+        (RunLoop::main().set_clock(std::make_shared<VirtualClock>()), true);
+    (void)clock_installed;
   }
   void SetUp() override {
     root().reset_settings();
@@ -33,16 +40,6 @@ class PagesTest : public ::testing::Test {
     static PluginTestRoot instance;
     return instance;
   }
-  // Installed before any page schedules a timer; time moves only through RunLoop::advance().
-  static std::shared_ptr<VirtualClock> clock() {
-    static std::shared_ptr<VirtualClock> instance = [] {
-      auto made = std::make_shared<VirtualClock>();
-      RunLoop::main().set_clock(made);
-      return made;
-    }();
-    return instance;
-  }
-
   template <class Page>
   static std::shared_ptr<Page> open(std::string_view class_name) {
     auto page = std::dynamic_pointer_cast<Page>(ClassRegistry::shared().createPage(class_name));
@@ -57,15 +54,15 @@ class PagesTest : public ::testing::Test {
     return Value(std::move(record));
   }
 
-  static std::vector<std::optional<std::string>> names(const SpecifierList& rows) {
-    std::vector<std::optional<std::string>> out;
+  static Names names(const SpecifierList& rows) {
+    Names out;
     for (const auto& row : rows)
       out.push_back(row->name());
     return out;
   }
 
-  std::vector<std::string> request_names() const {
-    std::vector<std::string> out;
+  Strings request_names() const {
+    Strings out;
     for (const auto& request : service->requests())
       out.push_back(request.name);
     return out;

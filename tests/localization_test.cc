@@ -1,3 +1,6 @@
+// The plugin's texts from its bundle: dollar keys translated by the strings tables and job
+// descriptions from KnownDaemon.plist, in the language of the locale at each call. The bundle
+// and the descriptions are held process-wide once found, so each scenario runs in a fresh process.
 #include "services/localization.h"
 
 #include <gtest/gtest.h>
@@ -7,40 +10,43 @@
 #include <string>
 
 #include "platform/plist/plist_file.h"
-#include "tests/prefs_test_helpers.h"
+#include "services/descriptions.h"
+#include "tests/support/test_support.h"
 
+namespace orv::test {
 namespace {
 
-using orv::Dictionary;
-using orv::Value;
-using orv::test::run_in_fresh_process;
-using orv::test::ScopedLocale;
-using orv::test::TempDir;
+class BundleTexts : public ::testing::Test {
+ protected:
+  void write_tables() {
+    write_xml_plist(bundle() / "en.lproj" / "Localizable.strings",
+                    Value(Dictionary{{"$RUNNING", "running"}, {"$UNKNOWN", "Unknown job"}}));
+    write_xml_plist(bundle() / "zh.lproj" / "Localizable.strings",
+                    Value(Dictionary{{"$RUNNING", "运行中"}, {"$UNKNOWN", "未知任务"}}));
+  }
+  void write_descriptions(const Dictionary& table) {
+    write_xml_plist(bundle() / "KnownDaemon.plist", Value(table));
+  }
+  std::filesystem::path bundle() const { return root.real(kPluginBundle); }
 
-constexpr std::string_view kBundle = "/Library/PreferenceBundles/OrvanePrefs.bundle";
+  TempDir root{TempDir::AsRoot::Yes};
+  ScopedLocale english{{"LANG", "en_US.UTF-8"}};
+};
 
-void write_tables(const TempDir& root) {
-  orv::test::write_xml_plist(root.real(kBundle) / "en.lproj" / "Localizable.strings",
-                             Value(Dictionary{{"$RUNNING", Value("running")}}));
-  orv::test::write_xml_plist(root.real(kBundle) / "zh.lproj" / "Localizable.strings",
-                             Value(Dictionary{{"$RUNNING", Value("运行中")}}));
+Value pair(const char* english, const char* chinese) {
+  return Value(Array{Value(english), Value(chinese)});
 }
 
-// The bundle is held process-wide once found, so each scenario runs in a fresh process.
-TEST(Localize, WithoutABundleShowsTheKeyAndFindsTheBundleLater) {
-  TempDir root(TempDir::AsRoot::Yes);
-  ScopedLocale env{{"LANG", "en_US.UTF-8"}};
+TEST_F(BundleTexts, LocalizeShowsTheKeyUntilTheBundleIsThere) {
   run_in_fresh_process([&] {
     EXPECT_EQ(localize("$RUNNING"), "$RUNNING");
-    write_tables(root);
+    write_tables();
     EXPECT_EQ(localize("$RUNNING"), "running") << "a missing bundle is looked for again";
   });
 }
 
-TEST(Localize, TranslatesOnlyDollarKeysThatTheTablesHoldInTheLanguageOfEachCall) {
-  TempDir root(TempDir::AsRoot::Yes);
-  write_tables(root);
-  ScopedLocale english{{"LANG", "en_US.UTF-8"}};
+TEST_F(BundleTexts, LocalizeTranslatesOnlyDollarKeysTheTablesHoldInTheLanguageOfEachCall) {
+  write_tables();
   run_in_fresh_process([&] {
     for (const char* unchanged : {"RUNNING", " $RUNNING", "", "$running", "$NOT_THERE"})
       EXPECT_EQ(localize(unchanged), unchanged);
@@ -52,19 +58,80 @@ TEST(Localize, TranslatesOnlyDollarKeysThatTheTablesHoldInTheLanguageOfEachCall)
       ScopedLocale env{{"LANG", "zh_CN.UTF-8"}};
       EXPECT_EQ(localize("$RUNNING"), "运行中");
     }
-    {
-      ScopedLocale env{{"LANGUAGE", "zh-Hant"}, {"LC_ALL", "fr_FR"}};
-      EXPECT_EQ(localize("$RUNNING"), "运行中");
+    ScopedLocale env{{"LANGUAGE", "zh-Hant"}, {"LC_ALL", "fr_FR"}};
+    EXPECT_EQ(localize("$RUNNING"), "运行中");
+  });
+}
+
+// Well-formed entries, and malformed ones that show whatever usable text they hold.
+TEST_F(BundleTexts, DescriptionsFromWellFormedAndMalformedEntries) {
+  write_tables();
+  auto simple = [](Value texts) { return Value(Dictionary{{"simple", std::move(texts)}}); };
+  write_descriptions(Dictionary{
+      {"both", Value(Dictionary{{"simple", pair("short", "短")}, {"detail", pair("long", "长")}})},
+      {"short_only", simple(pair("only short", "仅短"))},
+      {"not_a_dictionary", pair("a", "b")},
+      {"no_simple", Value(Dictionary{{"detail", pair("long", "长")}})},
+      {"one_element", simple(Value(Array{Value("english only")}))},
+      {"non_string_element", simple(Value(Array{Value("english"), Value(5)}))},
+      {"bare_string", simple(Value("plain"))},
+      {"bad_detail", Value(Dictionary{{"simple", pair("short", "短")}, {"detail", Value(3)}})}});
+  struct Case {
+    const char* label;
+    bool long_form;
+    const char* english;
+    const char* chinese;
+  };
+  const Case cases[] = {{"both", false, "short", "短"},
+                        {"both", true, "long", "长"},
+                        {"short_only", true, "only short", "仅短"},
+                        {"absent", true, "Unknown job", "未知任务"},
+                        {"BOTH", false, "Unknown job", "未知任务"},
+                        {"not_a_dictionary", false, "Unknown job", "未知任务"},
+                        {"no_simple", false, "Unknown job", "未知任务"},  // never the long text
+                        {"no_simple", true, "long", "长"},
+                        {"one_element", false, "english only", "english only"},
+                        {"non_string_element", false, "english", "english"},
+                        {"bare_string", false, "plain", "plain"},
+                        {"bad_detail", true, "short", "短"}};
+  run_in_fresh_process([&] {
+    for (const char* locale : {"en_US.UTF-8", "C", "zh_CN.UTF-8", "zh-Hant"}) {
+      ScopedLocale env{{"LANG", locale}};
+      for (const Case& c : cases)
+        EXPECT_EQ(get_desc(c.label, c.long_form), locale[0] == 'z' ? c.chinese : c.english)
+            << locale << " " << c.label << " " << c.long_form;
     }
   });
+}
+
+TEST_F(BundleTexts, DescriptionsAreReadOnceAndNeverAgain) {
+  write_tables();
+  auto describe_job_as = [&](const char* text) {
+    write_descriptions(Dictionary{{"job", Value(Dictionary{{"simple", pair(text, text)}})}});
+  };
+  describe_job_as("first");
+  run_in_fresh_process([&] {
+    EXPECT_EQ(get_desc("job", false), "first");
+    describe_job_as("second");
+    EXPECT_EQ(get_desc("job", false), "first");
+    std::filesystem::remove(bundle() / "KnownDaemon.plist");
+    EXPECT_EQ(get_desc("job", true), "first");
+  });
+  run_in_fresh_process([&] {
+    EXPECT_EQ(get_desc("job", false), "Unknown job") << "missing at the first call";
+    describe_job_as("late");
+    EXPECT_EQ(get_desc("job", false), "Unknown job");
+  });
+  write_file(bundle() / "KnownDaemon.plist", "<plist><dict><key>");
+  run_in_fresh_process([] { EXPECT_EQ(get_desc("job", false), "Unknown job"); });
 }
 
 // The keys the code shows to the user, and the labels of the list page's resource.
 TEST(ShippedStringsTables, HoldEveryDollarKeyInBothLanguages) {
   const std::filesystem::path resources = std::filesystem::path(ORVANE_SOURCE_DIR) / "resources";
   for (const char* language : {"en", "zh"}) {
-    std::optional<Value> table = orv::read_plist_file(
-        resources / (std::string(language) + ".lproj") / "Localizable.strings");
+    std::optional<Value> table =
+        read_plist_file(resources / (std::string(language) + ".lproj") / "Localizable.strings");
     ASSERT_TRUE(table && table->is_dictionary()) << language;
     std::istringstream keys(
         "$STATUS $RUNNING $STOPPED $UNKNOWN $STOPKEY $STOPSYS $INPUTNAME $EXPSUC $EXPERR $IMPSUC "
@@ -78,3 +145,4 @@ TEST(ShippedStringsTables, HoldEveryDollarKeyInBothLanguages) {
 }
 
 }  // namespace
+}  // namespace orv::test

@@ -63,20 +63,18 @@ TEST_F(OrvanedExportTest, RefusesPathsThatLeaveTheMediaDirectory) {
   fs::create_symlink(root_.path() / "outside/victim", media() / "final.plist");
   start_daemon_logging();
 
-  EXPECT_LT(export_to("/var/mobile/Media/../escape.plist"), 0);
-  EXPECT_LT(export_to("/var/mobile/Media/a/../../escape.plist"), 0);
-  EXPECT_LT(export_to("/etc/x"), 0);
-  EXPECT_LT(export_to("/var/mobile/Mediax/y.plist"), 0);
-  EXPECT_LT(export_to("/var/mobile/Media/"), 0);
+  // Names that climb out, other directories, no file name, a link as a directory on the way or
+  // as the file itself.
+  for (const char* path :
+       {"/var/mobile/Media/../escape.plist", "/var/mobile/Media/a/../../escape.plist", "/etc/x",
+        "/var/mobile/Mediax/y.plist", "/var/mobile/Media/", "/var/mobile/Media/link/x.plist",
+        "/var/mobile/Media/link/new/x.plist", "/var/mobile/Media/final.plist"})
+    EXPECT_LT(export_to(path), 0) << path;
   EXPECT_LT(export_to(Value(7)), 0);
   EXPECT_FALSE(fs::exists(root_.real("/var/mobile/escape.plist")));
   EXPECT_FALSE(fs::exists(root_.real("/etc/x")));
-
-  EXPECT_LT(export_to("/var/mobile/Media/link/x.plist"), 0) << "link as a directory";
-  EXPECT_LT(export_to("/var/mobile/Media/link/new/x.plist"), 0);
   EXPECT_FALSE(fs::exists(root_.path() / "outside/x.plist"));
   EXPECT_FALSE(fs::exists(root_.path() / "outside/new"));
-  EXPECT_LT(export_to("/var/mobile/Media/final.plist"), 0) << "link as the file itself";
   EXPECT_EQ(read_file(root_.path() / "outside/victim"), "keep");
   EXPECT_TRUE(fs::is_symlink(media() / "final.plist"));
 
@@ -94,43 +92,38 @@ TEST_F(OrvanedExportTest, RefusesPathsThatLeaveTheMediaDirectory) {
   EXPECT_EQ(log.find('\x1b'), std::string::npos);
 }
 
-// An account made for the test and deleted after it, with a group of its own.
-class ThrowAwayUser {
- public:
+// An account made for the test and deleted after it, with a group of its own (uid 0: none).
+struct ThrowAwayUser {
   ThrowAwayUser() {
-    const std::string add = "useradd --no-create-home --user-group " + name_ + " 2>/dev/null";
-    if (std::system(add.c_str()) != 0) return;
-    if (const passwd* account = ::getpwnam(name_.c_str())) {
-      uid_ = account->pw_uid;
-      gid_ = account->pw_gid;
+    if (std::system(("useradd --no-create-home --user-group " + name + " 2>/dev/null").c_str()))
+      return;
+    if (const passwd* account = ::getpwnam(name.c_str())) {
+      uid = account->pw_uid;
+      gid = account->pw_gid;
     }
   }
   ~ThrowAwayUser() {
-    if (exists() && std::system(("userdel " + name_ + " 2>/dev/null").c_str()) != 0)
-      ADD_FAILURE() << "could not delete the test account " << name_;
+    if (uid != 0 && std::system(("userdel " + name + " 2>/dev/null").c_str()) != 0)
+      ADD_FAILURE() << "could not delete the test account " << name;
   }
-  bool exists() const { return uid_ != 0; }
-  uid_t uid() const { return uid_; }
-  gid_t gid() const { return gid_; }
 
   // Connects as this user from a forked child; true when an answer came.
   bool is_answered() const {
     pid_t child = ::fork();
     if (child == 0) {
-      if (::setgroups(0, nullptr) != 0 || ::setgid(gid_) != 0 || ::setuid(uid_) != 0) ::_exit(3);
+      if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) ::_exit(3);
       CPDistributedMessagingCenter client("msgport.orvane");
       ::_exit(client.sendMessageAndReceiveReplyName("listAll").is_null() ? 0 : 1);
     }
     int status = 0;
     ::waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 3) << "could not become " << name_;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 3) << "could not become " << name;
     return WIFEXITED(status) && WEXITSTATUS(status) == 1;
   }
 
- private:
-  std::string name_ = "orvtest" + std::to_string(::getpid());
-  uid_t uid_ = 0;
-  gid_t gid_ = 0;
+  std::string name = "orvtest" + std::to_string(::getpid());
+  uid_t uid = 0;
+  gid_t gid = 0;
 };
 
 // The socket's mode is left as the daemon sets it: the file system and the daemon's own check
@@ -138,7 +131,7 @@ class ThrowAwayUser {
 TEST_F(OrvanedExportTest, AdmitsOnlyRootItselfAndNamedUsers) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to create a second user";
   ThrowAwayUser user;
-  if (!user.exists()) GTEST_SKIP() << "useradd could not create a test account";
+  if (user.uid == 0) GTEST_SKIP() << "useradd could not create a test account";
   ScopedEnv timeout("ORVANE_IPC_TIMEOUT_MS", "3000");
   // The way down to the socket is open, as the system's run directory is.
   fs::permissions(root_.path(), fs::perms::owner_all | fs::perms::others_exec);
@@ -151,17 +144,17 @@ TEST_F(OrvanedExportTest, AdmitsOnlyRootItselfAndNamedUsers) {
   start_daemon_logging({"--allow-uid", "65534"});
   EXPECT_FALSE(user.is_answered());
   EXPECT_FALSE(user.is_answered());
-  const std::string refusal = "refused a connection from uid " + std::to_string(user.uid());
+  const std::string refusal = "refused a connection from uid " + std::to_string(user.uid);
   const std::string log = read_file(log_path());
   EXPECT_NE(log.find(refusal), std::string::npos) << log;
   EXPECT_EQ(log.find(refusal), log.rfind(refusal)) << "logged once a minute at most";
   terminate_daemon();
 
-  start_daemon({"--allow-uid", std::to_string(user.uid())});
+  start_daemon({"--allow-uid", std::to_string(user.uid)});
   EXPECT_TRUE(user.is_answered());
   terminate_daemon();
 
-  start_daemon({"--allow-group", std::to_string(user.gid())});
+  start_daemon({"--allow-group", std::to_string(user.gid)});
   EXPECT_TRUE(user.is_answered()) << "admitted by its group";
 }
 

@@ -3,10 +3,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/fs/root.h"
 #include "platform/plist/binary_plist.h"
 #include "platform/prefs/bundle.h"
 #include "platform/prefs/locale.h"
-#include "tests/prefs_test_helpers.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -39,22 +40,35 @@ TEST(PreferredLanguages, FollowTheUsualPrecedenceOfLocaleVariables) {
                      {"LANG", "fr_FR"}};
     EXPECT_EQ(orv::preferred_languages(), (Strings{"fr"}));
   }
-  {
-    ScopedLocale env{};
-    EXPECT_TRUE(orv::preferred_languages().empty());
-    EXPECT_EQ(language_now(), "en");
-  }
-  for (const char* name : {"zh-Hant", "ZH_cn", "zh@stroke"}) {
-    ScopedLocale env{{"LANG", name}};
-    EXPECT_EQ(language_now(), "zh") << name;
-  }
+  // The C locale is English whatever comes after it; with nothing set, English too.
   for (const char* name : {"C", "C.UTF-8"}) {
     ScopedLocale env{{"LC_ALL", name}, {"LANG", "zh_CN"}};
-    EXPECT_EQ(language_now(), "en") << name;
     EXPECT_EQ(orv::preferred_languages(), (Strings{"en"})) << name;
+  }
+  const std::pair<const char*, const char*> languages[] = {
+      {"C", "en"}, {nullptr, "en"}, {"zh-Hant", "zh"}, {"ZH_cn", "zh"}, {"zh@stroke", "zh"}};
+  for (const auto& [lang, language] : languages) {
+    ScopedLocale env{{"LANG", lang}};
+    EXPECT_EQ(language_now(), language) << (lang ? lang : "unset");
+    EXPECT_EQ(orv::preferred_languages().size(), lang ? 1u : 0u);
   }
   for (const char* junk : {"", "_US", "e1_US", "averyveryverylonglanguagename"})
     EXPECT_EQ(orv::language_of_locale_name(junk), "") << junk;
+}
+
+TEST(RootLayout, PlacesTheBundlesAndTheRunDirectoryApartOnlyWhereItNamesThem) {
+  const orv::RootLayout package{"/var/lib/o", "/usr/lib/o", "/run/o"};
+  EXPECT_EQ(orv::real_path("/Library/PreferenceBundles/X.bundle/Info.plist", package),
+            "/usr/lib/o/X.bundle/Info.plist");
+  EXPECT_EQ(orv::real_path("/var/run/orvane/msgport.orvane.sock", package),
+            "/run/o/msgport.orvane.sock");
+  EXPECT_EQ(orv::real_path("/Library/PreferenceBundlesX/a", package),
+            "/var/lib/o/Library/PreferenceBundlesX/a");
+  EXPECT_EQ(orv::real_path("var/mobile/Media/x", package), "/var/lib/o/var/mobile/Media/x");
+  const orv::RootLayout one_root{"/r", {}, {}};
+  EXPECT_EQ(orv::real_path("/Library/PreferenceBundles/X.bundle", one_root),
+            "/r/Library/PreferenceBundles/X.bundle");
+  EXPECT_EQ(orv::real_path("/var/run/orvane/s.sock", one_root), "/r/var/run/orvane/s.sock");
 }
 
 class BundleStrings : public ::testing::Test {

@@ -4,14 +4,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
-#include <random>
 #include <string>
+#include <thread>
 
 #include "platform/fs/regular_file.h"
 #include "platform/plist/plist_file.h"
 #include "platform/prefs/user_defaults.h"
-#include "tests/prefs_test_helpers.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -55,12 +56,6 @@ TEST(UserDefaults, WritesThroughAndSeesOtherWriters) {
   EXPECT_TRUE(second.objectForKey("b").is_null());
 }
 
-// As a user other than the files' owner (root), so that permissions apply.
-void become_nobody() {
-  ASSERT_EQ(::setgid(65534), 0);
-  ASSERT_EQ(::setuid(65534), 0);
-}
-
 TEST(UserDefaults, AFileItCannotReadIsLeftAloneAndFailedWritesAreReported) {
   TempDir dir;
   fs::permissions(dir.path(), fs::perms::all);
@@ -75,7 +70,8 @@ TEST(UserDefaults, AFileItCannotReadIsLeftAloneAndFailedWritesAreReported) {
 
   orv::test::run_in_fresh_process([&] {
     ::alarm(10);  // a blocking read shows as a failure, not a hang
-    become_nobody();
+    // As a user other than the files' owner (root), so that permissions apply.
+    ASSERT_TRUE(::setgid(65534) == 0 && ::setuid(65534) == 0);
     for (const char* name : {"private.plist", "huge.plist", "zero.plist", "fifo.plist"}) {
       NSUserDefaults defaults(dir.path() / name);
       EXPECT_TRUE(defaults.objectForKey("x").is_null()) << name;
@@ -116,10 +112,10 @@ TEST(UserDefaults, BrokenFileIsMovedAsideIntactAndDefaultsStartEmpty) {
   }
 }
 
-// Writes "counter" = 1, 2, 3 ... for ever; meant to be killed.
-[[noreturn]] void write_counter_forever(const fs::path& file) {
+// Writes "counter" = from, from + 1, ... for ever; meant to be killed.
+[[noreturn]] void write_counter_forever(const fs::path& file, std::int64_t from) {
   NSUserDefaults defaults(file);
-  for (int i = 1;; ++i)
+  for (std::int64_t i = from;; ++i)
     defaults.setObject(Value(i), "counter");
 }
 
@@ -127,28 +123,25 @@ TEST(UserDefaultsAcrossProcesses, KilledWriterLeavesAWholeFile) {
   TempDir dir;
   const fs::path file = dir.path() / "settings.plist";
   NSUserDefaults(file).setObject(Value("kept"), "other");
-  std::mt19937 random(12345);
-  constexpr int kRounds = 15;
-  for (int round = 0; round < kRounds; ++round) {
+  for (std::int64_t round = 1; round <= 15; ++round) {
+    const std::int64_t from = round * 1'000'000;
     std::fflush(nullptr);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
-    if (child == 0) write_counter_forever(file);
-    ::usleep(2000 + random() % 20000);
-    // A slow machine may let no write finish in those moments; the last writer is killed only
-    // after it has written, so the file is known to have been replaced under the kills.
-    for (int waited_ms = 0; round == kRounds - 1 && waited_ms < 10000 &&
-                            dictionary_in_file(file).get("counter").read_int64() == 0;
-         waited_ms += 5)
-      ::usleep(5000);
+    if (child == 0) write_counter_forever(file, from);
+    // Killed once its first write has landed, somewhere in the writes after it.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (dictionary_in_file(file).get("counter").read_int64() < from &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::yield();
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
 
     const Dictionary settings = dictionary_in_file(file);
     EXPECT_EQ(settings.get("other"), Value("kept"));
+    EXPECT_GE(settings.get("counter").read_int64(), from) << "round " << round;
     EXPECT_TRUE(files_named_like(dir.path(), ".corrupt-").empty());
   }
-  EXPECT_GT(dictionary_in_file(file).get("counter").read_int64(), 0);
 }
 
 }  // namespace

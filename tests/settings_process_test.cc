@@ -13,13 +13,12 @@
 #include "services/settings.h"
 #include "tests/host_process.h"
 #include "tests/orvaned_fixture.h"
+#include "tests/support/scripted_service.h"
 
 namespace orv::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr std::string_view kBundle = "/Library/PreferenceBundles/OrvanePrefs.bundle";
 
 std::string job_label(int n) {
   return "com.example.job" + std::to_string(n);
@@ -36,19 +35,13 @@ void plant(const fs::path& path, bool fifo) {
 
 class HostsAndServiceTest : public OrvanedTest {
  protected:
-  HostsAndServiceTest() {
-    const fs::path bundle = root_.real(kBundle);
-    fs::create_directories(bundle.parent_path());
-    fs::create_directory_symlink(fs::path(ORVANE_BINARY_DIR) / "root" / kBundle.substr(1), bundle);
-  }
+  HostsAndServiceTest() { link_staged_bundle(root_); }
 
   ProcessResult orvane(std::vector<std::string> args) {
     args.insert(args.begin(), ORVANE_BINARY_DIR "/bin/orvane");
     return run_process(args, {{"ORVANE_ROOT", root_.path().string()}}, 20);
   }
-  fs::path settings_file() const {
-    return root_.real("/var/mobile/Library/Preferences/orvane.settings.plist");
-  }
+  fs::path settings_file() const { return root_.real(kSettingsFile); }
   Value settings() const {
     return read_plist_file(settings_file()).value_or(Value())["velnor.orvane"];
   }

@@ -30,7 +30,7 @@ namespace orv {
 inline constexpr std::string_view kControlServiceCenterName = "msgport.orvane";
 
 // <run dir>/<name>.sock; the run dir is $ORVANE_RUNTIME_DIR when set, otherwise
-// real_path("/var/run/orvane"). The environment is read on every call.
+// real_path(kRunDirectory). The environment is read on every call.
 std::filesystem::path center_socket_path(std::string_view center_name);
 
 // How long a client waits for a reply: 30 s, or $ORVANE_IPC_TIMEOUT_MS when it holds a positive

@@ -58,7 +58,7 @@ bool peer_was_gone(int error) {
 std::filesystem::path center_socket_path(std::string_view center_name) {
   const char* run_dir = std::getenv("ORVANE_RUNTIME_DIR");
   std::filesystem::path dir =
-      run_dir && *run_dir ? std::filesystem::path(run_dir) : real_path("/var/run/orvane");
+      run_dir && *run_dir ? std::filesystem::path(run_dir) : real_path(kRunDirectory);
   return dir / (std::string(center_name) + ".sock");
 }
 

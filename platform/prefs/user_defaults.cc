@@ -31,7 +31,9 @@ constexpr std::string_view kStandardDefaultsPath =
 class ExclusiveFileLock {
  public:
   static Result<ExclusiveFileLock> acquire(const fs::path& lock_path) {
-    FileDescriptor fd(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644));
+    // Opened for reading: flock needs no more, so every user who may write the settings can
+    // take the lock, whoever made its file.
+    FileDescriptor fd(::open(lock_path.c_str(), O_RDONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644));
     if (!fd.valid()) return fail_errno("cannot create the lock " + lock_path.string());
     while (::flock(fd.get(), LOCK_EX) != 0) {
       if (errno != EINTR) return fail_errno("cannot lock " + lock_path.string());

@@ -2,8 +2,6 @@
 
 #include <stdexcept>
 
-#include "platform/plist/plist_file.h"
-
 namespace orv::test {
 
 namespace {
@@ -19,11 +17,10 @@ std::filesystem::path prepared_socket_path() {
 }  // namespace
 
 void link_staged_bundle(const TempDir& root) {
-  const char* bundle = "/Library/PreferenceBundles/OrvanePrefs.bundle";
-  const std::filesystem::path link = root.real(bundle);
+  const std::filesystem::path link = root.real(kPluginBundle);
   std::filesystem::create_directories(link.parent_path());
   std::filesystem::create_directory_symlink(
-      std::filesystem::path(ORVANE_BINARY_DIR) / "root" / std::string_view(bundle).substr(1), link);
+      std::filesystem::path(ORVANE_BINARY_DIR) / "root" / kPluginBundle.substr(1), link);
 }
 
 PluginTestRoot::PluginTestRoot() : dir_(TempDir::AsRoot::Yes) {
@@ -31,9 +28,7 @@ PluginTestRoot::PluginTestRoot() : dir_(TempDir::AsRoot::Yes) {
 }
 
 void PluginTestRoot::reset_settings() const {
-  const std::filesystem::path file = real("/var/mobile/Library/Preferences/orvane.settings.plist");
-  std::filesystem::create_directories(file.parent_path());
-  write_plist_file_atomically(file, Value(Dictionary{}), PlistFormat::Xml);
+  write_xml_plist(real(kSettingsFile), Value(Dictionary{}));
 }
 
 ScriptedService::ScriptedService() : server_(prepared_socket_path()) {

@@ -1,10 +1,14 @@
 #include "tests/support/test_support.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <system_error>
+
+#include "platform/plist/xml_plist.h"
 
 namespace orv::test {
 
@@ -43,6 +47,24 @@ std::string read_file(const fs::path& path) {
   return ss.str();
 }
 
+void write_xml_plist(const fs::path& path, const Value& root) {
+  write_file(path, encode_xml_plist(root).value());
+}
+
+void run_in_fresh_process(const std::function<void()>& body) {
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    body();
+    std::fflush(nullptr);
+    ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child process failed";
+}
+
 ScopedEnv::ScopedEnv(const Settings& settings) {
   // Restored in reverse order, so a name given twice still ends with its first value.
   for (const auto& [name, value] : settings) {
@@ -56,6 +78,14 @@ ScopedEnv::~ScopedEnv() {
   for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
     it->second ? ::setenv(it->first.c_str(), it->second->c_str(), 1)
                : ::unsetenv(it->first.c_str());
+}
+
+ScopedEnv::Settings ScopedLocale::with_locale_cleared(
+    std::initializer_list<std::pair<const char*, const char*>> given) {
+  Settings all{
+      {"LANGUAGE", nullptr}, {"LC_ALL", nullptr}, {"LC_MESSAGES", nullptr}, {"LANG", nullptr}};
+  all.insert(all.end(), given.begin(), given.end());
+  return all;
 }
 
 std::vector<std::string> keys_of(const Value& dictionary) {

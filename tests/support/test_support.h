@@ -1,10 +1,13 @@
-// Helpers shared by the tests: a temporary root directory, file helpers, and access to the
-// shared test data that other projects wrote (absent on a user's machine: tests then skip).
+// Helpers shared by the tests: a temporary root directory, environment and locale variables for
+// a scope, file helpers, a fresh child process for code whose state is per process, and access to
+// the shared test data that other projects wrote (absent on a user's machine: tests then skip).
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +17,11 @@
 #include "platform/value/value.h"
 
 namespace orv::test {
+
+// Where the plugin's bundle and the host's settings file live under a root.
+inline constexpr std::string_view kPluginBundle = "/Library/PreferenceBundles/OrvanePrefs.bundle";
+inline constexpr std::string_view kSettingsFile =
+    "/var/mobile/Library/Preferences/orvane.settings.plist";
 
 // Sets environment variables (nullptr: unset) for a scope and restores them after.
 class ScopedEnv {
@@ -29,8 +37,25 @@ class ScopedEnv {
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
+// Clears LANGUAGE, LC_ALL, LC_MESSAGES and LANG, sets the given ones, and restores all four.
+class ScopedLocale : public ScopedEnv {
+ public:
+  ScopedLocale(std::initializer_list<std::pair<const char*, const char*>> given)
+      : ScopedEnv(with_locale_cleared(given)) {}
+
+ private:
+  static Settings with_locale_cleared(
+      std::initializer_list<std::pair<const char*, const char*>> given);
+};
+
 void write_file(const std::filesystem::path& path, std::string_view contents);
 std::string read_file(const std::filesystem::path& path);
+// Writes root as an XML property list, making the directories on the way.
+void write_xml_plist(const std::filesystem::path& path, const Value& root);
+
+// Runs body in a forked child, so that process-wide objects created on first use start
+// unmade; the child prints its failed expectations, and they fail the test here.
+void run_in_fresh_process(const std::function<void()>& body);
 
 // A fresh directory under the system temporary directory, removed with everything in it when
 // the object goes away. With as_root, ORVANE_ROOT points at it for the object's lifetime.
