@@ -110,8 +110,9 @@ Options:
   --version                show the version
 
 Dialogs are written to standard error as "alert: <header> | <message>" and "prompt: <message>".
-A confirmation is answered OK with --yes, asked on the terminal when standard input is one,
-and answered CANCEL otherwise; a file-name prompt is answered with NAME.
+A confirmation is answered OK with --yes, asked on the terminal when standard input is one
+(unanswered, it closes with CANCEL after the pages' alert time-out), and answered CANCEL
+otherwise; a file-name prompt is answered with NAME.
 
 Exit status: 0 done; 1 the requested change did not happen (refused, declined, failed);
 2 usage error, unknown job label, or a missing or broken settings bundle; 3 (list, show,
