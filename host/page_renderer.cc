@@ -15,11 +15,13 @@ struct Span {
 
 struct BodyLine {
   std::vector<Span> spans;
-  int row = -1;  // the row this line belongs to; -1 for headers' spacing and footers
+  int row = -1;      // the row this line belongs to; -1 for headers' spacing and footers
+  bool job = false;  // a job's line, whose spans are made when it is drawn
 };
 
 struct BodyLayout {
   std::vector<BodyLine> lines;
+  int label_width = 0;  // the job labels' column
 };
 
 namespace {
@@ -48,10 +50,11 @@ class BodyBuilder {
  public:
   BodyBuilder(const std::vector<RowView>& rows, int width) : rows_(rows), width_(width) {}
 
-  std::vector<BodyLine> build(const std::vector<int>& shown) {
+  BodyLayout build(const std::vector<int>& shown) {
+    BodyLayout layout;
     for (int index : shown)
       if (const RowView& row = rows_[static_cast<std::size_t>(index)]; row.running)
-        label_width_ = std::max(label_width_, display_width(row.title));
+        layout.label_width = std::max(layout.label_width, display_width(row.title));
     std::string footer;
     for (int index : shown) {
       const RowView& row = rows_[static_cast<std::size_t>(index)];
@@ -64,7 +67,8 @@ class BodyBuilder {
       }
     }
     add_footer(footer);
-    return std::move(lines_);
+    layout.lines = std::move(lines_);
+    return layout;
   }
 
  private:
@@ -82,28 +86,9 @@ class BodyBuilder {
     lines_.push_back({{{2, fit_to_width(text, std::max(1, width_ - 4)), kFooterAttr}}, -1});
   }
 
-  // A job takes one line on a list: its label, as much of its description as fits, and its
-  // state word, coloured; its page shows the whole text.
-  void add_job(const RowView& row, int index) {
-    std::string_view detail = row.detail;
-    std::size_t cut = detail.rfind(' ');
-    std::string_view state = cut == std::string_view::npos ? detail : detail.substr(cut + 1);
-    std::string_view description =
-        cut == std::string_view::npos ? std::string_view() : detail.substr(0, cut);
-    Span arrow = marker(row);
-    int state_width = display_width(state);
-    int state_x = std::max(2, arrow.x - 1 - state_width);
-    int label_room = std::max(1, std::min({state_x - 4, width_ * 3 / 5, label_width_}));
-    std::string title = fit_to_width(row.title, label_room);
-    int description_x = 2 + label_room + 2;
-    BodyLine line{{{2, title, {}}}, index};
-    if (state_x - 1 - description_x > 3)
-      line.spans.push_back(
-          {description_x, fit_to_width(description, state_x - 1 - description_x), kFooterAttr});
-    line.spans.push_back({state_x, std::string(state), *row.running ? kRunningAttr : kStoppedAttr});
-    line.spans.push_back(arrow);
-    lines_.push_back(std::move(line));
-  }
+  // A job takes one line; its spans are made only when the line is drawn (job_spans), since a
+  // list may hold thousands of jobs and a screen shows a few dozen.
+  void add_job(int index) { lines_.push_back({{}, index, true}); }
 
   // The right-hand marker of a row: a switch's state word, a link's arrow.
   Span marker(const RowView& row) const {
@@ -116,7 +101,7 @@ class BodyBuilder {
   }
 
   void add_row(const RowView& row, int index) {
-    if (row.running && row.kind == RowKind::Link) return add_job(row, index);
+    if (row.running && row.kind == RowKind::Link) return add_job(index);
     Span right = marker(row);
     int title_room = (right.text.empty() ? width_ - 2 : right.x - 1) - 2;
     BodyLine first{{}, index};
@@ -154,9 +139,30 @@ class BodyBuilder {
 
   const std::vector<RowView>& rows_;
   int width_;
-  int label_width_ = 0;  // the job labels' column
   std::vector<BodyLine> lines_;
 };
+
+// A job's line on a list: its label, as much of its description as fits, and its state word
+// (the detail's last word), coloured; its page shows the whole text.
+std::vector<Span> job_spans(const RowView& row, int width, int label_width) {
+  std::string_view detail = row.detail;
+  std::size_t cut = detail.rfind(' ');
+  std::string_view state = cut == std::string_view::npos ? detail : detail.substr(cut + 1);
+  std::string_view description =
+      cut == std::string_view::npos ? std::string_view() : detail.substr(0, cut);
+  int arrow_x = width - 3;
+  int state_x = std::max(2, arrow_x - 1 - display_width(state));
+  int label_room = std::max(1, std::min({state_x - 4, width * 3 / 5, label_width}));
+  int description_x = 2 + label_room + 2;
+  std::vector<Span> spans{{2, fit_to_width(row.title, label_room), {}}};
+  if (state_x - 1 - description_x > 3)
+    spans.push_back(
+        {description_x, fit_to_width(description, state_x - 1 - description_x), kFooterAttr});
+  spans.push_back(
+      {state_x, std::string(state), row.running.value_or(false) ? kRunningAttr : kStoppedAttr});
+  spans.push_back({arrow_x, "›", {.bold = true}});
+  return spans;
+}
 
 // First body line shown: the previous scroll position, moved just enough to show the
 // selected row whole (or its top when it is taller than the body).
@@ -222,7 +228,7 @@ std::shared_ptr<const BodyLayout> layout_body(const std::vector<RowView>& rows,
                                               const std::string& filter, int width) {
   int content_width = std::min(std::max(width, 1), kMaxContentWidth);
   return std::make_shared<const BodyLayout>(
-      BodyLayout{BodyBuilder(rows, content_width).build(visible_rows(rows, filter))});
+      BodyBuilder(rows, content_width).build(visible_rows(rows, filter)));
 }
 
 RenderedPage render_page(const PageFrame& frame, int width, int height) {
@@ -260,7 +266,10 @@ RenderedPage render_page(const PageFrame& frame, int width, int height) {
     out.row_at_line[static_cast<std::size_t>(y)] = line.row;
     bool selected = line.row >= 0 && line.row == frame.selected &&
                     rows[static_cast<std::size_t>(line.row)].selectable();
-    for (const auto& span : line.spans)
+    const auto& spans = line.job ? job_spans(rows[static_cast<std::size_t>(line.row)],
+                                             content_width, layout->label_width)
+                                 : line.spans;
+    for (const auto& span : spans)
       grid.put(span.x, y, span.text, span.attr);
     if (selected)
       for (int x = 0; x < content_width; ++x) {
