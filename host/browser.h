@@ -1,13 +1,20 @@
-// The interactive host's state: the stack of open pages, the selection and scroll position of
-// each, the filter, the help screen. Keys act on the page objects (open a page, flip a switch,
+// The interactive host's state: the stack of open pages, the selection, scroll position and
+// filter of each, the help screen. Keys act on the page objects (open a page, flip a switch,
 // press a button); drawing goes through the pure page renderer. No terminal here.
 //
 // Nothing acts on what the user has not seen: a page that was opened or returned to takes no
 // keys until it has been drawn (keys typed ahead of it are dropped), and a mouse click only
 // selects a row unless that row was already selected.
+//
+// State is shown as it is: after each flip the status line says what became of it; when the
+// control service does not answer, the last list stays on screen marked as stale, with since
+// when and why; a job page says when its record was read.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,12 +25,20 @@
 
 namespace orv::host {
 
+struct BrowserContext {
+  // The time of day as "HH:MM:SS", for what the bars say about freshness.
+  std::function<std::string()> now_text;
+  // Called whenever something the screen shows changed outside a key press (a page rebuilt
+  // itself).
+  std::function<void()> changed = {};
+  // Why the control service left the latest request unanswered ("not running", "refused",
+  // "timed out", ...), or nullopt when it answered.
+  std::function<std::optional<std::string>()> service_trouble = {};
+};
+
 class Browser {
  public:
-  // `now_text` gives the time shown as the last rebuild ("HH:MM:SS"); `changed` is called
-  // whenever something the screen shows changed outside a key press (a page rebuilt itself).
-  Browser(ListControllerPtr root, std::string title, std::function<std::string()> now_text,
-          std::function<void()> changed = {});
+  Browser(ListControllerPtr root, std::string title, BrowserContext context);
   ~Browser();
   Browser(const Browser&) = delete;
   Browser& operator=(const Browser&) = delete;
@@ -33,6 +48,10 @@ class Browser {
   // The screen while a request to the control service keeps the UI waiting: the page as it
   // stands, with a status bar that says so and how to quit.
   TextGrid draw_waiting_for_service(int width, int height);
+  // A confirmation the current action asked was answered with anything but OK.
+  void confirmation_declined() { declined_ = true; }
+  // The keys of an open dialog, for the status bar under it.
+  TextGrid draw_under_dialog(int width, int height, const std::string& dialog_keys);
 
   // Whether the page on top has not been drawn since it appeared: keys typed meanwhile were
   // meant for another screen.
@@ -41,42 +60,76 @@ class Browser {
   std::size_t depth() const { return stack_.size(); }
   const std::vector<RowView>& rows() const { return stack_.back().rows; }
   int selected() const { return stack_.back().selected; }
-  const std::string& filter() const { return filter_; }
+  const std::string& filter() const { return stack_.back().filter; }
 
  private:
   struct OpenPage {
     ListControllerPtr page;
     std::string title;
-    std::vector<RowView> rows;
+    std::vector<RowView> rows{};
     int selected = -1;
     int scroll_top = 0;
+    std::string filter{};
+    std::string read_at{};  // when its rows last came from an answered build
+    bool has_rows = false;
+    bool acted = false;            // a switch was flipped or a button pressed on it
+    std::uint64_t generation = 0;  // changes whenever its rows are replaced
   };
 
   void push(ListControllerPtr page, std::string title);
   void pop();
   void page_rebuilt(ListController& page);
+  void take_rows(OpenPage& open);
   void refresh_rows(OpenPage& open);
   void activate(bool flip_only);
+  void open_link(const RowView& row);
+  void press(const SpecifierPtr& row, const ListControllerPtr& page);
+  void flip(const SpecifierPtr& row, const ListControllerPtr& page, bool wanted,
+            const std::string& subject);
+  std::string flip_outcome(const std::string& subject, bool job, bool wanted, bool now) const;
+  void rebuild_if_open(const ListControllerPtr& page, bool rebuild = true);
+  void flip_job(bool start);
+  void flip_show_system();
+  void press_refresh();
   void move_selection(int steps);
   void select_edge(bool last);
   bool handle_filter_key(const Key& key);
+  bool handle_action_key(char32_t ch);
+  void scroll_help(const Key& key);
   void click(int y);
   std::vector<int> selectable_visible() const;
   std::string breadcrumb() const;
-  TextGrid render(int width, int height, std::string status);
+  std::string title_right() const;
+  std::string status_right() const;
+  std::string key_hints() const;
+  TextGrid render(int width, int height, std::string status, bool message = false);
 
   std::vector<OpenPage> stack_;
-  std::function<std::string()> now_text_;
-  std::function<void()> changed_;
+  BrowserContext context_;
   std::string last_rebuild_;
-  std::string filter_;
+  std::optional<std::string> trouble_;  // why the service did not answer; nullopt when it did
+  std::string trouble_since_;
   bool editing_filter_ = false;
   bool help_ = false;
+  int help_top_ = 0;
   bool quit_ = false;
   bool page_unseen_ = true;
+  bool declined_ = false;
+  bool rebuilt_ = false;  // a page rebuilt itself during the current action
   std::string message_;
   int body_height_ = 20;
   std::vector<int> row_at_line_;
+  // The body last laid out, and what it was laid out for.
+  struct LayoutKey {
+    const ListController* page = nullptr;
+    std::uint64_t generation = 0;
+    std::string filter{};
+    int width = 0;
+    friend bool operator==(const LayoutKey&, const LayoutKey&) = default;
+  };
+  LayoutKey layout_key_;
+  std::uint64_t generations_ = 0;
+  std::shared_ptr<const BodyLayout> layout_;
 };
 
 }  // namespace orv::host

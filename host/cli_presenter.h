@@ -1,7 +1,9 @@
 // Dialogs in command mode: every dialog becomes one line on standard error and is answered
 // from the command's arguments, so a script can drive the pages without a terminal.
 //   alert:  "alert: <header>" (+ " | <message>"); a confirmation (an alert with a second
-//           button) is answered OK with --yes, by asking when stdin is a terminal, else CANCEL
+//           button) is answered OK with --yes, by asking when stdin is a terminal (a question
+//           left unanswered for the dialog's time-out closes as the pages' alerts do), else
+//           CANCEL
 //   prompt: "prompt: <message>", answered with the NAME argument
 #pragma once
 
@@ -38,7 +40,7 @@ class CommandLinePresenter : public DialogPresenter {
   const std::vector<Shown>& shown() const { return shown_; }
 
  private:
-  bool ask_on_terminal();
+  DialogResponse ask_on_terminal(double timeout_seconds);
 
   Options options_;
   std::vector<Shown> shown_;

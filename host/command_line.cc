@@ -110,11 +110,15 @@ Options:
   --version                show the version
 
 Dialogs are written to standard error as "alert: <header> | <message>" and "prompt: <message>".
-A confirmation is answered OK with --yes, asked on the terminal when standard input is one,
-and answered CANCEL otherwise; a file-name prompt is answered with NAME.
+A confirmation is answered OK with --yes, asked on the terminal when standard input is one
+(unanswered, it closes with CANCEL after the pages' alert time-out), and answered CANCEL
+otherwise; a file-name prompt is answered with NAME.
 
 Exit status: 0 done; 1 the requested change did not happen (refused, declined, failed);
-2 usage error, unknown job label, or a missing or broken settings bundle.
+2 usage error, unknown job label, or a missing or broken settings bundle; 3 (list, show,
+show-system, refresh) the control service did not answer, so the page shows no jobs.
+Whenever the control service did not answer, a line on standard error says so and why
+(not running, refused, timed out). A NAME or LABEL that starts with "-" goes after "--".
 
 Environment:
   ORVANE_ROOT              root prefix of every fixed path (bundle, settings, media directory)

@@ -40,6 +40,7 @@ std::string help_text();
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
+inline constexpr int kExitNoService = 3;  // the control service did not answer
 
 // Writes "orvane: <message>" as one line. The message may carry labels, names and paths from
 // outside; their control characters are shown as replacements, never sent to the terminal.

@@ -6,8 +6,10 @@
 #include <algorithm>
 
 #include "host/cli_presenter.h"
+#include "host/page_selectors.h"
 #include "host/page_text.h"
 #include "host/row_view.h"
+#include "host/service_trouble.h"
 #include "host/text_grid.h"
 #include "host/transfer_outcome.h"
 #include "platform/ui/class_registry.h"
@@ -15,13 +17,6 @@
 namespace orv::host {
 
 namespace {
-
-// The selectors through which the host reaches the pages' rows.
-constexpr std::string_view kShowSystemSetter = "setShowSys:specifier:";
-constexpr std::string_view kAliveSetter = "setAlive:specifier:";
-constexpr std::string_view kRefreshAction = "onRefresh";
-constexpr std::string_view kExportAction = "onExport";
-constexpr std::string_view kImportAction = "onImport";
 
 int output_width(std::FILE* out) {
   winsize size{};
@@ -36,14 +31,6 @@ SpecifierPtr find_row(const SpecifierList& rows, auto&& matches) {
   return it == rows.end() ? nullptr : *it;
 }
 
-SpecifierPtr row_with_setter(const SpecifierList& rows, std::string_view setter) {
-  return find_row(rows, [&](const Specifier& s) { return s.setter() == setter; });
-}
-
-SpecifierPtr row_with_action(const SpecifierList& rows, std::string_view action) {
-  return find_row(rows, [&](const Specifier& s) { return s.action() == action; });
-}
-
 class Session {
  public:
   Session(const CommandLine& command, const LoadedBundle& bundle, std::FILE* out, std::FILE* err)
@@ -52,6 +39,8 @@ class Session {
   int run();
 
  private:
+  int run_command();
+  int with_service_note(int status);
   int list();
   int show();
   int start_or_stop(bool start);
@@ -89,7 +78,27 @@ int Session::run() {
     return kExitUsage;
   }
   root_->specifiers();  // first display
+  return with_service_note(run_command());
+}
 
+// A page built while the control service did not answer shows no jobs. Say so; the commands
+// that only show fail then, since what they printed is not the machine's state.
+int Session::with_service_note(int status) {
+  auto trouble = control_service_trouble();
+  if (!trouble) return status;
+  print_error(err_, "the control service did not answer (" + *trouble + ")");
+  switch (command_.command) {
+    case Command::List:
+    case Command::Show:
+    case Command::ShowSystem:
+    case Command::Refresh:
+      return kExitNoService;
+    default:
+      return status;
+  }
+}
+
+int Session::run_command() {
   switch (command_.command) {
     case Command::List:
       return list();
@@ -148,6 +157,8 @@ ListControllerPtr Session::open_job_page() {
   auto row = find_row(
       rows, [&](const Specifier& s) { return opens_page(s) && s.name() == command_.argument; });
   if (!row) {
+    // A label cannot be missing from a list that never came.
+    if (control_service_trouble()) return nullptr;
     std::string message = "no job row named \"" + command_.argument + "\"";
     auto show_system = row_with_setter(rows, kShowSystemSetter);
     if (show_system && !show_system->performGetter().read_bool())

@@ -2,7 +2,6 @@
 // given a command, on the command line.
 #include <unistd.h>
 
-#include <clocale>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -10,6 +9,7 @@
 #include "host/bundle_loader.h"
 #include "host/command_line.h"
 #include "host/commands.h"
+#include "host/terminal_locale.h"
 #include "host/terminal_ui.h"
 #include "orvane_version.h"
 #include "platform/prefs/user_defaults.h"
@@ -25,7 +25,7 @@ int usage_error(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::setlocale(LC_ALL, "");
+  const bool utf8 = orv::host::use_environment_locale();
   auto command = orv::host::parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
   if (!command) return usage_error(command.error().message);
   if (command->command == orv::host::Command::Help) {
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     orv::host::print_error(stderr, bundle.error().message);
     return orv::host::kExitUsage;
   }
-  if (interactive) return orv::host::run_terminal_ui(*bundle);
+  if (interactive) return orv::host::run_terminal_ui(*bundle, utf8);
   int status = orv::host::run_command(*command, *bundle, stdout, stderr);
   if (orv::Status saved = orv::NSUserDefaults::standardUserDefaults()->saveStatus(); !saved) {
     orv::host::print_error(stderr, "a settings change was not saved: " + saved.error().message);

@@ -7,6 +7,9 @@ namespace orv::host {
 
 namespace {
 
+// The property in which a job row keeps the record its page shows.
+constexpr std::string_view kJobRecordKey = "detail";
+
 std::string string_property(const Specifier& s, std::string_view key) {
   auto text = s.propertyForKey(key).read_string();
   return text ? std::string(*text) : std::string();
@@ -55,6 +58,18 @@ std::shared_ptr<SpecifierList> current_specifiers(ListController& page) {
   return list ? list : std::make_shared<SpecifierList>();
 }
 
+SpecifierPtr row_with_setter(const SpecifierList& rows, std::string_view setter) {
+  for (const auto& row : rows)
+    if (row && row->setter() == setter) return row;
+  return nullptr;
+}
+
+SpecifierPtr row_with_action(const SpecifierList& rows, std::string_view action) {
+  for (const auto& row : rows)
+    if (row && row->action() == action) return row;
+  return nullptr;
+}
+
 bool opens_page(const Specifier& specifier) {
   return !specifier.detailControllerClass().empty();
 }
@@ -70,6 +85,10 @@ RowView describe_row(const SpecifierPtr& specifier) {
   if (row.identity.empty()) row.identity = row.title;
   apply_cell(specifier, row);
   if (row.kind == RowKind::Switch) row.switch_on = specifier->performGetter().read_bool();
+  // A job row carries its record; a job without a "Pid" counts as running, as its page says.
+  const Value& record = specifier->propertyForKey(kJobRecordKey);
+  if (row.kind == RowKind::Link && record.is_dictionary())
+    row.running = record["Pid"].read_int32() >= 0;
   return row;
 }
 

@@ -20,6 +20,7 @@ struct RowView {
   std::string detail;             // the cell's detail label (empty: none)
   bool wrap_detail = false;       // the cell asked for as many lines as the detail needs
   std::optional<bool> switch_on;  // switches: what the getter says now
+  std::optional<bool> running;    // rows that open a job's record: whether its job runs
   bool enabled = true;
   std::string footer;    // groups: "footerText"
   std::string identity;  // "key" property, else the name: keeps the selection across rebuilds
@@ -36,6 +37,10 @@ std::shared_ptr<SpecifierList> current_specifiers(ListController& page);
 
 RowView describe_row(const SpecifierPtr& specifier);
 std::vector<RowView> describe_rows(const SpecifierList& specifiers);
+
+// The first row whose setter, or whose action, is the given selector; null when none is.
+SpecifierPtr row_with_setter(const SpecifierList& rows, std::string_view setter);
+SpecifierPtr row_with_action(const SpecifierList& rows, std::string_view action);
 
 // Whether a row is a job-style link row: one that opens a page of its own.
 bool opens_page(const Specifier& specifier);

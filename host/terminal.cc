@@ -2,6 +2,8 @@
 
 #include <curses.h>
 
+#include "host/terminal_locale.h"
+
 namespace orv::host {
 
 namespace {
@@ -83,7 +85,7 @@ Key character_key(wint_t ch) {
 
 }  // namespace
 
-Terminal::Terminal() {
+Terminal::Terminal(bool utf8) : utf8_(utf8) {
   initscr();
   raw();
   noecho();
@@ -130,7 +132,8 @@ void Terminal::paint(const TextGrid& grid) {
       if (cell.glyph.empty()) continue;  // right half of a wide glyph
       short pair = colors_ && cell.attr.color != Color::Default ? pair_of(cell.attr.color) : 0;
       attr_set(curses_attrs(cell.attr), pair, nullptr);
-      mvaddstr(y, x, cell.glyph.c_str());
+      std::string_view glyph = utf8_ ? std::string_view(cell.glyph) : ascii_glyph(cell.glyph);
+      mvaddnstr(y, x, glyph.data(), static_cast<int>(glyph.size()));
     }
   }
   attr_set(A_NORMAL, 0, nullptr);

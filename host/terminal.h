@@ -11,7 +11,9 @@ namespace orv::host {
 
 class Terminal {
  public:
-  Terminal();   // takes over the terminal (initscr)
+  // Takes over the terminal (initscr); without `utf8`, every glyph is drawn as its ASCII
+  // stand-in.
+  explicit Terminal(bool utf8);
   ~Terminal();  // gives it back (endwin)
   Terminal(const Terminal&) = delete;
   Terminal& operator=(const Terminal&) = delete;
@@ -25,6 +27,7 @@ class Terminal {
   void discard_typeahead();
 
  private:
+  bool utf8_;
   bool colors_ = false;
 };
 

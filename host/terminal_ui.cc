@@ -8,6 +8,8 @@
 
 #include "host/browser.h"
 #include "host/dialog_box.h"
+#include "host/host_texts.h"
+#include "host/service_trouble.h"
 #include "host/terminal.h"
 #include "platform/ipc/messaging_center.h"
 #include "platform/runloop/run_loop.h"
@@ -44,9 +46,8 @@ bool quits(const Key& key) {
 // the dialog appeared are dropped; once the UI is quitting, dialogs close at once, unanswered.
 class TerminalPresenter : public DialogPresenter {
  public:
-  TerminalPresenter(Terminal& terminal, std::function<TextGrid(int, int)> background,
-                    const bool& quitting)
-      : terminal_(terminal), background_(std::move(background)), quitting_(quitting) {}
+  TerminalPresenter(Terminal& terminal, Browser& browser, const bool& quitting)
+      : terminal_(terminal), browser_(browser), quitting_(quitting) {}
 
   std::optional<DialogResponse> present(const DialogRequest& request) override {
     DialogBox box(request);
@@ -58,40 +59,52 @@ class TerminalPresenter : public DialogPresenter {
     paint(box);
     terminal_.discard_typeahead();
     while (true) {
-      if (expires && Clock::now() >= deadline) return box.timed_out();
+      if (expires && Clock::now() >= deadline) return answered(request, box.timed_out());
       auto key = terminal_.read_key(kDialogPollMs);
       if (key)
-        if (auto answer = box.handle_key(*key)) return answer;
+        if (auto answer = box.handle_key(*key)) return answered(request, *answer);
       paint(box);
     }
   }
 
  private:
+  DialogResponse answered(const DialogRequest& request, DialogResponse answer) {
+    if (request.alternate_button && answer.flags != kCFUserNotificationDefaultResponse)
+      browser_.confirmation_declined();
+    return answer;
+  }
+
   void paint(const DialogBox& box) {
-    TextGrid grid = background_(terminal_.width(), terminal_.height());
+    std::string_view keys =
+        tr(box.has_field() ? "type the answer  Enter OK  Tab buttons  Esc cancel"
+                           : "Tab or arrows choose  Enter answers  Esc cancels");
+    TextGrid grid =
+        browser_.draw_under_dialog(terminal_.width(), terminal_.height(), std::string(keys));
     box.draw(grid);
     terminal_.paint(grid);
   }
 
   Terminal& terminal_;
-  std::function<TextGrid(int, int)> background_;
+  Browser& browser_;
   const bool& quitting_;
 };
 
 class TerminalUi {
  public:
-  explicit TerminalUi(const LoadedBundle& bundle) : bundle_(bundle) {}
+  TerminalUi(const LoadedBundle& bundle, bool utf8) : bundle_(bundle), utf8_(utf8) {}
 
   int run() {
     auto root = ClassRegistry::shared().createPage(bundle_.principal_class);
     if (!root) return 2;
-    Terminal terminal;
+    Terminal terminal(utf8_);
     terminal_ = &terminal;
     set_reply_wait_observer([this](std::chrono::milliseconds waited) { return waiting(waited); });
     browser_ =
-        std::make_unique<Browser>(root, bundle_.display_name, clock_text, [this] { repaint(); });
-    set_dialog_presenter(std::make_shared<TerminalPresenter>(
-        terminal, [this](int w, int h) { return browser_->draw(w, h); }, quitting_));
+        std::make_unique<Browser>(root, bundle_.display_name,
+                                  BrowserContext{.now_text = clock_text,
+                                                 .changed = [this] { repaint(); },
+                                                 .service_trouble = control_service_trouble});
+    set_dialog_presenter(std::make_shared<TerminalPresenter>(terminal, *browser_, quitting_));
 
     auto& loop = RunLoop::main();
     loop.watch_fd(STDIN_FILENO, [this] { read_keys(); });
@@ -153,6 +166,7 @@ class TerminalUi {
   }
 
   const LoadedBundle& bundle_;
+  bool utf8_;
   Terminal* terminal_ = nullptr;
   std::unique_ptr<Browser> browser_;
   bool quitting_ = false;
@@ -160,8 +174,8 @@ class TerminalUi {
 
 }  // namespace
 
-int run_terminal_ui(const LoadedBundle& bundle) {
-  return TerminalUi(bundle).run();
+int run_terminal_ui(const LoadedBundle& bundle, bool utf8) {
+  return TerminalUi(bundle, utf8).run();
 }
 
 }  // namespace orv::host

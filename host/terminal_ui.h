@@ -6,7 +6,8 @@
 
 namespace orv::host {
 
-// Runs until the user quits; returns the exit status.
-int run_terminal_ui(const LoadedBundle& bundle);
+// Runs until the user quits; returns the exit status. Without `utf8` the screen is drawn in
+// ASCII.
+int run_terminal_ui(const LoadedBundle& bundle, bool utf8);
 
 }  // namespace orv::host

@@ -1,5 +1,7 @@
 #include "host/text_grid.h"
 
+#include <utf8proc.h>
+
 #include <algorithm>
 
 namespace orv::host {
@@ -8,115 +10,112 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-bool in(char32_t cp, char32_t lo, char32_t hi) {
-  return cp >= lo && cp <= hi;
-}
-
-// Length of the UTF-8 sequence starting with `lead`, or 0 for a byte that cannot start one.
-int sequence_length(unsigned char lead) {
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) return 2;
-  if (lead >= 0xE0 && lead <= 0xEF) return 3;
-  if (lead >= 0xF0 && lead <= 0xF4) return 4;
-  return 0;
+// Control characters (C0, DEL and C1, whose CSI starts escape sequences as ESC [ does) would
+// move the terminal's cursor.
+bool is_control(char32_t cp) {
+  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F);
 }
 
 }  // namespace
 
+// Widths come from utf8proc's tables, which follow each Unicode release.
 int code_point_width(char32_t cp) {
+  if (cp >= 0x20 && cp < 0x7F) return 1;
   if (cp == 0) return 0;
-  if (in(cp, 0x0300, 0x036F) || in(cp, 0x200B, 0x200F) || in(cp, 0xFE00, 0xFE0F)) return 0;
-  if (in(cp, 0x1100, 0x115F) || in(cp, 0x2E80, 0xA4CF) || in(cp, 0xAC00, 0xD7A3) ||
-      in(cp, 0xF900, 0xFAFF) || in(cp, 0xFE30, 0xFE4F) || in(cp, 0xFF00, 0xFF60) ||
-      in(cp, 0xFFE0, 0xFFE6) || in(cp, 0x1F300, 0x1F64F) || in(cp, 0x1F900, 0x1F9FF) ||
-      in(cp, 0x20000, 0x3FFFD))
-    return 2;
-  return 1;
+  return std::max(0, utf8proc_charwidth(static_cast<utf8proc_int32_t>(cp)));
 }
+
+namespace {
+
+// Calls `use` with each code point of the text in order: the one decoding loop of the host.
+template <typename Use>
+void each_code_point(std::string_view text, Use&& use) {
+  auto bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (bytes[i] >= 0x20 && bytes[i] < 0x7F) {  // plain ASCII needs no decoding
+      use(static_cast<char32_t>(bytes[i++]));
+      continue;
+    }
+    utf8proc_int32_t cp = -1;
+    utf8proc_ssize_t length =
+        utf8proc_iterate(bytes + i, static_cast<utf8proc_ssize_t>(text.size() - i), &cp);
+    if (length <= 0 || cp < 0) {
+      use(kReplacement);
+      ++i;
+      continue;
+    }
+    auto point = static_cast<char32_t>(cp);
+    use(is_control(point) ? kReplacement : point);
+    i += static_cast<std::size_t>(length);
+  }
+}
+
+bool plain_ascii(std::string_view text) {
+  for (char c : text)
+    if (c < 0x20 || c >= 0x7F) return false;
+  return true;
+}
+
+}  // namespace
 
 std::vector<char32_t> decode_utf8(std::string_view text) {
   std::vector<char32_t> out;
   out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    auto lead = static_cast<unsigned char>(text[i]);
-    int length = sequence_length(lead);
-    if (length == 0 || i + static_cast<std::size_t>(length) > text.size()) {
-      out.push_back(kReplacement);
-      ++i;
-      continue;
-    }
-    char32_t cp = length == 1 ? lead : (lead & (0x7F >> length));
-    bool valid = true;
-    for (int k = 1; k < length; ++k) {
-      auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-      if ((next & 0xC0) != 0x80) valid = false;
-      cp = (cp << 6) | (next & 0x3F);
-    }
-    bool overlong = (length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000);
-    if (!valid || overlong || cp > 0x10FFFF || in(cp, 0xD800, 0xDFFF)) {
-      out.push_back(kReplacement);
-      ++i;
-      continue;
-    }
-    // Control characters (C0, DEL and C1, whose CSI starts escape sequences as ESC [ does)
-    // would move the terminal's cursor: show them as a replacement.
-    out.push_back(cp < 0x20 || in(cp, 0x7F, 0x9F) ? kReplacement : cp);
-    i += static_cast<std::size_t>(length);
-  }
+  each_code_point(text, [&](char32_t cp) { out.push_back(cp); });
   return out;
 }
 
 std::string encode_utf8(char32_t cp) {
-  std::string out;
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-  return out;
+  utf8proc_uint8_t bytes[4] = {};
+  utf8proc_ssize_t length = utf8proc_encode_char(static_cast<utf8proc_int32_t>(cp), bytes);
+  if (length <= 0) return encode_utf8(kReplacement);
+  return std::string(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length));
 }
 
 std::string printable(std::string_view text) {
+  if (plain_ascii(text)) return std::string(text);
   std::string out;
   out.reserve(text.size());
-  for (char32_t cp : decode_utf8(text))
-    out += encode_utf8(cp);
+  each_code_point(text, [&](char32_t cp) { out += encode_utf8(cp); });
   return out;
 }
 
 int display_width(std::string_view text) {
+  if (plain_ascii(text)) return static_cast<int>(text.size());
   int width = 0;
-  for (char32_t cp : decode_utf8(text))
-    width += code_point_width(cp);
+  each_code_point(text, [&](char32_t cp) { width += code_point_width(cp); });
   return width;
 }
 
 std::string fit_to_width(std::string_view text, int width) {
   if (display_width(text) <= width) return std::string(text);
   if (width <= 0) return {};
+  if (plain_ascii(text))
+    return std::string(text.substr(0, static_cast<std::size_t>(width - 1))) + "…";
   std::string out;
   int used = 0;
-  for (char32_t cp : decode_utf8(text)) {
+  bool full = false;
+  each_code_point(text, [&](char32_t cp) {
     int w = code_point_width(cp);
-    if (used + w > width - 1) break;
+    if (full || used + w > width - 1) {
+      full = true;
+      return;
+    }
     out += encode_utf8(cp);
     used += w;
-  }
+  });
   return out + "…";
 }
 
 namespace {
+
+// Punctuation that closes a phrase and so never starts a line of Chinese or Japanese text.
+bool closes(char32_t cp) {
+  static constexpr std::u32string_view kClosing =
+      U"。，、．：；？！）」』】〉》〕｝〗〙〛”’…ー々〃・％";
+  return kClosing.find(cp) != std::u32string_view::npos;
+}
 
 // Breaks one paragraph (no newlines) into lines of at most `width` columns.
 void wrap_paragraph(std::string_view paragraph, int width, std::vector<std::string>& lines) {
@@ -139,10 +138,29 @@ void wrap_paragraph(std::string_view paragraph, int width, std::vector<std::stri
     int word_width = display_width(word);
     if (line_width > 0 && line_width + 1 + word_width > width) flush();
     if (word_width > width) {
-      // A word longer than a line is broken inside rather than cut off.
+      // A word longer than a line (as Chinese text is) is broken inside rather than cut off,
+      // never before closing punctuation: the character before it moves down along with it.
+      std::vector<char32_t> points;
       for (char32_t cp : decode_utf8(word)) {
         int w = code_point_width(cp);
-        if (line_width + w > width && line_width > 0) flush();
+        if (line_width + w > width && line_width > 0) {
+          char32_t carried = 0;
+          if (closes(cp) && points.size() > 1 && !closes(points.back())) {
+            carried = points.back();
+            points.pop_back();
+            line.clear();
+            for (char32_t kept : points)
+              line += encode_utf8(kept);
+          }
+          flush();
+          points.clear();
+          if (carried) {
+            points.push_back(carried);
+            line += encode_utf8(carried);
+            line_width += code_point_width(carried);
+          }
+        }
+        points.push_back(cp);
         line += encode_utf8(cp);
         line_width += w;
       }
@@ -182,16 +200,22 @@ TextGrid::TextGrid(int width, int height)
 
 int TextGrid::put(int x, int y, std::string_view text, Attr attr) {
   if (y < 0 || y >= height_) return x;
-  for (char32_t cp : decode_utf8(text)) {
+  bool full = false;
+  each_code_point(text, [&](char32_t cp) {
     int w = code_point_width(cp);
-    if (w == 0) continue;
-    if (x + w > width_) break;
+    if (full || w == 0) return;
+    if (x + w > width_) {
+      full = true;
+      return;
+    }
     if (x >= 0) {
-      cells_[index(x, y)] = {encode_utf8(cp), attr};
+      GridCell& cell = cells_[index(x, y)];
+      cell.glyph = encode_utf8(cp);
+      cell.attr = attr;
       if (w == 2) cells_[index(x + 1, y)] = {"", attr};
     }
     x += w;
-  }
+  });
   return x;
 }
 

@@ -26,11 +26,11 @@ struct GridCell {
   Attr attr;
 };
 
-// Display width of one code point: 0 for combining marks, 2 for wide East Asian glyphs and
-// emoji, 1 otherwise.
+// Display width of one code point, from the Unicode tables: 0 for combining marks, 2 for wide
+// East Asian glyphs and emoji, 1 otherwise.
 int code_point_width(char32_t cp);
-// Splits UTF-8 text into code points; an invalid byte and a control character become U+FFFD, so
-// bad input still shows and nothing reaches the terminal as a command.
+// The host's one UTF-8 decoder. Splits UTF-8 text into code points; an invalid byte and a control
+// character become U+FFFD, so bad input still shows and nothing reaches the terminal as a command.
 std::vector<char32_t> decode_utf8(std::string_view text);
 std::string encode_utf8(char32_t cp);
 // The text with invalid bytes and control characters replaced by U+FFFD, so text from files

@@ -1,12 +1,16 @@
 // The orvane command line end to end: the real binary, the staged bundle in a temporary root,
 // and a scripted control service on the root's real socket.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 #include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/fs/file_descriptor.h"
+#include "platform/ipc/messaging_center.h"
 #include "platform/json/json.h"
 #include "platform/plist/plist_file.h"
 #include "platform/plist/xml_plist.h"
@@ -158,6 +162,55 @@ TEST_F(HostCliTest, ExportAndImportReportTheirOutcome) {
   EXPECT_NE(imported.err.find("alert: Imported:/var/mobile/Media/policy.plist"), std::string::npos);
   ASSERT_EQ(start_requests("com.example.idle").size(), 1u);
   EXPECT_EQ(start_requests("com.example.idle")[0]["isStart"], Value(false));
+}
+
+// A service that is not running, refuses the host or never answers must not pass for an empty
+// machine: each command says so in one line, and those that only show exit with status 3.
+TEST_F(HostCliTest, AServiceThatDoesNotAnswerIsNamedAndFailsTheShowingCommands) {
+  TempDir nobody;  // a run directory without a socket
+  TempDir refusing_dir;
+  MessagingCenterServer refusing(refusing_dir.path() / "msgport.orvane.sock");
+  refusing.set_peer_filter([](uid_t, gid_t) { return false; });
+  ASSERT_TRUE(refusing.start());
+  TempDir silent_dir;  // a service that accepts and never answers, as a stopped one does
+  FileDescriptor silent(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+  std::string silent_path = (silent_dir.path() / "msgport.orvane.sock").string();
+  silent_path.copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(silent.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(silent.get(), 8), 0);
+
+  auto orvane_at = [&](const TempDir& run_dir, std::vector<std::string> args) {
+    args.insert(args.begin(), kOrvane);
+    return run_process(
+        args, {{"ORVANE_RUNTIME_DIR", run_dir.path().string()}, {"ORVANE_IPC_TIMEOUT_MS", "300"}});
+  };
+  using Args = std::vector<std::string>;
+  for (const auto& [args, status] :
+       std::vector<std::pair<Args, int>>{{{"list"}, 3},
+                                         {{"show", "com.example.web"}, 3},
+                                         {{"show-system", "on"}, 3},
+                                         {{"refresh"}, 3},
+                                         {{"start", "com.example.web"}, 2},
+                                         {{"stop", "com.example.web"}, 2},
+                                         {{"export", "saved.plist"}, 0}}) {
+    auto result = orvane_at(nobody, args);
+    EXPECT_EQ(result.status, status) << args[0] << "\n" << result.err;
+    EXPECT_NE(result.err.find("orvane: the control service did not answer (not running)\n"),
+              std::string::npos)
+        << args[0] << "\n"
+        << result.err;
+    EXPECT_EQ(result.err.find("no job row named"), std::string::npos) << result.err;
+  }
+  auto page = orvane_at(nobody, {"list"});
+  EXPECT_NE(page.out.find("Show system jobs"), std::string::npos) << page.out;
+
+  auto refused = orvane_at(refusing_dir, {"list"});
+  EXPECT_EQ(refused.status, 3);
+  EXPECT_NE(refused.err.find("did not answer (refused)"), std::string::npos) << refused.err;
+  auto timed_out = orvane_at(silent_dir, {"list"});
+  EXPECT_EQ(timed_out.status, 3);
+  EXPECT_NE(timed_out.err.find("did not answer (timed out)"), std::string::npos) << timed_out.err;
 }
 
 TEST_F(HostCliTest, UsageErrorsAndBrokenBundlesExitWithStatusTwo) {

@@ -1,14 +1,19 @@
 // The terminal UI without a terminal: text layout, the page renderer's grid, the browser's
 // reactions to keys on real page objects, and the dialog boxes.
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "host/browser.h"
+#include "host/cli_presenter.h"
 #include "host/dialog_box.h"
 #include "host/page_renderer.h"
+#include "host/terminal_locale.h"
 #include "host/text_grid.h"
 #include "platform/ui/class_registry.h"
 
@@ -43,8 +48,12 @@ TEST(HostTextTest, WrapsAtWordsAndMeasuresWideGlyphs) {
             (std::vector<std::string>{"the quick", "brown fox", "jumps"}));
   EXPECT_EQ(wrap_words("abcdefghijkl", 5), (std::vector<std::string>{"abcde", "fghij", "kl"}));
   EXPECT_EQ(wrap_words("one\ntwo", 20), (std::vector<std::string>{"one", "two"}));
+  EXPECT_EQ(wrap_words("系统任务。请确认", 8),
+            (std::vector<std::string>{"系统任", "务。请确", "认"}));
   EXPECT_EQ(display_width("漢字"), 4);
-  EXPECT_EQ(display_width("e\xCC\x81"), 1);  // e + combining acute
+  EXPECT_EQ(display_width("e\xCC\x81"), 1);   // e + combining acute
+  EXPECT_EQ(display_width("\U0001F680"), 2);  // emoji outside the old hand-made ranges
+  EXPECT_EQ(display_width("\u303F"), 1);      // a neutral-width ideographic space
   // Bad bytes and control characters show as replacements instead of reaching the terminal.
   EXPECT_EQ(decode_utf8("a\xFF\x1B"), (std::vector<char32_t>{U'a', 0xFFFD, 0xFFFD}));
   EXPECT_EQ(printable("ok\x1B[2J\u009B1m"), "ok\uFFFD[2J\uFFFD1m");  // C0 and C1 controls
@@ -52,6 +61,18 @@ TEST(HostTextTest, WrapsAtWordsAndMeasuresWideGlyphs) {
   TextGrid grid(6, 1);
   grid.put(4, 0, "漢字");  // a wide glyph that does not fit is left out, not split
   EXPECT_EQ(grid.row_text(0), "    漢");
+
+  // A terminal without UTF-8 gets ASCII look-alikes; a language whose locale is not installed
+  // is still drawn, through C.UTF-8.
+  EXPECT_EQ(ascii_glyph("┌"), "+");
+  EXPECT_EQ(ascii_glyph("›"), ">");
+  EXPECT_EQ(ascii_glyph("漢"), "?");
+  EXPECT_EQ(ascii_glyph("a"), "a");
+  ::setenv("LC_ALL", "zz_ZZ.UTF-8", 1);
+  EXPECT_TRUE(use_environment_locale());
+  ::setenv("LC_ALL", "C", 1);
+  EXPECT_FALSE(use_environment_locale());
+  ::unsetenv("LC_ALL");
 }
 
 TEST(HostRendererTest, DrawsGroupsSwitchesLinksAndWrappedCells) {
@@ -63,6 +84,7 @@ TEST(HostRendererTest, DrawsGroupsSwitchesLinksAndWrappedCells) {
                     "A web server that answers on port eighty. Status:running");
   job.wrap_detail = true;
   rows.push_back(job);
+  rows.push_back(row(RowKind::Text, "org.example.a-label-longer-than-the-screen-is-wide.daemon"));
 
   PageFrame frame{.title = "Orvane", .rows = &rows, .selected = 5, .status_right = "12:00:00"};
   auto page = render_page(frame, 40, 16);
@@ -90,6 +112,9 @@ TEST(HostRendererTest, DrawsGroupsSwitchesLinksAndWrappedCells) {
     EXPECT_EQ(page.row_at_line[static_cast<std::size_t>(y)], 5);
   }
   EXPECT_FALSE(grid.at(1, show).attr.reverse);
+  int label = line_with(grid, "org.example.a-label");
+  EXPECT_EQ(grid.row_text(label) + grid.row_text(label + 1),
+            "  org.example.a-label-longer-than-the-  screen-is-wide.daemon");
 
   // On a wide terminal a switch's state stays within reach of its title.
   auto wide = render_page(frame, 200, 16);
@@ -170,7 +195,7 @@ class HostBrowserTest : public ::testing::Test {
     HostTestPage::switch_value = false;
     HostTestPage::actions = 0;
     root = ClassRegistry::shared().createPage("HostTestPage");
-    browser = std::make_unique<Browser>(root, "Test", [this] { return now; });
+    browser = std::make_unique<Browser>(root, "Test", BrowserContext{[this] { return now; }});
     browser->draw(60, 12);
   }
   std::string selected_title() const {
@@ -278,6 +303,22 @@ TEST(HostDialogTest, ButtonsFieldAndTimeOutAnswerAsThePlatformDoes) {
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->flags, kCFUserNotificationDefaultResponse);
   EXPECT_EQ(answer->text_field_values, (std::vector<std::string>{"sav€d"}));
+
+  // On the command line a confirmation asked on a terminal closes itself at its time-out too.
+  int terminal = -1, typist = -1;
+  ASSERT_EQ(openpty(&typist, &terminal, nullptr, nullptr, nullptr), 0);
+  std::FILE* in = fdopen(terminal, "r");
+  std::FILE* out = std::tmpfile();
+  CommandLinePresenter asker({.out = out, .in = in});
+  request.text_field_titles.clear();
+  request.timeout = 0.05;
+  EXPECT_EQ(asker.present(request)->flags, kCFUserNotificationCancelResponse);
+  ASSERT_EQ(::write(typist, "y\n", 2), 2);
+  request.timeout = 60;
+  EXPECT_EQ(asker.present(request)->flags, kCFUserNotificationDefaultResponse);
+  std::fclose(in);
+  std::fclose(out);
+  ::close(typist);
 }
 
 }  // namespace

@@ -129,6 +129,7 @@ TEST_F(TuiTest, BrowsesStopsOnlyWhenMeantFollowsResizesAndQuitsWhileTheServiceHa
   ui.keys({"Space", "Left", "Enter"});
   ASSERT_TRUE(ui.wait_for_text("< CANCEL >")) << ui.last;
   EXPECT_NE(ui.last.find("This is a system job"), std::string::npos) << ui.last;
+  EXPECT_NE(ui.last.find("Enter answers  Esc cancels"), std::string::npos) << ui.last;
   EXPECT_GT(pid_of(kHelper), 0);
   ui.keys({"Left", "Enter"});
   ASSERT_TRUE(ui.wait_for([](const std::string& s) {
@@ -137,16 +138,19 @@ TEST_F(TuiTest, BrowsesStopsOnlyWhenMeantFollowsResizesAndQuitsWhileTheServiceHa
   EXPECT_EQ(ui.last.find("< CANCEL >"), std::string::npos);
   EXPECT_EQ(pid_of(kHelper), -1);
   EXPECT_NE(ui.last.find("-1"), std::string::npos);  // the rebuilt Pid row
+  EXPECT_NE(ui.last.find(std::string(kHelper) + " stopped"), std::string::npos) << ui.last;
 
   ui.run({"resize-window", "-t", "ui", "-x", "200", "-y", "60"});
   ASSERT_TRUE(ui.wait_for([](const std::string& s) {
     auto lines = lines_of(s);
-    return lines.size() == 60 && lines.back().find("updated") != std::string::npos &&
+    return lines.size() == 60 && lines.back().find("read") != std::string::npos &&
            lines.back().size() > 150;
   })) << ui.last;
 
+  ui.keys({"Escape"});  // back on the list, which keeps its filter until Esc clears it
+  ASSERT_TRUE(ui.wait_for_text("filter: apple  1/1 job")) << ui.last;
   ui.keys({"Escape"});
-  ASSERT_TRUE(ui.wait_for_text(kWebcache)) << ui.last;  // back on the list, unfiltered
+  ASSERT_TRUE(ui.wait_for_text(kWebcache)) << ui.last;
   ::kill(daemon_, SIGSTOP);
   struct Resume {
     pid_t pid;

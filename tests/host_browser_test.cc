@@ -1,0 +1,176 @@
+// The terminal UI's browser on the plugin's real pages: keys in, screens out as text, against a
+// scripted control service, with the list's refresh timer on a virtual clock.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "host/browser.h"
+#include "host/service_trouble.h"
+#include "list/root_list_controller.h"
+#include "tests/list_pages_fixture.h"
+
+namespace orv::test {
+namespace {
+
+using host::Browser;
+using host::Key;
+using host::KeyCode;
+using host::TextGrid;
+
+constexpr int kWidth = 80;
+constexpr int kHeight = 24;
+
+class HostBrowserPagesTest : public PagesTest {
+ protected:
+  void SetUp() override {
+    PagesTest::SetUp();
+    service->set_daemons({job("com.example.web", {{"Pid", Value(42)}}),
+                          job("com.example.idle", {{"Pid", Value(-1)}})});
+    browser = std::make_unique<Browser>(
+        open<OrvaneRootListController>(OrvaneRootListController::kClassName), "Orvane",
+        host::BrowserContext{.now_text = [this] { return now; },
+                             .service_trouble = host::control_service_trouble});
+    screen = browser->draw(kWidth, kHeight);
+  }
+  void TearDown() override {
+    browser.reset();
+    PagesTest::TearDown();
+  }
+
+  void keys(std::string_view typed) {
+    for (char c : typed)
+      browser->handle_key(Key::character(static_cast<char32_t>(c)));
+    screen = browser->draw(kWidth, kHeight);
+  }
+  void press(KeyCode code) {
+    browser->handle_key(Key::special(code));
+    screen = browser->draw(kWidth, kHeight);
+  }
+  std::string line(int y) const { return screen.row_text(y); }
+  std::string status() const { return line(kHeight - 1); }
+  // The first line holding `text`, or -1.
+  int line_with(std::string_view text) const {
+    for (int y = 0; y < kHeight; ++y)
+      if (line(y).find(text) != std::string::npos) return y;
+    return -1;
+  }
+  bool shows(std::string_view text) const { return line_with(text) >= 0; }
+
+  std::string now = "10:00:00";
+  std::unique_ptr<Browser> browser;
+  TextGrid screen{1, 1};
+};
+
+// A job's state word is coloured by its record; the bars count the jobs and say how fresh the
+// rows are; start and stop from the list go through the job's page and say what became of
+// them; the list is rebuilt after each, and the filter outlives a visit to a job's page.
+TEST_F(HostBrowserPagesTest, ActionsSayWhatHappenedAndTheListFollowsThem) {
+  int web = line_with("com.example.web");
+  ASSERT_GT(web, 0) << screen.text();
+  std::size_t word = line(web).rfind("running");
+  ASSERT_NE(word, std::string::npos) << screen.text();
+  EXPECT_EQ(screen.at(static_cast<int>(word), web).attr.color, host::Color::Green);
+  EXPECT_NE(line(0).find("2 jobs"), std::string::npos) << line(0);
+  EXPECT_NE(status().find("updated 10:00:00"), std::string::npos) << status();
+
+  keys("/idle");
+  press(KeyCode::Enter);
+  EXPECT_NE(line(0).find("1/1 job"), std::string::npos) << line(0);
+  service->set_daemons(
+      {job("com.example.web", {{"Pid", Value(42)}}), job("com.example.idle", {{"Pid", Value(7)}})});
+  now = "10:00:03";
+  keys("s");
+  EXPECT_NE(status().find("com.example.idle running"), std::string::npos) << status();
+  EXPECT_NE(status().find("updated 10:00:03"), std::string::npos) << status();
+  EXPECT_EQ(service->requests_named("startOne").size(), 1u);
+  EXPECT_NE(screen.text().find("running"), std::string::npos) << screen.text();
+  EXPECT_EQ(screen.text().find("stopped"), std::string::npos) << screen.text();
+
+  service->set_status("startOne", -1);
+  keys("x");
+  EXPECT_NE(status().find("com.example.idle is still running: the service refused or failed"),
+            std::string::npos)
+      << status();
+  keys("s");
+  EXPECT_NE(status().find("already running"), std::string::npos) << status();
+
+  press(KeyCode::Enter);
+  now = "10:00:09";
+  EXPECT_NE(line(0).find("Orvane › com.example.idle"), std::string::npos) << line(0);
+  EXPECT_NE(status().find("read 10:00:03"), std::string::npos) << status();
+  keys("x");  // refused again; coming back after it rebuilds the list
+  press(KeyCode::Escape);
+  EXPECT_EQ(browser->depth(), 1u);
+  EXPECT_EQ(browser->filter(), "idle");
+  EXPECT_NE(status().find("updated 10:00:09"), std::string::npos) << status();
+  press(KeyCode::Escape);
+  EXPECT_EQ(browser->filter(), "");
+
+  service->clear_requests();
+  keys("r");
+  EXPECT_EQ(request_names(), (std::vector<std::string>{"listAll"}));
+  keys("a");
+  EXPECT_NE(status().find(": on"), std::string::npos) << status();
+}
+
+// A list at 80x24 shows at least twelve jobs; at 40x12 still one, and the way to the help.
+TEST_F(HostBrowserPagesTest, SmallTerminalsStillShowJobsAndTheHelpKey) {
+  Array many;
+  for (int i = 10; i < 30; ++i)
+    many.push_back(job("org.example.job" + std::to_string(i), {{"Pid", Value(i)}}));
+  service->set_daemons(many);
+  keys("r");
+  int shown = 0;
+  for (int y = 0; y < kHeight; ++y)
+    shown += line(y).find("org.example.job") != std::string::npos;
+  EXPECT_GE(shown, 12) << screen.text();
+
+  screen = browser->draw(40, 12);
+  EXPECT_NE(screen.text().find("org.example.job10"), std::string::npos) << screen.text();
+  EXPECT_NE(screen.row_text(11).find("? help"), std::string::npos) << screen.text();
+
+  // The help does not fit there: it scrolls down to its last line, and any other key closes it.
+  browser->handle_key(Key::character('?'));
+  EXPECT_NE(browser->draw(40, 12).text().find("Keys"), std::string::npos);
+  for (int i = 0; i < 40; ++i)
+    browser->handle_key(Key::special(KeyCode::Down));
+  EXPECT_NE(browser->draw(40, 12).text().find("Any other key closes"), std::string::npos);
+  browser->handle_key(Key::character('z'));
+  EXPECT_EQ(browser->draw(40, 12).text().find("Keys"), std::string::npos);
+
+  // The host's own texts speak the pages' language.
+  ::setenv("LANGUAGE", "zh", 1);
+  EXPECT_NE(browser->draw(40, 12).row_text(11).find("? 帮助"), std::string::npos);
+  ::unsetenv("LANGUAGE");
+}
+
+// A service that stops answering leaves the last list on screen, marked as stale with since
+// when and why; a flip meanwhile says why it did not happen; the list recovers by itself.
+TEST_F(HostBrowserPagesTest, ADeadServiceLeavesTheLastListMarkedAsStale) {
+  service.reset();
+  now = "10:00:10";
+  RunLoop::main().advance(Duration(10));
+  screen = browser->draw(kWidth, kHeight);
+  EXPECT_TRUE(shows("com.example.web")) << screen.text();
+  EXPECT_NE(status().find("STALE: no answer since 10:00:10 (not running)"), std::string::npos)
+      << status();
+
+  keys("G");
+  keys("s");
+  EXPECT_NE(status().find("idle is still stopped: no answer from the control service"),
+            std::string::npos)
+      << status();
+
+  service = std::make_unique<ScriptedService>();
+  service->set_daemons({job("com.example.new", {{"Pid", Value(3)}})});
+  now = "10:00:20";
+  RunLoop::main().advance(Duration(10));
+  keys("k");
+  EXPECT_TRUE(shows("com.example.new")) << screen.text();
+  EXPECT_FALSE(shows("com.example.web")) << screen.text();
+  EXPECT_NE(status().find("updated 10:00:20"), std::string::npos) << status();
+}
+
+}  // namespace
+}  // namespace orv::test
