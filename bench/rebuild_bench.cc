@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "bench/bare_round_trip.h"
+#include "bench/staged_root.h"
 #include "platform/ipc/frame.h"
 #include "platform/ipc/messaging_center.h"
 #include "platform/plist/plist_file.h"
@@ -98,31 +99,6 @@ using orv::Value;
 constexpr int kMemoryCheckRecords = 500;
 constexpr int kFewRebuilds = 100;
 constexpr int kManyRebuilds = 10'000;
-
-fs::path bench_root() {
-  static const fs::path root = [] {
-    char pattern[] = "/tmp/orvane-rebuild-bench-XXXXXX";
-    return fs::path(::mkdtemp(pattern));
-  }();
-  return root;
-}
-
-// The staged bundle of the build tree, copied under the temporary root, with the process
-// pointed at that root before any platform object exists.
-bool prepare_root() {
-  const fs::path bundle = bench_root() / "Library/PreferenceBundles/OrvanePrefs.bundle";
-  std::error_code ec;
-  fs::create_directories(bundle.parent_path(), ec);
-  fs::copy(ORVANE_STAGED_BUNDLE_DIR, bundle, fs::copy_options::recursive, ec);
-  if (ec || !fs::exists(bundle / "Root.plist")) return false;
-  ::setenv("ORVANE_ROOT", bench_root().c_str(), 1);
-  ::setenv("ORVANE_RUNTIME_DIR", bench_root().c_str(), 1);
-  ::setenv("LANG", "en_US.UTF-8", 1);
-  ::unsetenv("LANGUAGE");
-  ::unsetenv("LC_ALL");
-  ::unsetenv("LC_MESSAGES");
-  return true;
-}
 
 // Labels the description table knows, so that half the rows find a description.
 std::vector<std::string> described_labels() {
@@ -377,7 +353,7 @@ class GoalReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (!prepare_root()) {
+  if (!orv::bench::prepare_staged_root(orv::bench::staged_root("rebuild-bench"))) {
     std::fprintf(stderr, "cannot stage the bundle from %s\n", ORVANE_STAGED_BUNDLE_DIR);
     return 1;
   }
@@ -387,6 +363,6 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   std::error_code ec;
-  fs::remove_all(bench_root(), ec);
+  fs::remove_all(orv::bench::staged_root("rebuild-bench"), ec);
   return 0;
 }

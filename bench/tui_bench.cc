@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/staged_root.h"
 #include "host/browser.h"
 #include "list/root_list_controller.h"
 #include "platform/ipc/messaging_center.h"
@@ -39,28 +40,6 @@ namespace {
 constexpr int kJobs = 5000;
 constexpr int kRuns = 41;
 constexpr double kFrameMs = 16.0;
-
-fs::path bench_root() {
-  static const fs::path root = [] {
-    char pattern[] = "/tmp/orvane-tui-bench-XXXXXX";
-    return fs::path(::mkdtemp(pattern));
-  }();
-  return root;
-}
-
-bool prepare_root() {
-  const fs::path bundle = bench_root() / "Library/PreferenceBundles/OrvanePrefs.bundle";
-  std::error_code ec;
-  fs::create_directories(bundle.parent_path(), ec);
-  fs::copy(ORVANE_STAGED_BUNDLE_DIR, bundle, fs::copy_options::recursive, ec);
-  if (ec || !fs::exists(bundle / "Root.plist")) return false;
-  ::setenv("ORVANE_ROOT", bench_root().c_str(), 1);
-  ::setenv("ORVANE_RUNTIME_DIR", bench_root().c_str(), 1);
-  ::setenv("LANG", "en_US.UTF-8", 1);
-  for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"})
-    ::unsetenv(name);
-  return true;
-}
 
 Value job_records() {
   Array records;
@@ -108,7 +87,7 @@ std::unique_ptr<Browser> open_browser() {
 }  // namespace
 
 int main() {
-  if (!prepare_root()) {
+  if (!orv::bench::prepare_staged_root(orv::bench::staged_root("tui-bench"))) {
     std::fprintf(stderr, "tui_bench: the staged bundle was not found\n");
     return 1;
   }
@@ -163,6 +142,6 @@ int main() {
   report("key to repainted screen: back from a job (Esc)", figures(returns), true);
   report("back from a job after a stop (Esc, list rebuilt)", figures(returns_after_flip), true);
   std::error_code ec;
-  fs::remove_all(bench_root(), ec);
+  fs::remove_all(orv::bench::staged_root("tui-bench"), ec);
   return 0;
 }
