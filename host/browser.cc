@@ -4,6 +4,7 @@
 
 #include "host/host_texts.h"
 #include "host/page_selectors.h"
+#include "platform/prefs/user_defaults.h"
 #include "platform/ui/class_registry.h"
 
 namespace orv::host {
@@ -181,6 +182,10 @@ void Browser::flip(const SpecifierPtr& row, const ListControllerPtr& page, bool 
   auto fresh = row_with_setter(*current_specifiers(*page), row->setter());
   bool now = (fresh ? fresh : row)->performGetter().read_bool();
   message_ = flip_outcome(subject, row->setter() == kAliveSetter, wanted, now);
+  // The page stores the user's choice before it acts; a choice that did not reach the settings
+  // file is lost for the next run, so the user hears of it here.
+  if (Status saved = NSUserDefaults::standardUserDefaults()->saveStatus(); !saved)
+    message_ = tr_format("{} (not saved: {})", {message_, saved.error().message});
 }
 
 std::string Browser::flip_outcome(const std::string& subject, bool job, bool wanted,

@@ -32,6 +32,7 @@ constexpr Translation kChinese[] = {
     {"{}: on", "{}：开"},
     {"{}: off", "{}：关"},
     {"{} is still running: {}", "{} 仍在运行：{}"},
+    {"{} (not saved: {})", "{}（未保存：{}）"},
     {"{} is still stopped: {}", "{} 仍未运行：{}"},
     {"{} is still on: {}", "{} 仍为开：{}"},
     {"{} is still off: {}", "{} 仍为关：{}"},

@@ -112,6 +112,16 @@ TEST_F(HostBrowserPagesTest, ActionsSayWhatHappenedAndTheListFollowsThem) {
   EXPECT_EQ(request_names(), (std::vector<std::string>{"listAll"}));
   keys("a");
   EXPECT_NE(status().find(": on"), std::string::npos) << status();
+
+  // A settings file that cannot be read or written over (here a folder in its place) leaves the
+  // defaults (system jobs hidden) and the switch working for this run, and the status line says
+  // that the choice was not saved.
+  const std::filesystem::path settings = root().real(kSettingsFile);
+  std::filesystem::remove(settings);
+  std::filesystem::create_directory(settings);
+  keys("a");
+  EXPECT_NE(status().find(": on (not saved: "), std::string::npos) << status();
+  std::filesystem::remove(settings);
 }
 
 // A list at 80x24 shows at least twelve jobs; at 40x12 still one, and the way to the help.
