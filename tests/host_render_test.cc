@@ -212,7 +212,7 @@ class HostBrowserTest : public ::testing::Test {
   std::unique_ptr<Browser> browser;
 };
 
-TEST_F(HostBrowserTest, KeysFlipPressOpenFilterAndKeepTheSelectionOverRebuilds) {
+TEST_F(HostBrowserTest, KeysFlipAndPressAndTheSelectionOutlivesRebuilds) {
   type(" ");
   EXPECT_TRUE(HostTestPage::switch_value);
   EXPECT_EQ(browser->rows()[0].switch_on, true);  // the getter is read again after the flip
@@ -223,20 +223,7 @@ TEST_F(HostBrowserTest, KeysFlipPressOpenFilterAndKeepTheSelectionOverRebuilds) 
   type("j");
   press(KeyCode::Enter);
   EXPECT_EQ(HostTestPage::actions, 1);
-
-  type("G");
-  press(KeyCode::Enter);
-  EXPECT_NE(browser->draw(60, 12).row_text(0).find("Test › gamma"), std::string::npos);
-  type("h");
-  EXPECT_EQ(browser->depth(), 1u);
-  browser->draw(60, 12);
-
-  type("/et");
-  EXPECT_EQ(selected_title(), "beta");  // the selection moves onto a shown row
-  EXPECT_EQ(browser->draw(60, 12).text().find("alpha"), std::string::npos);
-  press(KeyCode::Enter);  // ends typing, keeps the filter
-  press(KeyCode::Escape);
-  EXPECT_EQ(browser->filter(), "");
+  type("jj");  // onto "beta"
 
   HostTestPage::next_rows = {"zeta", "beta", "alpha", "gamma"};
   now = "10:00:10";
@@ -246,8 +233,6 @@ TEST_F(HostBrowserTest, KeysFlipPressOpenFilterAndKeepTheSelectionOverRebuilds) 
   HostTestPage::next_rows = {"alpha"};  // the selected row is gone: stay near its place
   root->reloadSpecifiers();
   EXPECT_EQ(selected_title(), "alpha");
-  type("q");
-  EXPECT_TRUE(browser->quit_requested());
 }
 
 TEST_F(HostBrowserTest, NothingActsOnAPageNotYetSeenOrOnASingleClick) {
