@@ -63,13 +63,17 @@ TEST_F(StalledPeersTest, AThousandAnnouncedFramesNeitherFillMemoryNorLockOutClie
   ScopedFileLimit enough(kPeers + 100);
   if (enough.saved.rlim_max < kPeers + 100) GTEST_SKIP() << "the descriptor limit is too low";
   start_daemon();
+  // A sanitized service starts larger and keeps freed buffers in quarantine; there the bound is
+  // on what the peers add, and wider, still far below the 16 MiB per peer of a reserving server.
+  const long limit_kib =
+      kSanitized ? resident_kib(daemon_) + 4 * kResidentLimitKib : kResidentLimitKib;
   // Checked as the crowd grows, so a server that reserves memory per frame is caught long
   // before it fills the machine.
   for (int batch = 0; batch < kPeers / 25; ++batch) {
     for (int i = 0; i < 25; ++i)
       add_peer(true);
     ASSERT_TRUE(fresh_client_answered()) << "with " << peers_.size() << " stalled peers";
-    ASSERT_LT(resident_kib(daemon_), kResidentLimitKib) << "with " << peers_.size() << " peers";
+    ASSERT_LT(resident_kib(daemon_), limit_kib) << "with " << peers_.size() << " peers";
   }
 }
 

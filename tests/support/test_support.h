@@ -18,6 +18,14 @@
 
 namespace orv::test {
 
+// Programs built with AddressSanitizer carry its shadow memory and quarantine, and run several
+// times slower: bounds on memory and on work per test allow for that there.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
 // Where the plugin's bundle and the host's settings file live under a root.
 inline constexpr std::string_view kPluginBundle = "/Library/PreferenceBundles/OrvanePrefs.bundle";
 inline constexpr std::string_view kSettingsFile =
