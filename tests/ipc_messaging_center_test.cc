@@ -29,42 +29,36 @@ using namespace std::chrono_literals;
 
 using test::ScopedEnv;
 
-// A peer that answers the first request of one connection with fixed raw bytes, to play a
-// service that speaks garbage.
+// Plays a service that speaks garbage: answers the first request on path with fixed raw bytes.
 class RawPeer {
  public:
-  RawPeer(const std::filesystem::path& path, Bytes answer) : answer_(std::move(answer)) {
-    listener_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-    EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-    EXPECT_EQ(::listen(listener_, 1), 0);
-    thread_ = std::thread([this] { serve(); });
+  RawPeer(const std::filesystem::path& path, Bytes answer)
+      : listener_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    const Result<sockaddr_un> address = ipc::unix_socket_address(path);
+    EXPECT_EQ(
+        ::bind(listener_.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof(*address)), 0);
+    EXPECT_EQ(::listen(listener_.get(), 1), 0);
+    thread_ = std::thread([this, answer = std::move(answer)] {
+      FileDescriptor connection(::accept(listener_.get(), nullptr, nullptr));
+      connection_ = connection.get();
+      Bytes request;
+      if (connection_ >= 0 &&
+          ipc::read_frame(connection_, request, std::nullopt) == ipc::Arrival::Frame)
+        (void)!::send(connection_, answer.data(), answer.size(), MSG_NOSIGNAL);
+      ::shutdown(connection_, SHUT_WR);  // nothing more will come
+      char drain;
+      while (::recv(connection_, &drain, 1, 0) > 0) {
+      }
+    });
   }
   ~RawPeer() {
-    ::shutdown(listener_, SHUT_RDWR);
+    ::shutdown(listener_.get(), SHUT_RDWR);
     if (connection_ >= 0) ::shutdown(connection_, SHUT_RDWR);
     thread_.join();
-    ::close(listener_);
   }
 
  private:
-  void serve() {
-    connection_ = ::accept(listener_, nullptr, nullptr);
-    if (connection_ < 0) return;
-    Bytes request;
-    if (ipc::read_frame(connection_, request, std::nullopt) == ipc::Arrival::Frame)
-      (void)!::send(connection_, answer_.data(), answer_.size(), MSG_NOSIGNAL);
-    ::shutdown(connection_, SHUT_WR);  // nothing more will come
-    char drain;
-    while (::recv(connection_, &drain, 1, 0) > 0) {
-    }
-    ::close(connection_);
-  }
-
-  Bytes answer_;
-  int listener_ = -1;
+  FileDescriptor listener_;
   std::atomic<int> connection_{-1};
   std::thread thread_;
 };
@@ -152,6 +146,13 @@ TEST_F(MessagingCenterTest, RequestsArriveUnchangedAndRepliesComeBack) {
   EXPECT_EQ(client_.last_failure()->code, EINVAL);
   EXPECT_TRUE(client_.sendMessageAndReceiveReplyName("echo").is_dictionary());
   EXPECT_EQ(client_.last_failure(), std::nullopt);
+
+  // The server never hands a handler user info that is not a dictionary: it ends the connection.
+  Result<FileDescriptor> raw = ipc::connect_unix(socket_);
+  ASSERT_TRUE(raw);
+  send_bytes(raw->get(), plist_frame(Dictionary{{"name", "echo"}, {"userInfo", 3}}));
+  EXPECT_TRUE(closed_by_peer(raw->get()));
+  EXPECT_EQ(seen.size(), 3u);
 }
 
 TEST_F(MessagingCenterTest, MissingOrSlowServiceGivesNullAndLateRepliesAreNeverReused) {
@@ -197,7 +198,7 @@ TEST_F(MessagingCenterTest, GarbageFromThePeerGivesNull) {
   }
 }
 
-TEST_F(MessagingCenterTest, ClientReconnectsToARestartedServer) {
+TEST_F(MessagingCenterTest, ServerSocketLifecycleAndAdmission) {
   auto answer_with = [](int generation) {
     return [generation](const Value&) -> std::optional<Value> {
       return Value(Dictionary{{"generation", generation}});
@@ -210,28 +211,23 @@ TEST_F(MessagingCenterTest, ClientReconnectsToARestartedServer) {
     EXPECT_EQ(client_.sendMessageAndReceiveReplyName("who")["generation"], Value(1));
   }
   EXPECT_FALSE(std::filesystem::exists(socket_));
-  MessagingCenterServer second(socket_);
-  second.register_handler("who", answer_with(2));
-  ASSERT_TRUE(second.start());
-  EXPECT_EQ(client_.sendMessageAndReceiveReplyName("who")["generation"], Value(2));
-}
-
-TEST_F(MessagingCenterTest, ServerSocketLifecycleAndAdmission) {
-  MessagingCenterServer server(socket_);
-  server.register_handler("ping", [](const Value&) { return Value(Dictionary{}); });
-  ASSERT_TRUE(server.start());
-  EXPECT_TRUE(client_.sendMessageAndReceiveReplyName("ping").is_dictionary());
-  server.stop();
 
   // A stale socket file is replaced; a regular file is never removed.
   ASSERT_EQ(::mknod(socket_.c_str(), S_IFSOCK | 0600, 0), 0);
   MessagingCenterServer picky(socket_);
-  picky.register_handler("ping", [](const Value&) { return Value(Dictionary{}); });
+  picky.register_handler("who", answer_with(2));
   picky.set_peer_filter([](uid_t, gid_t) { return false; });
   ASSERT_TRUE(picky.start());
-  EXPECT_TRUE(client_.sendMessageAndReceiveReplyName("ping").is_null());
+  EXPECT_TRUE(client_.sendMessageAndReceiveReplyName("who").is_null());
   EXPECT_EQ(client_.last_failure()->code, ECONNRESET);
   picky.stop();
+
+  // The client, whose kept connection died with its server, reaches the restarted one.
+  MessagingCenterServer second(socket_);
+  second.register_handler("who", answer_with(3));
+  ASSERT_TRUE(second.start());
+  EXPECT_EQ(client_.sendMessageAndReceiveReplyName("who")["generation"], Value(3));
+  second.stop();
 
   test::write_file(socket_, "precious");
   MessagingCenterServer blocked(socket_);

@@ -38,25 +38,21 @@ Value nested_array_value(std::size_t depth, Array innermost = {}) {
   return v;
 }
 
-TEST(JsonWrite, ProducesCompactTextInInsertionOrder) {
+TEST(JsonWrite, ProducesCompactTextInInsertionOrderRealsAsRealsAndMinimalEscapes) {
   EXPECT_EQ(text_of(Value(Dictionary{})), "{}");
   EXPECT_EQ(text_of(Value(Dictionary{{"z", 1}, {"a", nullptr}, {"m", Value(Array{false, -7})}})),
             R"({"z":1,"a":null,"m":[false,-7]})");
   EXPECT_EQ(text_of(Value(Array{Value::unsigned_integer(18446744073709551615u),
                                 Value(std::numeric_limits<std::int64_t>::min())})),
             "[18446744073709551615,-9223372036854775808]");
-}
-
-TEST(JsonWrite, PrintsRealsAsRealsAndEscapesOnlyWhatJsonRequires) {
+  // Reals print as reals, and only what JSON requires is escaped.
   EXPECT_EQ(text_of(Value(Array{2.0, 0.5, 1e300, 5e-324})), "[2.0,0.5,1e+300,5e-324]");
   Value back = parsed(text_of(Value(Array{2.0, -0.0})));
   EXPECT_TRUE(back.as_array()[0].is_real());
   EXPECT_TRUE(std::signbit(*back.as_array()[1].if_real()));
-  std::string with_nul("a\0b", 3);
-  EXPECT_EQ(text_of(Value(Array{Value("q\"b\\s/\n\r\t\b\f\x01\x1f")})),
-            R"(["q\"b\\s/\n\r\t\b\f\u0001\u001f"])");
-  EXPECT_EQ(text_of(Value(Array{Value(with_nul)})), R"(["a\u0000b"])");
-  EXPECT_EQ(parsed(text_of(Value(Array{Value(with_nul)}))), Value(Array{Value(with_nul)}));
+  EXPECT_EQ(
+      text_of(Value(Array{Value("q\"b\\s/\n\r\t\b\f\x01\x1f"), Value(std::string("a\0b", 3))})),
+      R"(["q\"b\\s/\n\r\t\b\f\u0001\u001f","a\u0000b"])");
 }
 
 // Escapes and bad bytes at every place of short texts are checked by the JSON fuzz target, which
@@ -153,27 +149,16 @@ TEST(JsonSharedData, CheckerVerdicts) {
   EXPECT_GT(seen, 30);
 }
 
-void expect_round_trip(const std::filesystem::path& path) {
-  orv::Result<Value> value = orv::parse_json(orv::test::read_file(path));
-  if (!value) {
-    ADD_FAILURE() << path << " did not parse";
-    return;
-  }
-  std::optional<std::string> text = orv::write_json(*value);
-  ASSERT_TRUE(text) << path;
-  EXPECT_EQ(orv::parse_json(*text), *value) << path;
-}
-
-TEST(JsonSharedData, RoundTripsDocuments) {
+// The documents of the round-trip collection are replayed through the JSON fuzz check by CTest.
+TEST(JsonSharedData, RoundTripsLargeDocuments) {
   ORV_REQUIRE_SHARED_DATA();
-  int seen = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(json_data("roundtrip"))) {
-    expect_round_trip(entry.path());
-    ++seen;
+  for (const char* name : {"canada.json", "citm_catalog.json"}) {
+    orv::Result<Value> value = orv::parse_json(orv::test::read_file(json_data(name)));
+    ASSERT_TRUE(value) << name;
+    std::optional<std::string> text = orv::write_json(*value);
+    ASSERT_TRUE(text) << name;
+    EXPECT_EQ(orv::parse_json(*text), *value) << name;
   }
-  EXPECT_GT(seen, 20);
-  expect_round_trip(json_data("canada.json"));
-  expect_round_trip(json_data("citm_catalog.json"));
 }
 
 }  // namespace
