@@ -6,7 +6,7 @@ namespace orv::host {
 
 namespace {
 
-struct CommandSpec {
+struct CommandForm {
   const char* name;
   Command command;
   bool takes_argument;
@@ -14,7 +14,7 @@ struct CommandSpec {
   bool allows_yes;
 };
 
-constexpr CommandSpec kCommands[] = {
+constexpr CommandForm kCommands[] = {
     {"list", Command::List, false, true, false},
     {"show", Command::Show, true, true, false},
     {"start", Command::Start, true, false, false},
@@ -25,23 +25,23 @@ constexpr CommandSpec kCommands[] = {
     {"import", Command::Import, true, false, true},
 };
 
-const CommandSpec* command_named(const std::string& name) {
-  for (const auto& spec : kCommands)
-    if (name == spec.name) return &spec;
+const CommandForm* command_named(const std::string& name) {
+  for (const auto& command : kCommands)
+    if (name == command.name) return &command;
   return nullptr;
 }
 
 // The command, its argument and its options, checked against what the command allows.
 Result<CommandLine> command_with(CommandLine line, const std::vector<std::string>& positional) {
-  const CommandSpec* spec = command_named(positional[0]);
-  if (!spec) return fail("unknown command " + positional[0]);
-  line.command = spec->command;
-  std::size_t wanted = spec->takes_argument ? 2 : 1;
+  const CommandForm* command = command_named(positional[0]);
+  if (!command) return fail("unknown command " + positional[0]);
+  line.command = command->command;
+  std::size_t wanted = command->takes_argument ? 2 : 1;
   if (positional.size() < wanted) return fail(positional[0] + " needs an argument");
   if (positional.size() > wanted) return fail("too many arguments for " + positional[0]);
-  if (spec->takes_argument) line.argument = positional[1];
-  if (line.json && !spec->allows_json) return fail("--json only goes with list and show");
-  if (line.yes && !spec->allows_yes) return fail("--yes only goes with stop, export, import");
+  if (command->takes_argument) line.argument = positional[1];
+  if (line.json && !command->allows_json) return fail("--json only goes with list and show");
+  if (line.yes && !command->allows_yes) return fail("--yes only goes with stop, export, import");
   if (line.command == Command::ShowSystem && line.argument != "on" && line.argument != "off")
     return fail("show-system takes on or off");
   return line;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/ui/list_controller.h"
-#include "platform/ui/specifier.h"
+#include "platform/ui/preference_row.h"
 
 namespace orv::host {
 

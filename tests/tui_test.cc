@@ -112,9 +112,10 @@ TEST_F(TuiTest, AsksBeforeAStopFollowsResizesAndQuitsWhileTheServiceHangs) {
   ui.keys({"Enter"});  // opens the selected job
   ASSERT_TRUE(ui.wait_for_text(std::string("Orvane › ") + kHelper)) << ui.last;
 
-  // Flipping "Alive" off asks first, with the focus on CANCEL, and drops the keys typed ahead of
-  // the question; OK stops the job.
-  ui.keys({"Space", "Left", "Enter"});
+  // Flipping "Alive" off asks first, with the focus on CANCEL; OK stops the job. (Keys typed
+  // ahead of the question are dropped; that is checked on the browser itself, since a terminal
+  // may hand them over only after the question is up.)
+  ui.keys({"Space"});
   ASSERT_TRUE(ui.wait_for_text("< CANCEL >")) << ui.last;
   EXPECT_NE(ui.last.find("This is a system job"), std::string::npos) << ui.last;
   EXPECT_NE(ui.last.find("Enter answers  Esc cancels"), std::string::npos) << ui.last;

@@ -3,7 +3,7 @@
 
 #include "platform/ui/class_registry.h"
 #include "platform/ui/list_controller.h"
-#include "platform/ui/specifier.h"
+#include "platform/ui/preference_row.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -32,19 +32,19 @@ SpecifierPtr specifier_from_entry(const Dictionary& entry,
                                   const std::shared_ptr<ListController>& target) {
   std::optional<std::string> name;
   if (auto label = entry.get(PSTitleKey).read_string()) name = std::string(*label);
-  auto spec = Specifier::preferenceSpecifierNamed(name, target, string_or(entry.get(PSSetterKey)),
-                                                  string_or(entry.get(PSGetterKey)),
-                                                  detail_class_of(entry), cell_type_of(entry), {});
-  spec->setAction(string_or(entry.get(PSActionKey)));
+  auto row = Specifier::preferenceSpecifierNamed(name, target, string_or(entry.get(PSSetterKey)),
+                                                 string_or(entry.get(PSGetterKey)),
+                                                 detail_class_of(entry), cell_type_of(entry), {});
+  row->setAction(string_or(entry.get(PSActionKey)));
   for (const auto& [key, value] : entry)
-    spec->setProperty(value, key);
+    row->setProperty(value, key);
 
   // A cell class is only worth keeping when a cell of that name can be made.
   auto cell_class = entry.get(PSCellClassKey).read_string();
   if (!cell_class || !ClassRegistry::shared().hasCell(*cell_class))
-    spec->setProperty(Value(), PSCellClassKey);
-  if (!entry.get(PSIDKey).is_string()) spec->setProperty(name ? Value(*name) : Value(), PSIDKey);
-  return spec;
+    row->setProperty(Value(), PSCellClassKey);
+  if (!entry.get(PSIDKey).is_string()) row->setProperty(name ? Value(*name) : Value(), PSIDKey);
+  return row;
 }
 
 }  // namespace

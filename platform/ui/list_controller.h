@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/ui/specifier.h"
+#include "platform/ui/preference_row.h"
 
 namespace orv {
 

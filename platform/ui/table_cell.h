@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/ui/specifier.h"
+#include "platform/ui/preference_row.h"
 
 namespace orv {
 

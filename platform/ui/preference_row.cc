@@ -1,4 +1,4 @@
-#include "platform/ui/specifier.h"
+#include "platform/ui/preference_row.h"
 
 #include <array>
 
