@@ -12,16 +12,16 @@ Value status_reply(int status) {
 
 }  // namespace
 
-Value handle_list_all(const Supervisor& supervisor) {
-  return Value(Dictionary{{"data", supervisor.records()}});
+Value handle_list_all(const JobBackend& backend) {
+  return Value(Dictionary{{"data", backend.records()}});
 }
 
 // "flag" carries no meaning for this service; any value is accepted and ignored.
-Value handle_start_one(Supervisor& supervisor, const Value& request) {
+Value handle_start_one(JobBackend& backend, const Value& request) {
   std::optional<std::string_view> label = request["Label"].read_string();
   if (!label) return status_reply(static_cast<int>(StartOneStatus::MissingLabel));
   bool start = request["isStart"].read_bool();
-  JobStatus status = start ? supervisor.start_job(*label) : supervisor.stop_job(*label);
+  JobStatus status = start ? backend.start_job(*label) : backend.stop_job(*label);
   return status_reply(static_cast<int>(status));
 }
 
@@ -31,12 +31,12 @@ Value handle_export(const Value& request) {
   return status_reply(static_cast<int>(write_export_file(path.value_or(""), request["data"])));
 }
 
-void register_request_handlers(MessagingCenterServer& server, Supervisor& supervisor) {
-  server.register_handler("listAll", [&supervisor](const Value&) -> std::optional<Value> {
-    return handle_list_all(supervisor);
+void register_request_handlers(MessagingCenterServer& server, JobBackend& backend) {
+  server.register_handler("listAll", [&backend](const Value&) -> std::optional<Value> {
+    return handle_list_all(backend);
   });
-  server.register_handler("startOne", [&supervisor](const Value& request) -> std::optional<Value> {
-    return handle_start_one(supervisor, request);
+  server.register_handler("startOne", [&backend](const Value& request) -> std::optional<Value> {
+    return handle_start_one(backend, request);
   });
   server.register_handler("export", [](const Value& request) -> std::optional<Value> {
     return handle_export(request);

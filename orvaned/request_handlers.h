@@ -4,19 +4,19 @@
 //   "export"   {"path", "data"} -> {"status": n}, n < 0 on failure
 #pragma once
 
-#include "orvaned/supervisor.h"
+#include "orvaned/job_backend.h"
 #include "platform/ipc/messaging_center.h"
 
 namespace orv::service {
 
 enum class StartOneStatus : int { MissingLabel = -1 };
 
-Value handle_list_all(const Supervisor& supervisor);
-Value handle_start_one(Supervisor& supervisor, const Value& request);
+Value handle_list_all(const JobBackend& backend);
+Value handle_start_one(JobBackend& backend, const Value& request);
 Value handle_export(const Value& request);
 
 // Registers the three handlers, which may run at once for different clients (each is
-// thread-safe); the supervisor must outlive the server.
-void register_request_handlers(MessagingCenterServer& server, Supervisor& supervisor);
+// thread-safe); the backend must outlive the server.
+void register_request_handlers(MessagingCenterServer& server, JobBackend& backend);
 
 }  // namespace orv::service

@@ -1,5 +1,5 @@
-// The job supervisor: owns the jobs' processes. Server threads (start and stop requests, job
-// listings, any number at once) and the main thread (reaping exits, restarting kept-alive jobs)
+// The job directories' backend: owns the jobs' processes. Server threads (start and stop requests,
+// job listings, any number at once) and the main thread (reaping exits, restarting kept-alive jobs)
 // share it. One mutex guards the jobs' state and is held only for bookkeeping, never while a
 // stop waits for a job to end, so a slow stop delays no other request. Every process it starts
 // is entered in the job ledger before it runs, and leaves it once reaped.
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "orvaned/child_process.h"
+#include "orvaned/job_backend.h"
 #include "orvaned/job_file.h"
 #include "orvaned/job_ledger.h"
 #include "platform/result.h"
@@ -23,9 +24,7 @@
 
 namespace orv::service {
 
-enum class JobStatus : int { Ok = 0, UnknownLabel = -2, SpawnFailed = -3 };
-
-class Supervisor {
+class Supervisor final : public JobBackend {
  public:
   using Clock = std::chrono::steady_clock;
   struct Timing {
@@ -43,12 +42,12 @@ class Supervisor {
   void start_run_at_load_jobs();
   // Starting a running job succeeds without a second process; a start that comes while the job
   // is being stopped waits for the stop to finish. A start also re-arms KeepAlive.
-  JobStatus start_job(std::string_view label);
+  JobStatus start_job(std::string_view label) override;
   // SIGTERM to the job's process group, SIGKILL after the stop timeout; returns once the job's
   // process is gone (or, for a process that even SIGKILL cannot end, shortly after). A stopped
   // job stays stopped until it is started again, KeepAlive or not. Stops of the same job may
   // overlap; each returns once the job is gone.
-  JobStatus stop_job(std::string_view label);
+  JobStatus stop_job(std::string_view label) override;
   // Stops every running job, as stop_job does, all at once; used at shutdown.
   void stop_all();
 
@@ -60,7 +59,7 @@ class Supervisor {
   std::optional<Clock::time_point> next_restart() const;
 
   // One daemon record per job, in job order.
-  Array records() const;
+  Array records() const override;
 
  private:
   struct Job {
