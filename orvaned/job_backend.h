@@ -19,7 +19,10 @@ enum class JobStatus : int {
   Ok = 0,
   UnknownLabel = -2,
   SpawnFailed = -3,
-  NoLog = -4,  // the backend keeps no log for this job
+  NoLog = -4,      // the backend keeps no log for this job
+  Refused = -5,    // the job is protected from this request
+  JobFailed = -6,  // the manager ran the request and it failed
+  TimedOut = -7,   // the manager did not finish the request in time
 };
 
 enum class LogStream { Out, Err, Service };

@@ -1,7 +1,8 @@
-// orvaned: the control service. Loads the job files under the root, starts the RunAtLoad jobs,
-// answers the messaging center "msgport.orvane" on the server's threads, and on the main
-// thread waits for signals: SIGCHLD reaps exited jobs (and schedules KeepAlive restarts), and
-// SIGTERM, SIGINT or SIGHUP stop every job, remove the socket and exit 0.
+// orvaned: the control service. Answers the messaging center "msgport.orvane" on the server's
+// threads for one backend. With the job directories, it loads the job files under the root,
+// starts the RunAtLoad jobs, and on the main thread waits for signals: SIGCHLD reaps exited jobs
+// (and schedules KeepAlive restarts), and SIGTERM, SIGINT or SIGHUP stop every job, remove the
+// socket and exit 0. With systemd, the units are the manager's and stay as they are at exit.
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -24,6 +25,8 @@
 #include "orvaned/peer_admission.h"
 #include "orvaned/request_handlers.h"
 #include "orvaned/supervisor.h"
+#include "orvaned/systemd_backend.h"
+#include "platform/fs/file_descriptor.h"
 #include "platform/ipc/messaging_center.h"
 
 namespace {
@@ -85,19 +88,36 @@ void supervise_until_terminated(Supervisor& supervisor, int signal_fd) {
   }
 }
 
-int run(const Options& options) {
-  apply_environment(options);
-  int signal_fd = take_over_signals();
-  if (signal_fd < 0) {
-    log_line(std::string("signalfd: ") + std::strerror(errno));
-    return 1;
+// Returns when a termination signal arrives.
+void wait_until_terminated(int signal_fd) {
+  struct signalfd_siginfo info {};
+  while (true) {
+    ssize_t n = ::read(signal_fd, &info, sizeof info);
+    if (n < 0 && errno != EINTR) return;
+    if (n == sizeof info && info.ssi_signo != SIGCHLD) return;
   }
+}
+
+// Serves the backend on the socket; false (logged) when it cannot.
+bool serve(orv::MessagingCenterServer& server, PeerAdmission& admission, JobBackend& backend,
+           const std::filesystem::path& socket) {
+  server.set_peer_filter([&admission](uid_t uid, gid_t gid) { return admission.admits(uid, gid); });
+  const PeerAdmission::SocketAccess access = admission.socket_access();
+  server.set_socket_access(access.mode, access.group);
+  server.set_log(log_line);
+  register_request_handlers(server, backend);
+  if (orv::Status started = server.start(); !started) {
+    log_line("cannot serve on " + socket.string() + ": " + started.error().message);
+    return false;
+  }
+  log_line("serving " + std::string(orv::kControlServiceCenterName) + " on " + socket.string());
+  return true;
+}
+
+int run_jobs(const Options& options, int signal_fd, const std::filesystem::path& socket) {
   // Processes that a job leaves behind are re-parented to the service, which reaps them, so a
   // stop can wait until nothing of the job's process group is left.
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
-  std::filesystem::path socket = orv::center_socket_path(orv::kControlServiceCenterName);
-  std::error_code ec;
-  std::filesystem::create_directories(socket.parent_path(), ec);
   orv::Result<JobLedger> ledger = JobLedger::open(socket.parent_path() / kLedgerName);
   if (!ledger) {
     log_line("cannot keep the job ledger: " + ledger.error().message);
@@ -109,24 +129,46 @@ int run(const Options& options) {
 
   orv::MessagingCenterServer server(socket);
   PeerAdmission admission(options.allowed_uids, options.allowed_gids);
-  server.set_peer_filter([&admission](uid_t uid, gid_t gid) { return admission.admits(uid, gid); });
-  const PeerAdmission::SocketAccess access = admission.socket_access();
-  server.set_socket_access(access.mode, access.group);
-  server.set_log(log_line);
-  register_request_handlers(server, supervisor);
-  if (orv::Status started = server.start(); !started) {
-    log_line("cannot serve on " + socket.string() + ": " + started.error().message);
+  if (!serve(server, admission, supervisor, socket)) {
     supervisor.stop_all();
     return 1;
   }
-  log_line("serving " + std::string(orv::kControlServiceCenterName) + " on " + socket.string());
-
   supervise_until_terminated(supervisor, signal_fd);
   server.stop();
   supervisor.stop_all();
-  ::close(signal_fd);
-  log_line("stopped");
   return 0;
+}
+
+// The units are the manager's: they keep running when the service ends.
+int run_systemd(const Options& options, int signal_fd, const std::filesystem::path& socket) {
+  SystemdBackend backend({options.bus, options.protected_units, options.job_timeout});
+  if (orv::Status started = backend.start(); !started) {
+    log_line("cannot use the systemd manager on the " + options.bus +
+             " bus: " + started.error().message);
+    return 1;
+  }
+  orv::MessagingCenterServer server(socket);
+  PeerAdmission admission(options.allowed_uids, options.allowed_gids);
+  if (!serve(server, admission, backend, socket)) return 1;
+  wait_until_terminated(signal_fd);
+  server.stop();
+  return 0;
+}
+
+int run(const Options& options) {
+  apply_environment(options);
+  orv::FileDescriptor signal_fd(take_over_signals());
+  if (!signal_fd.valid()) {
+    log_line(std::string("signalfd: ") + std::strerror(errno));
+    return 1;
+  }
+  std::filesystem::path socket = orv::center_socket_path(orv::kControlServiceCenterName);
+  std::error_code ec;
+  std::filesystem::create_directories(socket.parent_path(), ec);
+  int status = options.backend == Backend::Systemd ? run_systemd(options, signal_fd.get(), socket)
+                                                   : run_jobs(options, signal_fd.get(), socket);
+  if (status == 0) log_line("stopped");
+  return status;
 }
 
 }  // namespace

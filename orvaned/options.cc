@@ -48,18 +48,41 @@ enum OptionId {
   kAllowUid,
   kAllowGroup,
   kForeground,
+  kBackend,
+  kBus,
+  kProtect,
+  kJobTimeout,
   kHelp,
   kVersion
 };
+
+// Replies to the client come within its own 30 s, so a unit's job is waited for less.
+constexpr std::chrono::milliseconds kLongestJobTimeout{25'000};
+
+std::optional<Backend> parse_backend(std::string_view text) {
+  if (text == "jobs") return Backend::Jobs;
+  if (text == "systemd") return Backend::Systemd;
+  return std::nullopt;
+}
 
 }  // namespace
 
 const char* usage_text() {
   return "Usage: orvaned [OPTIONS]\n"
-         "Supervises the jobs of the root's /System/Library/LaunchDaemons and\n"
-         "/Library/LaunchDaemons and answers the messaging center \"msgport.orvane\".\n"
-         "Runs in the foreground; SIGTERM or SIGINT stops every job and exits.\n"
+         "Answers the messaging center \"msgport.orvane\" for one of two backends:\n"
+         "  jobs     supervises the jobs of the root's /System/Library/LaunchDaemons and\n"
+         "           /Library/LaunchDaemons; SIGTERM or SIGINT stops every job and exits\n"
+         "  systemd  lists, starts and stops the .service units of a systemd manager over\n"
+         "           D-Bus; SIGTERM or SIGINT exits and leaves the units as they are\n"
+         "Runs in the foreground.\n"
          "\n"
+         "  --backend NAME       jobs (the default) or systemd\n"
+         "  --bus BUS            the systemd manager's bus: system (the default), user, or a\n"
+         "                       D-Bus address such as unix:path=/run/systemd/private\n"
+         "  --protect UNIT       never stop this unit (repeatable); the service's own unit,\n"
+         "                       dbus, dbus-broker, systemd-journald, systemd-logind and\n"
+         "                       units that refuse a manual stop are always protected\n"
+         "  --job-timeout S      longest wait for a unit's start or stop (25, at most 25)\n"
          "  --root DIR           root prefix of all logical paths (default: $ORVANE_ROOT,\n"
          "                       else the root compiled in)\n"
          "  --runtime-dir DIR    directory of the service socket (default: $ORVANE_RUNTIME_DIR,\n"
@@ -87,6 +110,10 @@ Result<Options> parse_options(int argc, char** argv) {
       {"allow-uid", required_argument, nullptr, kAllowUid},
       {"allow-group", required_argument, nullptr, kAllowGroup},
       {"foreground", no_argument, nullptr, kForeground},
+      {"backend", required_argument, nullptr, kBackend},
+      {"bus", required_argument, nullptr, kBus},
+      {"protect", required_argument, nullptr, kProtect},
+      {"job-timeout", required_argument, nullptr, kJobTimeout},
       {"help", no_argument, nullptr, kHelp},
       {"version", no_argument, nullptr, kVersion},
       {nullptr, 0, nullptr, 0},
@@ -125,6 +152,26 @@ Result<Options> parse_options(int argc, char** argv) {
       }
       case kForeground:
         break;
+      case kBackend: {
+        auto backend = parse_backend(value);
+        if (!backend) return fail("no such backend: " + value);
+        options.backend = *backend;
+        break;
+      }
+      case kBus:
+        if (value.empty()) return fail("no bus given");
+        options.bus = value;
+        break;
+      case kProtect:
+        options.protected_units.push_back(value);
+        break;
+      case kJobTimeout: {
+        auto seconds = parse_seconds(value);
+        if (!seconds || *seconds > kLongestJobTimeout || seconds->count() == 0)
+          return fail("not a number of seconds up to 25: " + value);
+        options.job_timeout = *seconds;
+        break;
+      }
       case 'h':
       case kHelp:
         options.help = true;

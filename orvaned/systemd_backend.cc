@@ -1,0 +1,319 @@
+#include "orvaned/systemd_backend.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "orvaned/log.h"
+#include "orvaned/systemd_properties.h"
+
+namespace orv::service {
+
+namespace {
+
+constexpr const char* kPropertiesInterface = "org.freedesktop.DBus.Properties";
+constexpr const char* kUnitPathPrefix = "/org/freedesktop/systemd1/unit";
+// The manager answers a listing or a property read at once; this only bounds a stuck one.
+constexpr std::chrono::seconds kQueryTimeout{25};
+constexpr std::chrono::seconds kLoadTimeout{30};
+
+std::string manager_signal(const char* member) {
+  return std::string("path='") + kManagerPath + "',interface='" + kManagerInterface + "',member='" +
+         member + "'";
+}
+
+// The object path the manager gives the unit of that name.
+std::string unit_object_path(const std::string& name) {
+  char* path = nullptr;
+  if (sd_bus_path_encode(kUnitPathPrefix, name.c_str(), &path) < 0) return {};
+  std::string out = path;
+  std::free(path);
+  return out;
+}
+
+std::string user_name(uid_t uid) {
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+    return found->pw_name;
+  return uid == 0 ? "root" : std::to_string(uid);
+}
+
+// The user the manager runs as: root for the system manager, the user of a user manager.
+std::string manager_user(sd_bus* bus, bool bus_client) {
+  sd_bus_creds* creds = nullptr;
+  const std::uint64_t mask = SD_BUS_CREDS_EUID | SD_BUS_CREDS_UID | SD_BUS_CREDS_AUGMENT;
+  int r = bus_client ? sd_bus_get_name_creds(bus, kManagerService, mask, &creds)
+                     : sd_bus_get_owner_creds(bus, mask, &creds);
+  uid_t uid = 0;
+  if (r >= 0 && sd_bus_creds_get_euid(creds, &uid) < 0 && sd_bus_creds_get_uid(creds, &uid) < 0)
+    uid = 0;
+  sd_bus_creds_unref(creds);
+  return user_name(uid);
+}
+
+// The unit names and object paths of a ListUnits reply (a(ssssssouso)).
+bool read_unit_list(sd_bus_message* reply, std::vector<ListedUnit>& out) {
+  if (sd_bus_message_enter_container(reply, 'a', "(ssssssouso)") <= 0) return false;
+  const char *name, *description, *load, *active, *sub, *following, *path, *job_type, *job_path;
+  std::uint32_t job_id = 0;
+  int r;
+  while ((r = sd_bus_message_read(reply, "(ssssssouso)", &name, &description, &load, &active, &sub,
+                                  &following, &path, &job_id, &job_type, &job_path)) > 0)
+    if (is_listed_unit(name)) out.push_back({name, path, {}, {}});
+  return r == 0;
+}
+
+// The unit files of a ListUnitFiles reply (a(ss)), by unit name.
+bool read_unit_file_list(sd_bus_message* reply, std::map<std::string, ListedUnit>& out) {
+  if (sd_bus_message_enter_container(reply, 'a', "(ss)") <= 0) return false;
+  const char *path, *state;
+  int r;
+  while ((r = sd_bus_message_read(reply, "(ss)", &path, &state)) > 0) {
+    std::string name = std::filesystem::path(path).filename();
+    if (is_listed_unit(name)) out[name] = {name, unit_object_path(name), path, state};
+  }
+  return r == 0;
+}
+
+}  // namespace
+
+struct SystemdBackend::JobWait {
+  std::mutex mutex;
+  std::condition_variable ended;
+  std::optional<std::string> result;  // "done", or what went wrong
+
+  void finish(std::string outcome) {
+    std::lock_guard lock(mutex);
+    if (!result) result = std::move(outcome);
+    ended.notify_all();
+  }
+};
+
+struct SystemdBackend::LoadRound {
+  std::uint64_t generation = 0;
+  std::vector<ListedUnit> loaded;
+  std::map<std::string, ListedUnit> files;
+  int replies = 0;
+};
+
+SystemdBackend::SystemdBackend(Settings settings)
+    : settings_(std::move(settings)), protection_(settings_.protected_units) {}
+
+Status SystemdBackend::start() {
+  if (Status started = loop_.start(settings_.bus, [this](sd_bus* bus) { begin(bus); }); !started)
+    return started;
+  std::unique_lock lock(load_mutex_);
+  if (!loaded_.wait_for(lock, kLoadTimeout, [&] { return load_done_ || load_failure_; }))
+    return fail("the manager's units did not load in time");
+  if (load_failure_) return fail(*load_failure_);
+  return {};
+}
+
+JobStatus SystemdBackend::start_job(std::string_view label) {
+  return run_job(label, true);
+}
+
+JobStatus SystemdBackend::stop_job(std::string_view label) {
+  return run_job(label, false);
+}
+
+JobStatus SystemdBackend::run_job(std::string_view label, bool start) {
+  const std::string verb = start ? "start" : "stop";
+  std::optional<UnitState> unit = cache_.find(label);
+  if (!unit) {
+    log_line("cannot " + verb + " " + std::string(label) + ": no such unit");
+    return JobStatus::UnknownLabel;
+  }
+  if (!start) {
+    if (auto why = protection_.refusal(*unit)) {
+      log_line("refusing to stop " + unit->name + ": " + *why);
+      return JobStatus::Refused;
+    }
+  }
+  auto wait = std::make_shared<JobWait>();
+  loop_.post(
+      [this, wait, name = unit->name, start](sd_bus* bus) { enqueue_job(bus, wait, name, start); });
+  std::unique_lock lock(wait->mutex);
+  if (!wait->ended.wait_for(lock, settings_.job_timeout,
+                            [&] { return wait->result.has_value(); })) {
+    log_line("the " + verb + " of " + unit->name + " did not end in time");
+    loop_.post(
+        [this, wait](sd_bus*) { std::erase_if(jobs_, [&](auto& j) { return j.second == wait; }); });
+    return JobStatus::TimedOut;
+  }
+  if (*wait->result == "done") return JobStatus::Ok;
+  log_line("the " + verb + " of " + unit->name + " failed: " + *wait->result);
+  return JobStatus::JobFailed;
+}
+
+void SystemdBackend::begin(sd_bus* bus) {
+  cache_.set_default_user(manager_user(bus, loop_.is_bus_client()));
+  follow_manager(bus);
+  BusLoop::call(bus, new_call(bus, kManagerPath, kManagerInterface, "Subscribe"), kQueryTimeout,
+                [](sd_bus_message* reply) {
+                  if (auto error = reply_error(reply))
+                    log_line("cannot subscribe to the manager's signals: " + *error);
+                });
+  find_own_unit(bus);
+}
+
+void SystemdBackend::follow_manager(sd_bus* bus) {
+  loop_.follow(bus, manager_signal("JobRemoved"),
+               [this](sd_bus_message* signal) { on_job_removed(signal); });
+  loop_.follow(bus, manager_signal("UnitNew"),
+               [this, bus](sd_bus_message* signal) { on_unit_new(bus, signal); });
+  loop_.follow(bus, manager_signal("UnitRemoved"),
+               [this](sd_bus_message* signal) { on_unit_removed(signal); });
+  loop_.follow(bus, manager_signal("Reloading"), [this, bus](sd_bus_message* signal) {
+    int active = 1;
+    if (sd_bus_message_read_basic(signal, 'b', &active) > 0 && !active) load(bus);
+  });
+  loop_.follow(bus,
+               std::string("interface='") + kPropertiesInterface +
+                   "',member='PropertiesChanged',path_namespace='" + kUnitPathPrefix + "'",
+               [this, bus](sd_bus_message* signal) { on_properties_changed(bus, signal); });
+}
+
+// The service's own unit is asked for before the units load, so it is known before the first
+// client can ask for a stop.
+void SystemdBackend::find_own_unit(sd_bus* bus) {
+  BusMessage call = new_call(bus, kManagerPath, kManagerInterface, "GetUnitByPID");
+  const auto pid = static_cast<std::uint32_t>(::getpid());
+  if (call) sd_bus_message_append_basic(call.get(), 'u', &pid);
+  BusLoop::call(bus, std::move(call), kQueryTimeout, [this, bus](sd_bus_message* reply) {
+    const char* path = nullptr;
+    if (!reply_error(reply) && sd_bus_message_read_basic(reply, 'o', &path) > 0)
+      protection_.set_own_unit(path);
+    load(bus);
+  });
+}
+
+void SystemdBackend::load(sd_bus* bus) {
+  auto round = std::make_shared<LoadRound>();
+  round->generation = ++load_generation_;
+  BusLoop::call(bus, new_call(bus, kManagerPath, kManagerInterface, "ListUnits"), kQueryTimeout,
+                [this, bus, round](sd_bus_message* reply) {
+                  std::optional<std::string> error = reply_error(reply);
+                  if (!error && !read_unit_list(reply, round->loaded)) error = "malformed reply";
+                  if (error) {
+                    log_line("cannot list the manager's units: " + *error);
+                    std::lock_guard lock(load_mutex_);
+                    if (!load_done_) load_failure_ = "cannot list the manager's units: " + *error;
+                    loaded_.notify_all();
+                    return;
+                  }
+                  if (++round->replies == 2) finish_load(bus, *round);
+                });
+  BusLoop::call(bus, new_call(bus, kManagerPath, kManagerInterface, "ListUnitFiles"), kQueryTimeout,
+                [this, bus, round](sd_bus_message* reply) {
+                  std::optional<std::string> error = reply_error(reply);
+                  if (!error && !read_unit_file_list(reply, round->files))
+                    error = "malformed reply";
+                  if (error) log_line("cannot list the manager's unit files: " + *error);
+                  if (++round->replies == 2) finish_load(bus, *round);
+                });
+}
+
+void SystemdBackend::finish_load(sd_bus* bus, LoadRound& round) {
+  if (round.generation != load_generation_) return;  // a later reload is on its way
+  std::vector<ListedUnit> units = std::move(round.loaded);
+  for (ListedUnit& unit : units) {
+    auto file = round.files.find(unit.name);
+    if (file == round.files.end()) continue;
+    unit.file_path = file->second.file_path;
+    unit.unit_file_state = file->second.unit_file_state;
+    round.files.erase(file);
+  }
+  for (auto& [name, unit] : round.files)
+    units.push_back(std::move(unit));
+  cache_.replace(units);
+  listed_ = true;
+  for (const ListedUnit& unit : units) {
+    fetch_properties(bus, unit.object_path, kUnitInterface);
+    fetch_properties(bus, unit.object_path, kServiceInterface);
+  }
+  if (units.empty()) note_fetch_done();
+}
+
+void SystemdBackend::fetch_properties(sd_bus* bus, const std::string& object_path,
+                                      const char* interface) {
+  BusMessage call = new_call(bus, object_path.c_str(), kPropertiesInterface, "GetAll");
+  if (call) sd_bus_message_append_basic(call.get(), 's', interface);
+  ++fetches_pending_;
+  BusLoop::call(bus, std::move(call), kQueryTimeout, [this, object_path](sd_bus_message* reply) {
+    if (!reply_error(reply))
+      cache_.update(object_path, [reply](UnitState& unit) { read_unit_properties(reply, unit); });
+    note_fetch_done();
+  });
+}
+
+void SystemdBackend::note_fetch_done() {
+  if (fetches_pending_ > 0) --fetches_pending_;
+  if (fetches_pending_ > 0 || !listed_) return;
+  std::lock_guard lock(load_mutex_);
+  load_done_ = true;
+  loaded_.notify_all();
+}
+
+void SystemdBackend::enqueue_job(sd_bus* bus, const std::shared_ptr<JobWait>& wait,
+                                 const std::string& name, bool start) {
+  BusMessage call =
+      new_call(bus, kManagerPath, kManagerInterface, start ? "StartUnit" : "StopUnit");
+  if (call) sd_bus_message_append(call.get(), "ss", name.c_str(), "replace");
+  BusLoop::call(bus, std::move(call), settings_.job_timeout, [this, wait](sd_bus_message* reply) {
+    if (auto error = reply_error(reply)) return wait->finish(*error);
+    const char* job = nullptr;
+    if (sd_bus_message_read_basic(reply, 'o', &job) <= 0) return wait->finish("malformed reply");
+    jobs_[job] = wait;
+  });
+}
+
+// JobRemoved (uoss): the job's id, object path, unit and result.
+void SystemdBackend::on_job_removed(sd_bus_message* signal) {
+  std::uint32_t id = 0;
+  const char *job = nullptr, *unit = nullptr, *result = nullptr;
+  if (sd_bus_message_read(signal, "uoss", &id, &job, &unit, &result) <= 0) return;
+  auto waiting = jobs_.find(job);
+  if (waiting == jobs_.end()) return;
+  waiting->second->finish(result);
+  jobs_.erase(waiting);
+}
+
+void SystemdBackend::on_unit_new(sd_bus* bus, sd_bus_message* signal) {
+  const char *name = nullptr, *path = nullptr;
+  if (sd_bus_message_read(signal, "so", &name, &path) <= 0 || !is_listed_unit(name)) return;
+  cache_.add(name, path);
+  fetch_properties(bus, path, kUnitInterface);
+  fetch_properties(bus, path, kServiceInterface);
+}
+
+void SystemdBackend::on_unit_removed(sd_bus_message* signal) {
+  const char *name = nullptr, *path = nullptr;
+  if (sd_bus_message_read(signal, "so", &name, &path) > 0) cache_.unloaded(name);
+}
+
+// PropertiesChanged (sa{sv}as): the changed values, then the names of those whose new value
+// the signal leaves out, which are read again.
+void SystemdBackend::on_properties_changed(sd_bus* bus, sd_bus_message* signal) {
+  const char* path = sd_bus_message_get_path(signal);
+  const char* interface = nullptr;
+  if (!path || sd_bus_message_read_basic(signal, 's', &interface) <= 0) return;
+  std::string_view iface = interface;
+  const char* known = iface == kUnitInterface      ? kUnitInterface
+                      : iface == kServiceInterface ? kServiceInterface
+                                                   : nullptr;
+  if (!known) return;
+  bool complete = false;
+  if (!cache_.update(path, [&](UnitState& unit) { complete = read_unit_properties(signal, unit); }))
+    return;
+  if (complete && sd_bus_message_enter_container(signal, 'a', "s") > 0 &&
+      sd_bus_message_at_end(signal, false) > 0)
+    return;
+  fetch_properties(bus, path, known);
+}
+
+}  // namespace orv::service
