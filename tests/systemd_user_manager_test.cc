@@ -81,6 +81,7 @@ TEST_F(SystemdUserManagerTest, TheHostListsStartsAndStopsTheManagersUnits) {
   EXPECT_EQ(record(kInstance)["Pid"].read_int32(), main_pid(kInstance));
   EXPECT_TRUE(record("orvane-worker@.service").is_null());
 
+  EXPECT_EQ(sleeper["Description"], Value("Sleeps for the test"));
   EXPECT_EQ(listed_status(kSleeper), "Sleeps for the test Status:running");
   EXPECT_EQ(listed_status(kIdle), "orvane-idle.service Status:stopped");
   EXPECT_EQ(listed_status(kInstance), "orvane-worker@one.service Status:running");

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,6 +61,8 @@ std::vector<std::string> manager_environment(const UserManager::Env& env) {
 [[noreturn]] void exec_manager(const std::string& program, std::vector<std::string>& environment,
                                const fs::path& log, int report) {
   auto fail = [report](int code) { report_and_exit(report, code); };
+  // A test or benchmark that crashes leaves no manager behind: it stops its units and exits.
+  if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) fail(errno);
   if (::unshare(CLONE_NEWNS) != 0) fail(errno);
   if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) fail(errno);
   ::mkdir("/run/systemd", 0755);
