@@ -117,7 +117,8 @@ std::shared_ptr<SpecifierList> OrvaneDetailController::specifiers() {
   add_switch("KeepAlive", "setKeepAlive:specifier:", "getKeepAlive:", false);
 
   add(std::string(), orv::PSGroupCell);
-  add_multiline(Value(get_desc(label.read_string().value_or(""), true)));
+  add_multiline(Value(get_desc(label.read_string().value_or(""), true,
+                               job["Description"].read_string().value_or(""))));
   add("Label", orv::PSGroupCell);
   add(string_of(label), orv::PSStaticTextCell);
   add("Pid", orv::PSGroupCell);

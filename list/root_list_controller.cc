@@ -28,10 +28,10 @@ struct StatusWords {
 };
 
 // "<short description> <status word>:<running or stopped>". A missing "Pid" reads as 0 and so
-// as running.
+// as running. A job unknown to the descriptions file is described by its record, if at all.
 std::string status_line(const Value& record, std::string_view label, const StatusWords& words) {
   const bool running = record["Pid"].read_int32() >= 0;
-  std::string line = get_desc(label, false);
+  std::string line = get_desc(label, false, record["Description"].read_string().value_or(""));
   const std::string& state = running ? words.running : words.stopped;
   line.reserve(line.size() + 1 + words.status.size() + 1 + state.size());
   line.append(" ").append(words.status).append(":").append(state);

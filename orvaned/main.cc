@@ -88,13 +88,16 @@ void supervise_until_terminated(Supervisor& supervisor, int signal_fd) {
   }
 }
 
-// Returns when a termination signal arrives.
-void wait_until_terminated(int signal_fd) {
+// Returns when a termination signal arrives (true) or the other descriptor becomes readable.
+bool wait_until_terminated(int signal_fd, int other_fd) {
   struct signalfd_siginfo info {};
   while (true) {
-    ssize_t n = ::read(signal_fd, &info, sizeof info);
-    if (n < 0 && errno != EINTR) return;
-    if (n == sizeof info && info.ssi_signo != SIGCHLD) return;
+    struct pollfd fds[2] = {{signal_fd, POLLIN, 0}, {other_fd, POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0 && errno != EINTR) return true;
+    if (fds[1].revents) return false;
+    if (fds[0].revents && ::read(signal_fd, &info, sizeof info) == sizeof info &&
+        info.ssi_signo != SIGCHLD)
+      return true;
   }
 }
 
@@ -150,9 +153,11 @@ int run_systemd(const Options& options, int signal_fd, const std::filesystem::pa
   orv::MessagingCenterServer server(socket);
   PeerAdmission admission(options.allowed_uids, options.allowed_gids);
   if (!serve(server, admission, backend, socket)) return 1;
-  wait_until_terminated(signal_fd);
+  // Without the connection the list would go stale; the service ends so that its own
+  // supervisor starts it again.
+  const bool terminated = wait_until_terminated(signal_fd, backend.lost_fd());
   server.stop();
-  return 0;
+  return terminated ? 0 : 1;
 }
 
 int run(const Options& options) {

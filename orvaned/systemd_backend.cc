@@ -1,6 +1,7 @@
 #include "orvaned/systemd_backend.h"
 
 #include <pwd.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -18,6 +19,7 @@ constexpr const char* kUnitPathPrefix = "/org/freedesktop/systemd1/unit";
 // The manager answers a listing or a property read at once; this only bounds a stuck one.
 constexpr std::chrono::seconds kQueryTimeout{25};
 constexpr std::chrono::seconds kLoadTimeout{30};
+constexpr std::size_t kMaxFetchesInFlight = 64;
 
 std::string manager_signal(const char* member) {
   return std::string("path='") + kManagerPath + "',interface='" + kManagerInterface + "',member='" +
@@ -74,9 +76,21 @@ bool read_unit_file_list(sd_bus_message* reply, std::map<std::string, ListedUnit
   int r;
   while ((r = sd_bus_message_read(reply, "(ss)", &path, &state)) > 0) {
     std::string name = std::filesystem::path(path).filename();
-    if (is_listed_unit(name)) out[name] = {name, unit_object_path(name), path, state};
+    // An alias names a unit listed under its own name already.
+    if (is_listed_unit(name) && std::string_view(state) != "alias")
+      out[name] = {name, unit_object_path(name), path, state};
   }
   return r == 0;
+}
+
+// Reads the "as" of invalidated property names; true when a malformed list leaves it unknown.
+bool invalidates_a_read_property(sd_bus_message* signal) {
+  if (sd_bus_message_enter_container(signal, 'a', "s") <= 0) return true;
+  const char* name = nullptr;
+  int r;
+  while ((r = sd_bus_message_read_basic(signal, 's', &name)) > 0)
+    if (is_read_property(name)) return true;
+  return r < 0;
 }
 
 }  // namespace
@@ -104,6 +118,9 @@ SystemdBackend::SystemdBackend(Settings settings)
     : settings_(std::move(settings)), protection_(settings_.protected_units) {}
 
 Status SystemdBackend::start() {
+  lost_ = FileDescriptor(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!lost_.valid()) return fail_errno("eventfd");
+  loop_.set_on_lost([this] { on_lost(); });
   if (Status started = loop_.start(settings_.bus, [this](sd_bus* bus) { begin(bus); }); !started)
     return started;
   std::unique_lock lock(load_mutex_);
@@ -153,12 +170,16 @@ JobStatus SystemdBackend::run_job(std::string_view label, bool start) {
 void SystemdBackend::begin(sd_bus* bus) {
   cache_.set_default_user(manager_user(bus, loop_.is_bus_client()));
   follow_manager(bus);
+  subscribe(bus);
+  find_own_unit(bus);
+}
+
+void SystemdBackend::subscribe(sd_bus* bus) {
   BusLoop::call(bus, new_call(bus, kManagerPath, kManagerInterface, "Subscribe"), kQueryTimeout,
                 [](sd_bus_message* reply) {
                   if (auto error = reply_error(reply))
                     log_line("cannot subscribe to the manager's signals: " + *error);
                 });
-  find_own_unit(bus);
 }
 
 void SystemdBackend::follow_manager(sd_bus* bus) {
@@ -176,6 +197,13 @@ void SystemdBackend::follow_manager(sd_bus* bus) {
                std::string("interface='") + kPropertiesInterface +
                    "',member='PropertiesChanged',path_namespace='" + kUnitPathPrefix + "'",
                [this, bus](sd_bus_message* signal) { on_properties_changed(bus, signal); });
+  // A manager that comes back (re-executed, or restarted) knows nothing of the old one's
+  // subscribers, and its units may have changed meanwhile.
+  loop_.follow_manager_arrival(bus, [this, bus] {
+    log_line("the manager is back on the bus; loading its units again");
+    subscribe(bus);
+    load(bus);
+  });
 }
 
 // The service's own unit is asked for before the units load, so it is known before the first
@@ -241,19 +269,44 @@ void SystemdBackend::finish_load(sd_bus* bus, LoadRound& round) {
 
 void SystemdBackend::fetch_properties(sd_bus* bus, const std::string& object_path,
                                       const char* interface) {
-  BusMessage call = new_call(bus, object_path.c_str(), kPropertiesInterface, "GetAll");
-  if (call) sd_bus_message_append_basic(call.get(), 's', interface);
-  ++fetches_pending_;
-  BusLoop::call(bus, std::move(call), kQueryTimeout, [this, object_path](sd_bus_message* reply) {
-    if (!reply_error(reply))
-      cache_.update(object_path, [reply](UnitState& unit) { read_unit_properties(reply, unit); });
-    note_fetch_done();
-  });
+  fetch_queue_.push_back({object_path, interface});
+  send_fetches(bus);
+}
+
+// A bus allows each connection only so many calls awaiting a reply (the system bus: 128), so
+// a load of many units sends its reads a few at a time.
+void SystemdBackend::send_fetches(sd_bus* bus) {
+  if (sending_) return;  // a call that failed at once is answered inside the loop below
+  sending_ = true;
+  while (fetches_in_flight_ < kMaxFetchesInFlight && !fetch_queue_.empty()) {
+    Fetch fetch = std::move(fetch_queue_.front());
+    fetch_queue_.pop_front();
+    BusMessage call = new_call(bus, fetch.object_path.c_str(), kPropertiesInterface, "GetAll");
+    if (call) sd_bus_message_append_basic(call.get(), 's', fetch.interface);
+    ++fetches_in_flight_;
+    BusLoop::call(bus, std::move(call), kQueryTimeout,
+                  [this, bus, path = std::move(fetch.object_path)](sd_bus_message* reply) {
+                    if (!reply_error(reply))
+                      cache_.update(
+                          path, [reply](UnitState& unit) { read_unit_properties(reply, unit); });
+                    --fetches_in_flight_;
+                    send_fetches(bus);
+                    note_fetch_done();
+                  });
+  }
+  sending_ = false;
+}
+
+void SystemdBackend::on_lost() {
+  for (auto& [job, wait] : jobs_)
+    wait->finish("lost the connection to the manager");
+  jobs_.clear();
+  std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = ::write(lost_.get(), &one, sizeof one);
 }
 
 void SystemdBackend::note_fetch_done() {
-  if (fetches_pending_ > 0) --fetches_pending_;
-  if (fetches_pending_ > 0 || !listed_) return;
+  if (fetches_in_flight_ > 0 || !fetch_queue_.empty() || !listed_) return;
   std::lock_guard lock(load_mutex_);
   load_done_ = true;
   loaded_.notify_all();
@@ -286,7 +339,9 @@ void SystemdBackend::on_job_removed(sd_bus_message* signal) {
 void SystemdBackend::on_unit_new(sd_bus* bus, sd_bus_message* signal) {
   const char *name = nullptr, *path = nullptr;
   if (sd_bus_message_read(signal, "so", &name, &path) <= 0 || !is_listed_unit(name)) return;
-  cache_.add(name, path);
+  // A known unit's properties are current already. Reading them again could load the unit
+  // anew after the manager dropped it, and so bring the next UnitNew, without end.
+  if (!cache_.add(name, path)) return;
   fetch_properties(bus, path, kUnitInterface);
   fetch_properties(bus, path, kServiceInterface);
 }
@@ -297,12 +352,13 @@ void SystemdBackend::on_unit_removed(sd_bus_message* signal) {
 }
 
 // PropertiesChanged (sa{sv}as): the changed values, then the names of those whose new value
-// the signal leaves out, which are read again.
+// the signal leaves out (the manager does so for costly ones, such as ExecStart), which are
+// read again when the record needs them.
 void SystemdBackend::on_properties_changed(sd_bus* bus, sd_bus_message* signal) {
   const char* path = sd_bus_message_get_path(signal);
   const char* interface = nullptr;
   if (!path || sd_bus_message_read_basic(signal, 's', &interface) <= 0) return;
-  std::string_view iface = interface;
+  const std::string_view iface = interface;
   const char* known = iface == kUnitInterface      ? kUnitInterface
                       : iface == kServiceInterface ? kServiceInterface
                                                    : nullptr;
@@ -310,10 +366,7 @@ void SystemdBackend::on_properties_changed(sd_bus* bus, sd_bus_message* signal) 
   bool complete = false;
   if (!cache_.update(path, [&](UnitState& unit) { complete = read_unit_properties(signal, unit); }))
     return;
-  if (complete && sd_bus_message_enter_container(signal, 'a', "s") > 0 &&
-      sd_bus_message_at_end(signal, false) > 0)
-    return;
-  fetch_properties(bus, path, known);
+  if (!complete || invalidates_a_read_property(signal)) fetch_properties(bus, path, known);
 }
 
 }  // namespace orv::service

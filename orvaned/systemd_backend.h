@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -31,6 +32,8 @@ class SystemdBackend final : public JobBackend {
   explicit SystemdBackend(Settings settings);
   // Connects and loads the units; returns once they are loaded, or with why that failed.
   Status start();
+  // Readable once the connection to the manager is lost: the units can no longer be followed.
+  int lost_fd() const { return lost_.get(); }
 
   Array records() const override { return cache_.records(); }
   JobStatus start_job(std::string_view label) override;
@@ -44,10 +47,12 @@ class SystemdBackend final : public JobBackend {
   // On the bus thread.
   void begin(sd_bus* bus);
   void follow_manager(sd_bus* bus);
+  void subscribe(sd_bus* bus);
   void find_own_unit(sd_bus* bus);
   void load(sd_bus* bus);
   void finish_load(sd_bus* bus, LoadRound& round);
   void fetch_properties(sd_bus* bus, const std::string& object_path, const char* interface);
+  void send_fetches(sd_bus* bus);
   void enqueue_job(sd_bus* bus, const std::shared_ptr<JobWait>& wait, const std::string& name,
                    bool start);
   void on_job_removed(sd_bus_message* signal);
@@ -55,16 +60,24 @@ class SystemdBackend final : public JobBackend {
   void on_unit_removed(sd_bus_message* signal);
   void on_properties_changed(sd_bus* bus, sd_bus_message* signal);
   void note_fetch_done();
+  void on_lost();
 
   Settings settings_;
   StopProtection protection_;
   UnitCache cache_;
   BusLoop loop_;
+  FileDescriptor lost_;
 
   // Bus thread only.
   std::map<std::string, std::shared_ptr<JobWait>> jobs_;  // by job object path
   std::uint64_t load_generation_ = 0;
-  std::size_t fetches_pending_ = 0;
+  struct Fetch {
+    std::string object_path;
+    const char* interface;
+  };
+  std::deque<Fetch> fetch_queue_;
+  std::size_t fetches_in_flight_ = 0;
+  bool sending_ = false;
   bool listed_ = false;  // the first load's lists have arrived
 
   std::mutex load_mutex_;

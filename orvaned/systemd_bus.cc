@@ -133,6 +133,23 @@ void BusLoop::call(sd_bus* bus, BusMessage call, std::chrono::microseconds timeo
 void BusLoop::follow(sd_bus* bus, const std::string& match, SignalHandler handler) {
   std::string rule = "type='signal'," + match;
   if (bus_client_) rule += std::string(",sender='") + kManagerService + "'";
+  add_match(bus, rule, std::move(handler));
+}
+
+void BusLoop::follow_manager_arrival(sd_bus* bus, std::function<void()> arrived) {
+  if (!bus_client_) return;
+  const std::string rule =
+      "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
+      "member='NameOwnerChanged',arg0='" +
+      std::string(kManagerService) + "'";
+  add_match(bus, rule, [arrived = std::move(arrived)](sd_bus_message* signal) {
+    const char *name = nullptr, *old_owner = nullptr, *new_owner = nullptr;
+    if (sd_bus_message_read(signal, "sss", &name, &old_owner, &new_owner) > 0 && *new_owner)
+      arrived();
+  });
+}
+
+void BusLoop::add_match(sd_bus* bus, const std::string& rule, SignalHandler handler) {
   auto& owned = signal_handlers_.emplace_back(std::make_unique<SignalHandler>(std::move(handler)));
   int r = sd_bus_add_match_async(bus, nullptr, rule.c_str(), on_signal, nullptr, owned.get());
   if (r < 0) log_line("cannot follow " + rule + ": " + std::strerror(-r));
@@ -180,6 +197,7 @@ void BusLoop::run() {
       if (r < 0) {
         log_line(std::string("lost the connection to the manager: ") + std::strerror(-r));
         connected = false;
+        if (on_lost_) on_lost_();
       }
       if (r > 0) continue;
     }

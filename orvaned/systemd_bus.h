@@ -40,6 +40,8 @@ class BusLoop {
   BusLoop& operator=(const BusLoop&) = delete;
   ~BusLoop();
 
+  // Called once on the loop thread when the connection is lost; set before start.
+  void set_on_lost(std::function<void()> on_lost) { on_lost_ = std::move(on_lost); }
   // Connects to the bus ("system", "user" or a D-Bus address: of a bus, or of a manager's
   // private socket) and starts the loop thread, which runs `ready` first.
   Status start(const std::string& bus, BusWork ready);
@@ -54,11 +56,15 @@ class BusLoop {
                    ReplyHandler handler);
   // Follows a signal of the manager: on a bus only those the manager sends.
   void follow(sd_bus* bus, const std::string& match, SignalHandler handler);
+  // On a bus, follows the manager's arrivals on it (a restarted manager, say); on a direct
+  // connection there are none.
+  void follow_manager_arrival(sd_bus* bus, std::function<void()> arrived);
 
  private:
   void run();
   void run_posted();
   void wait_for_events();
+  void add_match(sd_bus* bus, const std::string& rule, SignalHandler handler);
 
   sd_bus* bus_ = nullptr;
   bool bus_client_ = true;
@@ -68,6 +74,7 @@ class BusLoop {
   std::vector<BusWork> posted_;
   bool stopping_ = false;
   std::vector<std::unique_ptr<SignalHandler>> signal_handlers_;
+  std::function<void()> on_lost_;
 };
 
 // A method call to the manager, to be filled by the caller; null when it cannot be made.

@@ -101,6 +101,10 @@ int read_entry(sd_bus_message* message, UnitState& unit) {
 
 }  // namespace
 
+bool is_read_property(std::string_view name) {
+  return known_properties().contains(name);
+}
+
 bool read_unit_properties(sd_bus_message* message, UnitState& unit) {
   if (sd_bus_message_enter_container(message, 'a', "{sv}") <= 0) return false;
   int r;

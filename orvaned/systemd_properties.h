@@ -6,6 +6,8 @@
 
 #include <systemd/sd-bus.h>
 
+#include <string_view>
+
 #include "orvaned/systemd_unit.h"
 
 namespace orv::service {
@@ -13,6 +15,9 @@ namespace orv::service {
 // The interfaces whose properties a unit's record needs.
 inline constexpr const char* kUnitInterface = "org.freedesktop.systemd1.Unit";
 inline constexpr const char* kServiceInterface = "org.freedesktop.systemd1.Service";
+
+// Whether the record needs the property of that name.
+bool is_read_property(std::string_view name);
 
 // Reads an a{sv} at the message's read position; false when the message is malformed.
 bool read_unit_properties(sd_bus_message* message, UnitState& unit);

@@ -34,7 +34,7 @@ std::optional<std::string_view> text_for_language(const orv::Value& texts, std::
 
 }  // namespace
 
-std::string get_desc(std::string_view label, bool long_form) {
+std::string get_desc(std::string_view label, bool long_form, std::string_view own_text) {
   const std::size_t index = orv::NSLocale::currentLocale().languageCode() == "zh" ? 1 : 0;
   const orv::Value& entry = daemon_dic()[label];
   // An entry that is not a dictionary is no description. A long text that is unusable falls
@@ -43,5 +43,6 @@ std::string get_desc(std::string_view label, bool long_form) {
     if (auto text = text_for_language(entry["detail"], index)) return std::string(*text);
   }
   if (auto text = text_for_language(entry["simple"], index)) return std::string(*text);
+  if (!own_text.empty()) return std::string(own_text);
   return localize("$UNKNOWN");
 }

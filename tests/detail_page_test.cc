@@ -68,6 +68,9 @@ TEST_F(DetailPage, FullRecordGivesFifteenRowsInOrder) {
   EXPECT_EQ((*rows)[12]->propertyForKey("content"), Value("/bin/sleep 100 a b"));
   EXPECT_TRUE(service->requests().empty()) << "built from the record alone";
   EXPECT_NE(page->specifiers(), rows) << "every build makes a fresh list";
+
+  auto described = open_on(job("com.example.unlisted", {{"Description", Value("Own text")}}));
+  EXPECT_EQ(described->specifiers()->at(4)->propertyForKey("content"), Value("Own text"));
 }
 
 TEST_F(DetailPage, MissingAndOddValuesTakeTheDefaults) {

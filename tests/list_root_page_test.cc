@@ -33,8 +33,9 @@ class RootListPage : public PagesTest {
 
 TEST_F(RootListPage, JobRowsFollowTheReplyAndCarryTheirRecord) {
   const Value web = job("com.example.web", {{"Pid", Value(42)}, {"Type", Value(0)}});
-  const Value idle = job("com.example.idle", {{"Pid", Value(-1)}, {"Type", Value(9)}});
-  const Value zero = job("com.example.zero", {{"Pid", Value(0)}});
+  const Value idle =
+      job("com.example.idle", {{"Pid", Value(-1)}, {"Type", Value(9)}, {"Description", Value(7)}});
+  const Value zero = job("com.example.zero", {{"Pid", Value(0)}, {"Description", Value("Zero")}});
   const Value twin = job("com.example.web", {{"Pid", Value(-1)}});
   const Value odd_pid = job("com.example.odd", {{"Pid", Value("12")}});
   service->set_daemons({web, idle, Value("not a record"), zero, twin, job("com.example.nopid"),
@@ -44,9 +45,12 @@ TEST_F(RootListPage, JobRowsFollowTheReplyAndCarryTheirRecord) {
   ASSERT_EQ(names(rows), (Names{"com.example.web", "com.example.idle", "com.example.zero",
                                 "com.example.web", "com.example.nopid", "com.example.odd"}));
   const std::vector<std::string> contents{
-      status("com.example.web", "$RUNNING"),   status("com.example.idle", "$STOPPED"),
-      status("com.example.zero", "$RUNNING"),  status("com.example.web", "$STOPPED"),
-      status("com.example.nopid", "$RUNNING"), status("com.example.odd", "$RUNNING")};
+      status("com.example.web", "$RUNNING"),
+      status("com.example.idle", "$STOPPED"),
+      "Zero " + localize("$STATUS") + ":" + localize("$RUNNING"),
+      status("com.example.web", "$STOPPED"),
+      status("com.example.nopid", "$RUNNING"),
+      status("com.example.odd", "$RUNNING")};
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const Specifier& row = *rows[i];
     EXPECT_EQ(row.detailControllerClass(), "OrvaneDetailController") << i;

@@ -66,11 +66,7 @@ class OrvanedSystemdTest : public OrvanedTest {
         run_process({kPython, "-c", "import dbusmock"}).status != 0)
       GTEST_SKIP() << "needs dbus-daemon and Debian's python3-dbusmock";
     start_bus();
-    const std::string log = root_.path() / "mock.log";
-    ASSERT_NE(mock_ = spawn(
-                  {kPython, "-m", "dbusmock", "--session", "-l", log, "-t", kMock, "-p", kManager}),
-              -1);
-    ASSERT_TRUE(eventually([&] { return manager_is_up(); })) << "the mock did not come up";
+    start_manager(kManager);
     start_daemon({"--backend", "systemd", "--bus", address_, "--protect", "named.service",
                   "--job-timeout", "0.5"});
   }
@@ -81,6 +77,13 @@ class OrvanedSystemdTest : public OrvanedTest {
     end_process(mock_);
     if (bus_) sd_bus_flush_close_unref(bus_);
     end_process(dbus_);
+  }
+
+  void start_manager(const char* parameters) {
+    const std::string log = root_.path() / "mock.log";
+    mock_ =
+        spawn({kPython, "-m", "dbusmock", "--session", "-l", log, "-t", kMock, "-p", parameters});
+    ASSERT_TRUE(eventually([&] { return manager_is_up(); })) << "the mock did not come up";
   }
 
   // A bus of the test's own, its address read once the daemon listens.
@@ -198,7 +201,7 @@ TEST_F(OrvanedSystemdTest, AnImportStopsNoProtectedUnit) {
   EXPECT_EQ(pid_of("dbus.service"), 11);
 }
 
-TEST_F(OrvanedSystemdTest, ChangesMadeOutsideAndReloadsReachTheList) {
+TEST_F(OrvanedSystemdTest, FollowsChangesReloadsAndRestartsOfTheManager) {
   call_manager("org.freedesktop.systemd1.Manager", "StartUnit", "ss", "vendor.service", "replace");
   EXPECT_TRUE(eventually([&] { return pid_of("vendor.service") == 4242; }));
 
@@ -206,6 +209,18 @@ TEST_F(OrvanedSystemdTest, ChangesMadeOutsideAndReloadsReachTheList) {
                R"({"name": "added.service", "active": "active", "pid": 21})");
   call_manager("org.freedesktop.systemd1.Manager", "Reload");
   EXPECT_TRUE(eventually([&] { return pid_of("added.service") == 21; }));
+
+  end_process(mock_);
+  start_manager(R"({"units": [{"name": "again.service", "active": "active", "pid": 31}]})");
+  EXPECT_TRUE(eventually([&] { return pid_of("again.service") == 31; }));
+  EXPECT_TRUE(record("admin.service").is_null());
+
+  // Without its bus the service cannot follow the manager, and says so by failing.
+  end_process(dbus_);
+  int status = 0;
+  EXPECT_TRUE(eventually([&] { return ::waitpid(daemon_, &status, WNOHANG) == daemon_; }));
+  daemon_ = -1;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
 }
 
 }  // namespace
