@@ -100,17 +100,18 @@ set(CPACK_PACKAGE_NAME orvane)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Orvane developers")
 set(CPACK_PACKAGE_CONTACT "Orvane developers <dev@orvane.example>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "terminal settings pages for the jobs of a job supervisor")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "terminal settings pages for starting and stopping services")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [=[
-Orvane lists every job that its control service supervises, with the job's
-description and whether it runs, opens a page per job, and starts and stops
-jobs: it refuses to stop protected jobs and asks before stopping other system
-jobs. Users export their start/stop choices to a file and import them again.
+Orvane lists the machine's systemd services with each one's description and
+whether it runs, opens a page per service, and starts and stops services: it
+refuses to stop protected ones (its own, the bus, the journal, logind) and asks
+before stopping other system services. Users export their start/stop choices
+to a file and import them again.
 
 The package holds the host orvane, a terminal UI and a command line for
 scripts, its settings bundle, and the control service orvaned, run as the
-systemd service orvaned.service, whose socket the members of the group orvane
-may use.]=])
+systemd service orvaned.service on the system manager, whose socket the
+members of the group orvane may use.]=])
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -119,6 +120,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/lib)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
+# The service reaches the system manager over the system bus.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "default-dbus-system-bus | dbus-system-bus")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${orvane_packaging}/debian/postinst ${orvane_packaging}/debian/prerm
   ${orvane_packaging}/debian/postrm)

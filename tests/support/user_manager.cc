@@ -16,7 +16,7 @@
 #include <sstream>
 #include <thread>
 
-extern char** environ;
+#include "platform/fs/file_descriptor.h"
 
 namespace orv::test {
 
@@ -34,23 +34,6 @@ std::optional<std::string> systemd_program() {
   return std::nullopt;
 }
 
-// This process's environment with the manager's HOME and runtime directory, and without a
-// session bus of the caller's.
-std::vector<std::string> manager_environment(const UserManager::Env& env) {
-  std::vector<std::string> out;
-  for (char** entry = environ; *entry; ++entry) {
-    std::string_view text(*entry);
-    std::string_view name = text.substr(0, text.find('='));
-    bool replaced = name == "DBUS_SESSION_BUS_ADDRESS";
-    for (const auto& [set, value] : env)
-      replaced = replaced || name == set;
-    if (!replaced) out.emplace_back(text);
-  }
-  for (const auto& [name, value] : env)
-    out.push_back(name + "=" + value);
-  return out;
-}
-
 [[noreturn]] void report_and_exit(int report, int code) {
   (void)!::write(report, &code, sizeof code);
   ::_exit(127);
@@ -58,7 +41,7 @@ std::vector<std::string> manager_environment(const UserManager::Env& env) {
 
 // In the forked child: the private namespace, then the manager. A failure before the exec writes
 // its errno to `report`, which the exec closes otherwise.
-[[noreturn]] void exec_manager(const std::string& program, std::vector<std::string>& environment,
+[[noreturn]] void exec_manager(const std::string& program, const UserManager::Env& env,
                                const fs::path& log, int report) {
   auto fail = [report](int code) { report_and_exit(report, code); };
   // A test or benchmark that crashes leaves no manager behind: it stops its units and exits.
@@ -75,12 +58,10 @@ std::vector<std::string> manager_environment(const UserManager::Env& env) {
   ::dup2(in, STDIN_FILENO);
   ::dup2(out, STDOUT_FILENO);
   ::dup2(out, STDERR_FILENO);
-  std::vector<char*> envp;
-  for (auto& entry : environment)
-    envp.push_back(entry.data());
-  envp.push_back(nullptr);
-  char* argv[] = {const_cast<char*>("systemd"), const_cast<char*>("--user"), nullptr};
-  ::execve(program.c_str(), argv, envp.data());
+  for (const auto& [name, value] : env)
+    ::setenv(name.c_str(), value.c_str(), 1);
+  ::unsetenv("DBUS_SESSION_BUS_ADDRESS");  // the caller's session bus is not this manager's
+  ::execl(program.c_str(), "systemd", "--user", static_cast<char*>(nullptr));
   report_and_exit(report, errno);
 }
 
@@ -105,15 +86,14 @@ Status UserManager::run(const UnitFiles& units) {
   for (const auto& [name, contents] : units)
     std::ofstream(unit_dir / name) << contents;
 
-  std::vector<std::string> environment = manager_environment(env());
-  int report[2];
-  if (::pipe2(report, O_CLOEXEC) != 0) return fail_errno("pipe2");
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return fail_errno("pipe2");
+  FileDescriptor report(ends[0]), child_end(ends[1]);
   pid_ = ::fork();
-  if (pid_ == 0) exec_manager(*program, environment, dir_ / "manager.log", report[1]);
-  ::close(report[1]);
+  if (pid_ == 0) exec_manager(*program, env(), dir_ / "manager.log", child_end.get());
+  child_end = FileDescriptor();
   int code = 0;
-  const bool failed = ::read(report[0], &code, sizeof code) == sizeof code;
-  ::close(report[0]);
+  const bool failed = ::read(report.get(), &code, sizeof code) == sizeof code;
   if (pid_ < 0) return fail_errno("fork");
   if (failed) {
     ::waitpid(pid_, nullptr, 0);
@@ -125,7 +105,8 @@ Status UserManager::run(const UnitFiles& units) {
   for (auto deadline = Clock::now() + kUpWithin; !fs::exists(socket);) {
     const bool exited = ::waitpid(pid_, nullptr, WNOHANG) == pid_;
     if (exited || Clock::now() > deadline) {
-      if (!exited) ::kill(pid_, SIGKILL), ::waitpid(pid_, nullptr, 0);
+      if (!exited) ::kill(pid_, SIGKILL);
+      if (!exited) ::waitpid(pid_, nullptr, 0);
       pid_ = -1;
       std::ifstream log(dir_ / "manager.log");
       std::ostringstream text;
