@@ -30,6 +30,8 @@ class SystemdBackend final : public JobBackend {
   };
 
   explicit SystemdBackend(Settings settings);
+  // The loop thread ends before the state it works on goes.
+  ~SystemdBackend() override { loop_.stop(); }
   // Connects and loads the units; returns once they are loaded, or with why that failed.
   Status start();
   // Readable once the connection to the manager is lost: the units can no longer be followed.

@@ -81,16 +81,19 @@ std::optional<std::string> reply_error(sd_bus_message* reply) {
 }
 
 BusLoop::~BusLoop() {
-  if (thread_.joinable()) {
-    {
-      std::lock_guard lock(mutex_);
-      stopping_ = true;
-    }
-    std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(wake_.get(), &one, sizeof one);
-    thread_.join();
-  }
+  stop();
   if (bus_) sd_bus_flush_close_unref(bus_);
+}
+
+void BusLoop::stop() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = ::write(wake_.get(), &one, sizeof one);
+  thread_.join();
 }
 
 Status BusLoop::start(const std::string& bus, BusWork ready) {

@@ -45,6 +45,8 @@ class BusLoop {
   // Connects to the bus ("system", "user" or a D-Bus address: of a bus, or of a manager's
   // private socket) and starts the loop thread, which runs `ready` first.
   Status start(const std::string& bus, BusWork ready);
+  // Ends the loop thread (work still posted is dropped); the connection stays until destruction.
+  void stop();
   // Runs the work on the loop thread, soon. Work posted after the loop has ended is dropped.
   void post(BusWork work);
 
