@@ -148,6 +148,7 @@ void SystemdBackend::find_own_unit(sd_bus* bus) {
 }
 
 void SystemdBackend::load(sd_bus* bus) {
+  loaded_by_reading_.clear();
   auto round = std::make_shared<LoadRound>();
   round->generation = ++load_generation_;
   BusLoop::call(bus, new_call(bus, kManagerPath, kManagerInterface, "ListUnits"), kQueryTimeout,
@@ -213,9 +214,10 @@ void SystemdBackend::send_fetches(sd_bus* bus) {
     ++fetches_in_flight_;
     BusLoop::call(bus, std::move(call), kQueryTimeout,
                   [this, bus, path = std::move(fetch.object_path)](sd_bus_message* reply) {
-                    if (!reply_error(reply))
-                      cache_.update(
-                          path, [reply](UnitState& unit) { read_unit_properties(reply, unit); });
+                    if (!reply_error(reply) && !cache_.update(path, [reply](UnitState& unit) {
+                          read_unit_properties(reply, unit);
+                        }))
+                      loaded_by_reading_.insert(path);
                     --fetches_in_flight_;
                     send_fetches(bus);
                     note_fetch_done();
@@ -267,8 +269,9 @@ void SystemdBackend::on_unit_new(sd_bus* bus, sd_bus_message* signal) {
   const char *name = nullptr, *path = nullptr;
   if (sd_bus_message_read(signal, "so", &name, &path) <= 0 || !is_listed_unit(name)) return;
   // A known unit's properties are current already. Reading them again could load the unit
-  // anew after the manager dropped it, and so bring the next UnitNew, without end.
-  if (!cache_.add(name, path)) return;
+  // anew after the manager dropped it, and so bring the next UnitNew, without end; so could
+  // reading a unit that a read of ours has just loaded again after it was dropped.
+  if (loaded_by_reading_.erase(path) > 0 || !cache_.add(name, path)) return;
   fetch_properties(bus, path, kUnitInterface);
   fetch_properties(bus, path, kServiceInterface);
 }

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,8 @@ class SystemdBackend final : public JobBackend {
   std::deque<Fetch> fetch_queue_;
   std::size_t fetches_in_flight_ = 0;
   bool sending_ = false;
+  // Units read after they had left the cache: the read loaded them again in the manager.
+  std::set<std::string> loaded_by_reading_;
   bool listed_ = false;  // the first load's lists have arrived
 
   std::mutex load_mutex_;
