@@ -31,6 +31,7 @@ constexpr const char* kManager = R"({"own_unit": "orvaned.service", "units": [
   {"name": "tmpl@.service", "loaded": false, "file": "/usr/lib/systemd/system/tmpl@.service"},
   {"name": "tmpl@one.service", "active": "active", "pid": 7},
   {"name": "other.socket", "active": "active"},
+  {"name": "odd.service", "active": "active", "odd": true},
   {"name": "failing.service", "result": "failed"},
   {"name": "stuck.service", "result": "never"},
   {"name": "dbus.service", "active": "active", "pid": 11},
@@ -160,6 +161,7 @@ TEST_F(OrvanedSystemdTest, ListsTheServiceUnitsAndTheirFiles) {
   EXPECT_EQ(record("oneshot.service"), plain("oneshot.service", 0, 10, "", false));
   EXPECT_EQ(record("fileonly.service"),
             plain("fileonly.service", -1, 0, "/etc/systemd/system/fileonly.service", true));
+  EXPECT_EQ(record("odd.service"), plain("odd.service", 0, 10, "", false));
   EXPECT_EQ(pid_of("tmpl@one.service"), 7);
   EXPECT_TRUE(record("tmpl@.service").is_null());
   EXPECT_TRUE(record("other.socket").is_null());
