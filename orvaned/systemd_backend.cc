@@ -250,7 +250,7 @@ void SystemdBackend::enqueue_job(sd_bus* bus, const std::shared_ptr<JobWait>& wa
     if (auto error = reply_error(reply)) return wait->finish(*error);
     const char* job = nullptr;
     if (sd_bus_message_read_basic(reply, 'o', &job) <= 0) return wait->finish("malformed reply");
-    jobs_[job] = wait;
+    jobs_.emplace(job, wait);
   });
 }
 
@@ -259,10 +259,10 @@ void SystemdBackend::on_job_removed(sd_bus_message* signal) {
   std::uint32_t id = 0;
   const char *job = nullptr, *unit = nullptr, *result = nullptr;
   if (sd_bus_message_read(signal, "uoss", &id, &job, &unit, &result) <= 0) return;
-  auto waiting = jobs_.find(job);
-  if (waiting == jobs_.end()) return;
-  waiting->second->finish(result);
-  jobs_.erase(waiting);
+  auto [first, last] = jobs_.equal_range(job);
+  for (auto waiting = first; waiting != last; ++waiting)
+    waiting->second->finish(result);
+  jobs_.erase(first, last);
 }
 
 void SystemdBackend::on_unit_new(sd_bus* bus, sd_bus_message* signal) {

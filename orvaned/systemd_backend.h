@@ -72,7 +72,8 @@ class SystemdBackend final : public JobBackend {
   FileDescriptor lost_;
 
   // Bus thread only.
-  std::map<std::string, std::shared_ptr<JobWait>> jobs_;  // by job object path
+  // By job object path; the manager gives a second start of a unit the job of the first.
+  std::multimap<std::string, std::shared_ptr<JobWait>> jobs_;
   std::uint64_t load_generation_ = 0;
   struct Fetch {
     std::string object_path;
