@@ -39,14 +39,15 @@ constexpr const char* kManager = R"({"own_unit": "orvaned.service", "units": [
   {"name": "named.service", "active": "active", "pid": 13},
   {"name": "orvaned.service", "active": "active", "pid": 14}]})";
 
+// The argument vector is made before the fork: the child only calls what is safe after one.
 pid_t spawn(std::vector<std::string> args, int stdout_fd = -1) {
+  std::vector<char*> argv;
+  for (auto& a : args)
+    argv.push_back(a.data());
+  argv.push_back(nullptr);
   pid_t pid = ::fork();
   if (pid == 0) {
     if (stdout_fd >= 0) ::dup2(stdout_fd, STDOUT_FILENO);
-    std::vector<char*> argv;
-    for (auto& a : args)
-      argv.push_back(a.data());
-    argv.push_back(nullptr);
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
