@@ -67,8 +67,8 @@ class OrvanedSystemdTest : public OrvanedTest {
     if (::access(kDbusDaemon, X_OK) != 0 ||
         run_process({kPython, "-c", "import dbusmock"}).status != 0)
       GTEST_SKIP() << "needs dbus-daemon and Debian's python3-dbusmock";
-    start_bus();
-    start_manager(kManager);
+    ASSERT_NO_FATAL_FAILURE(start_bus());
+    ASSERT_NO_FATAL_FAILURE(start_manager(kManager));
     start_daemon({"--backend", "systemd", "--bus", address_, "--protect", "named.service",
                   "--job-timeout", "0.5"});
   }
