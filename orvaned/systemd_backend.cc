@@ -1,21 +1,15 @@
 #include "orvaned/systemd_backend.h"
 
-#include <pwd.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-
 #include "orvaned/log.h"
-#include "orvaned/systemd_properties.h"
+#include "orvaned/systemd_replies.h"
 
 namespace orv::service {
 
 namespace {
 
-constexpr const char* kPropertiesInterface = "org.freedesktop.DBus.Properties";
-constexpr const char* kUnitPathPrefix = "/org/freedesktop/systemd1/unit";
 // The manager answers a listing or a property read at once; this only bounds a stuck one.
 constexpr std::chrono::seconds kQueryTimeout{25};
 constexpr std::chrono::seconds kLoadTimeout{30};
@@ -24,73 +18,6 @@ constexpr std::size_t kMaxFetchesInFlight = 64;
 std::string manager_signal(const char* member) {
   return std::string("path='") + kManagerPath + "',interface='" + kManagerInterface + "',member='" +
          member + "'";
-}
-
-// The object path the manager gives the unit of that name.
-std::string unit_object_path(const std::string& name) {
-  char* path = nullptr;
-  if (sd_bus_path_encode(kUnitPathPrefix, name.c_str(), &path) < 0) return {};
-  std::string out = path;
-  std::free(path);
-  return out;
-}
-
-std::string user_name(uid_t uid) {
-  struct passwd entry {};
-  struct passwd* found = nullptr;
-  std::vector<char> buffer(16384);
-  if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
-    return found->pw_name;
-  return uid == 0 ? "root" : std::to_string(uid);
-}
-
-// The user the manager runs as: root for the system manager, the user of a user manager.
-std::string manager_user(sd_bus* bus, bool bus_client) {
-  sd_bus_creds* creds = nullptr;
-  const std::uint64_t mask = SD_BUS_CREDS_EUID | SD_BUS_CREDS_UID | SD_BUS_CREDS_AUGMENT;
-  int r = bus_client ? sd_bus_get_name_creds(bus, kManagerService, mask, &creds)
-                     : sd_bus_get_owner_creds(bus, mask, &creds);
-  uid_t uid = 0;
-  if (r >= 0 && sd_bus_creds_get_euid(creds, &uid) < 0 && sd_bus_creds_get_uid(creds, &uid) < 0)
-    uid = 0;
-  sd_bus_creds_unref(creds);
-  return user_name(uid);
-}
-
-// The unit names and object paths of a ListUnits reply (a(ssssssouso)).
-bool read_unit_list(sd_bus_message* reply, std::vector<ListedUnit>& out) {
-  if (sd_bus_message_enter_container(reply, 'a', "(ssssssouso)") <= 0) return false;
-  const char *name, *description, *load, *active, *sub, *following, *path, *job_type, *job_path;
-  std::uint32_t job_id = 0;
-  int r;
-  while ((r = sd_bus_message_read(reply, "(ssssssouso)", &name, &description, &load, &active, &sub,
-                                  &following, &path, &job_id, &job_type, &job_path)) > 0)
-    if (is_listed_unit(name)) out.push_back({name, path, {}, {}});
-  return r == 0;
-}
-
-// The unit files of a ListUnitFiles reply (a(ss)), by unit name.
-bool read_unit_file_list(sd_bus_message* reply, std::map<std::string, ListedUnit>& out) {
-  if (sd_bus_message_enter_container(reply, 'a', "(ss)") <= 0) return false;
-  const char *path, *state;
-  int r;
-  while ((r = sd_bus_message_read(reply, "(ss)", &path, &state)) > 0) {
-    std::string name = std::filesystem::path(path).filename();
-    // An alias names a unit listed under its own name already.
-    if (is_listed_unit(name) && std::string_view(state) != "alias")
-      out[name] = {name, unit_object_path(name), path, state};
-  }
-  return r == 0;
-}
-
-// Reads the "as" of invalidated property names; true when a malformed list leaves it unknown.
-bool invalidates_a_read_property(sd_bus_message* signal) {
-  if (sd_bus_message_enter_container(signal, 'a', "s") <= 0) return true;
-  const char* name = nullptr;
-  int r;
-  while ((r = sd_bus_message_read_basic(signal, 's', &name)) > 0)
-    if (is_read_property(name)) return true;
-  return r < 0;
 }
 
 }  // namespace
@@ -168,7 +95,7 @@ JobStatus SystemdBackend::run_job(std::string_view label, bool start) {
 }
 
 void SystemdBackend::begin(sd_bus* bus) {
-  cache_.set_default_user(manager_user(bus, loop_.is_bus_client()));
+  cache_.set_default_user(loop_.manager_user(bus));
   follow_manager(bus);
   subscribe(bus);
   find_own_unit(bus);
@@ -221,6 +148,7 @@ void SystemdBackend::find_own_unit(sd_bus* bus) {
 }
 
 void SystemdBackend::load(sd_bus* bus) {
+  loaded_by_reading_.clear();
   auto round = std::make_shared<LoadRound>();
   round->generation = ++load_generation_;
   BusLoop::call(bus, new_call(bus, kManagerPath, kManagerInterface, "ListUnits"), kQueryTimeout,
@@ -286,9 +214,10 @@ void SystemdBackend::send_fetches(sd_bus* bus) {
     ++fetches_in_flight_;
     BusLoop::call(bus, std::move(call), kQueryTimeout,
                   [this, bus, path = std::move(fetch.object_path)](sd_bus_message* reply) {
-                    if (!reply_error(reply))
-                      cache_.update(
-                          path, [reply](UnitState& unit) { read_unit_properties(reply, unit); });
+                    if (!reply_error(reply) && !cache_.update(path, [reply](UnitState& unit) {
+                          read_unit_properties(reply, unit);
+                        }))
+                      loaded_by_reading_.insert(path);
                     --fetches_in_flight_;
                     send_fetches(bus);
                     note_fetch_done();
@@ -321,7 +250,7 @@ void SystemdBackend::enqueue_job(sd_bus* bus, const std::shared_ptr<JobWait>& wa
     if (auto error = reply_error(reply)) return wait->finish(*error);
     const char* job = nullptr;
     if (sd_bus_message_read_basic(reply, 'o', &job) <= 0) return wait->finish("malformed reply");
-    jobs_[job] = wait;
+    jobs_.emplace(job, wait);
   });
 }
 
@@ -330,18 +259,19 @@ void SystemdBackend::on_job_removed(sd_bus_message* signal) {
   std::uint32_t id = 0;
   const char *job = nullptr, *unit = nullptr, *result = nullptr;
   if (sd_bus_message_read(signal, "uoss", &id, &job, &unit, &result) <= 0) return;
-  auto waiting = jobs_.find(job);
-  if (waiting == jobs_.end()) return;
-  waiting->second->finish(result);
-  jobs_.erase(waiting);
+  auto [first, last] = jobs_.equal_range(job);
+  for (auto waiting = first; waiting != last; ++waiting)
+    waiting->second->finish(result);
+  jobs_.erase(first, last);
 }
 
 void SystemdBackend::on_unit_new(sd_bus* bus, sd_bus_message* signal) {
   const char *name = nullptr, *path = nullptr;
   if (sd_bus_message_read(signal, "so", &name, &path) <= 0 || !is_listed_unit(name)) return;
   // A known unit's properties are current already. Reading them again could load the unit
-  // anew after the manager dropped it, and so bring the next UnitNew, without end.
-  if (!cache_.add(name, path)) return;
+  // anew after the manager dropped it, and so bring the next UnitNew, without end; so could
+  // reading a unit that a read of ours has just loaded again after it was dropped.
+  if (loaded_by_reading_.erase(path) > 0 || !cache_.add(name, path)) return;
   fetch_properties(bus, path, kUnitInterface);
   fetch_properties(bus, path, kServiceInterface);
 }

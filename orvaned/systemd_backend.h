@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,8 @@ class SystemdBackend final : public JobBackend {
   };
 
   explicit SystemdBackend(Settings settings);
+  // The loop thread ends before the state it works on goes.
+  ~SystemdBackend() override { loop_.stop(); }
   // Connects and loads the units; returns once they are loaded, or with why that failed.
   Status start();
   // Readable once the connection to the manager is lost: the units can no longer be followed.
@@ -69,7 +72,8 @@ class SystemdBackend final : public JobBackend {
   FileDescriptor lost_;
 
   // Bus thread only.
-  std::map<std::string, std::shared_ptr<JobWait>> jobs_;  // by job object path
+  // By job object path; the manager gives a second start of a unit the job of the first.
+  std::multimap<std::string, std::shared_ptr<JobWait>> jobs_;
   std::uint64_t load_generation_ = 0;
   struct Fetch {
     std::string object_path;
@@ -78,6 +82,8 @@ class SystemdBackend final : public JobBackend {
   std::deque<Fetch> fetch_queue_;
   std::size_t fetches_in_flight_ = 0;
   bool sending_ = false;
+  // Units read after they had left the cache: the read loaded them again in the manager.
+  std::set<std::string> loaded_by_reading_;
   bool listed_ = false;  // the first load's lists have arrived
 
   std::mutex load_mutex_;

@@ -1,10 +1,13 @@
 #include "orvaned/systemd_bus.h"
 
 #include <poll.h>
+#include <pwd.h>
 #include <sys/eventfd.h>
 #include <time.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "orvaned/log.h"
 
@@ -63,6 +66,15 @@ std::uint64_t monotonic_usec() {
          static_cast<std::uint64_t>(now.tv_nsec) / 1000;
 }
 
+std::string user_name(uid_t uid) {
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+    return found->pw_name;
+  return uid == 0 ? "root" : std::to_string(uid);
+}
+
 }  // namespace
 
 BusMessage new_call(sd_bus* bus, const char* path, const char* interface, const char* member) {
@@ -80,17 +92,33 @@ std::optional<std::string> reply_error(sd_bus_message* reply) {
          (error->message ? error->message : "");
 }
 
+// The user the manager runs as: root for the system manager, the user of a user manager.
+std::string BusLoop::manager_user(sd_bus* bus) const {
+  sd_bus_creds* creds = nullptr;
+  const std::uint64_t mask = SD_BUS_CREDS_EUID | SD_BUS_CREDS_UID | SD_BUS_CREDS_AUGMENT;
+  int r = bus_client_ ? sd_bus_get_name_creds(bus, kManagerService, mask, &creds)
+                      : sd_bus_get_owner_creds(bus, mask, &creds);
+  uid_t uid = 0;
+  if (r >= 0 && sd_bus_creds_get_euid(creds, &uid) < 0 && sd_bus_creds_get_uid(creds, &uid) < 0)
+    uid = 0;
+  sd_bus_creds_unref(creds);
+  return user_name(uid);
+}
+
 BusLoop::~BusLoop() {
-  if (thread_.joinable()) {
-    {
-      std::lock_guard lock(mutex_);
-      stopping_ = true;
-    }
-    std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(wake_.get(), &one, sizeof one);
-    thread_.join();
-  }
+  stop();
   if (bus_) sd_bus_flush_close_unref(bus_);
+}
+
+void BusLoop::stop() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = ::write(wake_.get(), &one, sizeof one);
+  thread_.join();
 }
 
 Status BusLoop::start(const std::string& bus, BusWork ready) {

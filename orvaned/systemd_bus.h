@@ -22,6 +22,7 @@ namespace orv::service {
 inline constexpr const char* kManagerService = "org.freedesktop.systemd1";
 inline constexpr const char* kManagerPath = "/org/freedesktop/systemd1";
 inline constexpr const char* kManagerInterface = "org.freedesktop.systemd1.Manager";
+inline constexpr const char* kPropertiesInterface = "org.freedesktop.DBus.Properties";
 
 struct MessageUnref {
   void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
@@ -45,12 +46,16 @@ class BusLoop {
   // Connects to the bus ("system", "user" or a D-Bus address: of a bus, or of a manager's
   // private socket) and starts the loop thread, which runs `ready` first.
   Status start(const std::string& bus, BusWork ready);
+  // Ends the loop thread (work still posted is dropped); the connection stays until destruction.
+  void stop();
   // Runs the work on the loop thread, soon. Work posted after the loop has ended is dropped.
   void post(BusWork work);
 
   // For the loop thread only.
   // True when the peer is a message bus rather than the manager itself.
   bool is_bus_client() const { return bus_client_; }
+  // The user the manager runs as: root for the system manager, the user of a user manager.
+  std::string manager_user(sd_bus* bus) const;
   // A call to the manager; the handler runs on the loop thread with the reply.
   static void call(sd_bus* bus, BusMessage call, std::chrono::microseconds timeout,
                    ReplyHandler handler);

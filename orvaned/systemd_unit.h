@@ -31,6 +31,14 @@ struct UnitState {
   bool refuse_manual_stop = false;
 };
 
+// A unit as the manager's lists name it.
+struct ListedUnit {
+  std::string name;
+  std::string object_path;
+  std::string file_path;        // empty for units without a file in the unit-file list
+  std::string unit_file_state;  // from the unit-file list
+};
+
 // Services, instances included; templates ("name@.service") and other unit types are not.
 bool is_listed_unit(std::string_view name);
 

@@ -14,14 +14,6 @@
 
 namespace orv::service {
 
-// A unit as the manager's lists name it.
-struct ListedUnit {
-  std::string name;
-  std::string object_path;
-  std::string file_path;        // empty for units without a file in the unit-file list
-  std::string unit_file_state;  // from the unit-file list
-};
-
 class UnitCache {
  public:
   void set_default_user(std::string user);

@@ -31,6 +31,7 @@ constexpr const char* kManager = R"({"own_unit": "orvaned.service", "units": [
   {"name": "tmpl@.service", "loaded": false, "file": "/usr/lib/systemd/system/tmpl@.service"},
   {"name": "tmpl@one.service", "active": "active", "pid": 7},
   {"name": "other.socket", "active": "active"},
+  {"name": "odd.service", "active": "active", "odd": true},
   {"name": "failing.service", "result": "failed"},
   {"name": "stuck.service", "result": "never"},
   {"name": "dbus.service", "active": "active", "pid": 11},
@@ -38,14 +39,15 @@ constexpr const char* kManager = R"({"own_unit": "orvaned.service", "units": [
   {"name": "named.service", "active": "active", "pid": 13},
   {"name": "orvaned.service", "active": "active", "pid": 14}]})";
 
+// The argument vector is made before the fork: the child only calls what is safe after one.
 pid_t spawn(std::vector<std::string> args, int stdout_fd = -1) {
+  std::vector<char*> argv;
+  for (auto& a : args)
+    argv.push_back(a.data());
+  argv.push_back(nullptr);
   pid_t pid = ::fork();
   if (pid == 0) {
     if (stdout_fd >= 0) ::dup2(stdout_fd, STDOUT_FILENO);
-    std::vector<char*> argv;
-    for (auto& a : args)
-      argv.push_back(a.data());
-    argv.push_back(nullptr);
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
@@ -65,8 +67,8 @@ class OrvanedSystemdTest : public OrvanedTest {
     if (::access(kDbusDaemon, X_OK) != 0 ||
         run_process({kPython, "-c", "import dbusmock"}).status != 0)
       GTEST_SKIP() << "needs dbus-daemon and Debian's python3-dbusmock";
-    start_bus();
-    start_manager(kManager);
+    ASSERT_NO_FATAL_FAILURE(start_bus());
+    ASSERT_NO_FATAL_FAILURE(start_manager(kManager));
     start_daemon({"--backend", "systemd", "--bus", address_, "--protect", "named.service",
                   "--job-timeout", "0.5"});
   }
@@ -160,6 +162,7 @@ TEST_F(OrvanedSystemdTest, ListsTheServiceUnitsAndTheirFiles) {
   EXPECT_EQ(record("oneshot.service"), plain("oneshot.service", 0, 10, "", false));
   EXPECT_EQ(record("fileonly.service"),
             plain("fileonly.service", -1, 0, "/etc/systemd/system/fileonly.service", true));
+  EXPECT_EQ(record("odd.service"), plain("odd.service", 0, 10, "", false));
   EXPECT_EQ(pid_of("tmpl@one.service"), 7);
   EXPECT_TRUE(record("tmpl@.service").is_null());
   EXPECT_TRUE(record("other.socket").is_null());

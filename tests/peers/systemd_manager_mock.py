@@ -3,7 +3,8 @@ the Unit and Service properties it reads. Parameters (JSON):
   {"units": [unit, ...], "own_unit": name}
 where a unit is {"name", "loaded" (default true), "file" (its unit file, or absent), "state"
 (UnitFileState), "description", "active", "pid", "exec" ([path, arg...]), "user", "restart",
-"refuse_stop", "result" (of its jobs: "done", the default, any other result, or "never")}.
+"refuse_stop", "result" (of its jobs: "done", the default, any other result, or "never"),
+"odd" (true: its properties have other types than systemd's)}.
 The mock method AddUnit(json) adds a unit at the next Reload.'''
 
 import json
@@ -56,6 +57,11 @@ def add_unit(mock, unit):
         'User': unit.get('user', ''),
         'Restart': unit.get('restart', 'no'),
     })
+    if unit.get('odd'):
+        obj = mockobject.objects[path]
+        obj.props[UNIT_IFACE]['Description'] = dbus.Int32(3)
+        obj.props[SERVICE_IFACE].update({'MainPID': 'x', 'ExecStart': dbus.Array(['y'], signature='s'),
+                                         'User': dbus.Int32(5), 'Restart': dbus.Boolean(True)})
 
 
 def load(mock, parameters):

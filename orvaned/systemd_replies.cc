@@ -1,5 +1,7 @@
-#include "orvaned/systemd_properties.h"
+#include "orvaned/systemd_replies.h"
 
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string_view>
 #include <unordered_map>
@@ -100,6 +102,47 @@ int read_entry(sd_bus_message* message, UnitState& unit) {
 }
 
 }  // namespace
+
+std::string unit_object_path(const std::string& name) {
+  char* path = nullptr;
+  if (sd_bus_path_encode(kUnitPathPrefix, name.c_str(), &path) < 0) return {};
+  std::string out = path;
+  std::free(path);
+  return out;
+}
+
+bool read_unit_list(sd_bus_message* reply, std::vector<ListedUnit>& out) {
+  if (sd_bus_message_enter_container(reply, 'a', "(ssssssouso)") <= 0) return false;
+  const char *name, *description, *load, *active, *sub, *following, *path, *job_type, *job_path;
+  std::uint32_t job_id = 0;
+  int r;
+  while ((r = sd_bus_message_read(reply, "(ssssssouso)", &name, &description, &load, &active, &sub,
+                                  &following, &path, &job_id, &job_type, &job_path)) > 0)
+    if (is_listed_unit(name)) out.push_back({name, path, {}, {}});
+  return r == 0;
+}
+
+bool read_unit_file_list(sd_bus_message* reply, std::map<std::string, ListedUnit>& out) {
+  if (sd_bus_message_enter_container(reply, 'a', "(ss)") <= 0) return false;
+  const char *path, *state;
+  int r;
+  while ((r = sd_bus_message_read(reply, "(ss)", &path, &state)) > 0) {
+    std::string name = std::filesystem::path(path).filename();
+    // An alias names a unit listed under its own name already.
+    if (is_listed_unit(name) && std::string_view(state) != "alias")
+      out[name] = {name, unit_object_path(name), path, state};
+  }
+  return r == 0;
+}
+
+bool invalidates_a_read_property(sd_bus_message* signal) {
+  if (sd_bus_message_enter_container(signal, 'a', "s") <= 0) return true;
+  const char* name = nullptr;
+  int r;
+  while ((r = sd_bus_message_read_basic(signal, 's', &name)) > 0)
+    if (is_read_property(name)) return true;
+  return r < 0;
+}
 
 bool is_read_property(std::string_view name) {
   return known_properties().contains(name);
