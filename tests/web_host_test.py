@@ -4,6 +4,7 @@
 Usage: web_host_test.py BUILD_DIR. Exits 77 (skipped) without chromium, chromedriver or selenium.
 Saves a screenshot of each screen into $ORVANE_SCREENSHOTS (default BUILD_DIR/tests/web-screens).
 """
+import contextlib
 import http.client
 import os
 import re
@@ -30,7 +31,7 @@ for tool in ("/usr/bin/chromium", "/usr/bin/chromedriver"):
         sys.exit(SKIPPED)
 
 SOURCE = Path(__file__).resolve().parent.parent
-BUILD = Path(sys.argv[1]).resolve()
+BUILD = Path(sys.argv[1] if len(sys.argv) > 1 else "build").resolve()
 SHOTS = Path(os.environ.get("ORVANE_SCREENSHOTS", BUILD / "tests" / "web-screens"))
 
 
@@ -221,39 +222,45 @@ def drive(page, url, root, cli):
     assert page.driver.find_element(By.ID, "filter").get_attribute("value") == "example"
 
 
+@contextlib.contextmanager
+def served(root):
+    """orvaned and `orvane web` on the root, and a headless browser: (address match, env, driver)."""
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("ORVANE_RUNTIME_DIR", "LANGUAGE", "LC_ALL", "LC_MESSAGES")}
+    env.update(ORVANE_ROOT=str(root), LANG="C.UTF-8")
+    daemon = subprocess.Popen([BUILD / "bin/orvaned", "--root", root, "--stop-timeout", "1"],
+                              env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    host = driver = None
+    try:
+        until(lambda: (root / "var/run/orvane/msgport.orvane.sock").exists(), seconds=30)
+        host = subprocess.Popen([BUILD / "bin/orvane", "web"], env=env, text=True,
+                                stdout=subprocess.PIPE)
+        url = re.fullmatch(r"Orvane web: (http://([^/]+)/\?token=(\w+))\n", host.stdout.readline())
+        assert url, "no address on the first line"
+        options = webdriver.ChromeOptions()
+        options.binary_location = "/usr/bin/chromium"
+        for argument in ("--headless=new", "--no-sandbox", "--window-size=1000,900"):
+            options.add_argument(argument)
+        driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+        yield url, env, driver, host.pid
+    finally:
+        if driver:
+            driver.quit()
+        for process in (host, daemon):
+            if process:
+                process.terminate()
+                assert process.wait(timeout=10) == 0 or process is daemon
+
+
 def main():
     with tempfile.TemporaryDirectory(prefix="orvane-web-") as temp:
         root = Path(temp)
         demo_root(root)
-        env = {k: v for k, v in os.environ.items()
-               if k not in ("ORVANE_RUNTIME_DIR", "LANGUAGE", "LC_ALL", "LC_MESSAGES")}
-        env.update(ORVANE_ROOT=str(root), LANG="C.UTF-8")
-        daemon = subprocess.Popen([BUILD / "bin/orvaned", "--root", root, "--stop-timeout", "1"],
-                                  env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        host = driver = None
-        try:
-            until(lambda: (root / "var/run/orvane/msgport.orvane.sock").exists())
-            host = subprocess.Popen([BUILD / "bin/orvane", "web"], env=env, text=True,
-                                    stdout=subprocess.PIPE)
-            url = re.fullmatch(r"Orvane web: (http://([^/]+)/\?token=(\w+))\n",
-                               host.stdout.readline())
-            assert url, "no address on the first line"
+        with served(root) as (url, env, driver, _):
             check_refusals(url[2], url[3])
-            options = webdriver.ChromeOptions()
-            options.binary_location = "/usr/bin/chromium"
-            for argument in ("--headless=new", "--no-sandbox", "--window-size=1000,900"):
-                options.add_argument(argument)
-            driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
             drive(Page(driver), url[1], root,
                   lambda *args: subprocess.run([BUILD / "bin/orvane", *args], env=env, check=True,
                                                capture_output=True))
-        finally:
-            if driver:
-                driver.quit()
-            for process in (host, daemon):
-                if process:
-                    process.terminate()
-                    assert process.wait(timeout=10) == 0 or process is daemon
     print("web host: all cases passed")
 
 

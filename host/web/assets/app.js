@@ -55,8 +55,9 @@ function element(tag, className, text) {
   return node;
 }
 
+// One row's element. Clicks reach the rows through one listener on the list (data-kind and
+// data-id say what to act on), which keeps drawing thousands of rows cheap.
 function rowElement(row) {
-  const key = `${row.kind}:${row.id}`;
   let node;
   if (row.kind === 'link') {
     node = element('a', 'row link');
@@ -66,10 +67,6 @@ function rowElement(row) {
       const word = row.running ? 'running' : 'stopped';
       node.append(element('span', `badge ${word}`, texts[word]));
     }
-    node.addEventListener('click', (event) => {
-      event.preventDefault();
-      act('link', row.id);
-    });
   } else if (row.kind === 'switch') {
     node = element('div', 'row');
     node.append(element('span', 'title', row.title));
@@ -79,24 +76,28 @@ function rowElement(row) {
     flip.setAttribute('aria-checked', String(!!row.on));
     flip.setAttribute('aria-label', row.title);
     flip.disabled = !row.enabled;
-    flip.dataset.key = key;
-    flip.addEventListener('click', () => act('switch', row.id));
+    flip.dataset.kind = row.kind;
+    flip.dataset.id = row.id;
     node.append(flip);
   } else if (row.kind === 'button') {
     node = element('button', 'row button', row.title);
     node.type = 'button';
     node.disabled = !row.enabled;
-    node.addEventListener('click', () => act('button', row.id));
   } else {
     node = element('div', 'row text');
     node.append(element('span', 'title', row.title));
   }
-  if (!node.dataset.key) node.dataset.key = key;
+  if (row.kind === 'link' || row.kind === 'button') {
+    node.dataset.kind = row.kind;
+    node.dataset.id = row.id;
+  }
   if (row.detail) node.append(element('span', 'detail', row.detail));
   return node;
 }
 
-function rowsElement(rows) {
+// The rows as sections under their groups; `nodes` gets each row's element (a group's
+// section) in order.
+function rowsElement(rows, nodes) {
   const all = document.createDocumentFragment();
   let section = null;
   let footer = null;
@@ -105,30 +106,56 @@ function rowsElement(rows) {
       section = element('section');
       if (row.title) section.append(element('h2', '', row.title));
       footer = row.footer ? element('p', 'footer', row.footer) : null;
-      all.append(section);
       if (footer) section.append(footer);
+      all.append(section);
+      nodes.push(section);
       continue;
     }
     const node = rowElement(row);
+    nodes.push(node);
     if (!section) all.append(node);
-    else if (footer) section.insertBefore(node, footer);
-    else section.append(node);
+    else section.insertBefore(node, footer);
   }
   if (!rows.length) all.append(element('p', 'empty', texts.no_match));
   return all;
 }
 
+const sameRow = (a, b) => a.kind === b.kind && a.id === b.id && a.title === b.title &&
+    a.detail === b.detail && a.on === b.on && a.running === b.running &&
+    a.enabled === b.enabled && a.footer === b.footer;
+
+let drawn = {rows: [], nodes: []};  // what the list shows now
+
 // Redraws the rows, keeping the focus on the same row and the scroll position while the page
-// stays the same.
+// stays the same. When the same rows come again (a rebuild), only the changed ones are
+// replaced.
 function drawRows(samePage) {
   const page = state.page;
   const list = $('rows');
-  const focused = document.activeElement && document.activeElement.dataset.key;
+  const focused = document.activeElement && document.activeElement.dataset.id !== undefined &&
+      [document.activeElement.dataset.kind, document.activeElement.dataset.id];
   const scroll = window.scrollY;
-  const filter = page.depth === 1 ? $('filter').value : '';
-  list.replaceChildren(rowsElement(visibleRows(page.rows, filter)));
-  if (focused) {
-    const again = list.querySelector(`[data-key="${CSS.escape(focused)}"]`);
+  const rows = visibleRows(page.rows, page.depth === 1 ? $('filter').value : '');
+  const old = drawn;
+  const sameShape = samePage && rows.length === old.rows.length && rows.length > 0 &&
+      rows.every((row, i) => row.kind === old.rows[i].kind && row.id === old.rows[i].id &&
+          (row.kind !== 'group' || sameRow(row, old.rows[i])));
+  if (sameShape) {
+    rows.forEach((row, i) => {
+      if (sameRow(row, old.rows[i])) return;
+      const node = rowElement(row);
+      old.nodes[i].replaceWith(node);
+      old.nodes[i] = node;
+    });
+    drawn = {rows, nodes: old.nodes};
+  } else {
+    const nodes = [];
+    list.replaceChildren(rowsElement(rows, nodes));
+    drawn = {rows, nodes};
+  }
+  if (focused && !list.contains(document.activeElement)) {
+    const again = [...list.querySelectorAll(`[data-id="${CSS.escape(focused[1])}"]`)]
+        .find((node) => node.dataset.kind === focused[0]);
     if (again) again.focus({preventScroll: true});
   }
   window.scrollTo(0, samePage ? scroll : 0);
@@ -205,6 +232,12 @@ function show(next) {
 }
 
 $('filter').addEventListener('input', () => drawRows(true));
+$('rows').addEventListener('click', (event) => {
+  const target = event.target.closest('[data-kind]');
+  if (!target) return;
+  event.preventDefault();
+  act(target.dataset.kind, target.dataset.id);
+});
 $('back').addEventListener('click', () => history.back());
 $('dialog').addEventListener('cancel', (event) => {
   event.preventDefault();  // Esc answers as the terminal's Esc does; the host closes the box
