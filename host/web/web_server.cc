@@ -96,19 +96,26 @@ void WebServer::Impl::serve_asset(const WebAsset& file, const httplib::Request& 
   res.set_content(std::string(file.body), std::string(file.type).c_str());
 }
 
+// Each change goes out as one event; the page goes with it only when it changed.
 void WebServer::Impl::stream_events(httplib::Response& res) {
-  auto seen = std::make_shared<std::uint64_t>(0);
-  res.set_chunked_content_provider(
-      "text/event-stream", [this, seen](std::size_t, httplib::DataSink& sink) {
-        auto now = *seen == 0 ? state.snapshot() : state.wait_changed(*seen, kStreamIdle);
-        if (state.closed()) {
-          sink.done();
-          return true;
-        }
-        std::string event = now.version == *seen ? ": idle\n\n" : "data: " + now.json + "\n\n";
-        *seen = now.version;
-        return sink.write(event.data(), event.size());
-      });
+  struct Sent {
+    std::uint64_t version = 0;
+    std::uint64_t page_version = 0;
+  };
+  auto sent = std::make_shared<Sent>();
+  res.set_chunked_content_provider("text/event-stream", [this, sent](std::size_t,
+                                                                     httplib::DataSink& sink) {
+    auto now = sent->version == 0
+                   ? state.snapshot()
+                   : state.wait_changed(sent->version, sent->page_version, kStreamIdle);
+    if (state.closed()) {
+      sink.done();
+      return true;
+    }
+    std::string event = now.version == sent->version ? ": idle\n\n" : "data: " + now.json + "\n\n";
+    *sent = {now.version, now.page_version};
+    return sink.write(event.data(), event.size());
+  });
 }
 
 void WebServer::Impl::post(const char* path, std::function<Reply(const Value&)> handler) {

@@ -64,22 +64,25 @@ bool WebState::answer(std::uint64_t id, DialogAnswer answer) {
   return true;
 }
 
-StateSnapshot WebState::snapshot_locked() const {
-  return {version_, "{\"version\":" + std::to_string(version_) +
-                        ",\"page_version\":" + std::to_string(page_version_) +
-                        ",\"busy\":" + (busy_ ? "true" : "false") + ",\"page\":" + page_ +
-                        ",\"dialog\":" + (dialog_.empty() ? "null" : dialog_) + "}"};
+StateSnapshot WebState::snapshot_locked(std::uint64_t known_page) const {
+  std::string json = "{\"version\":" + std::to_string(version_) +
+                     ",\"page_version\":" + std::to_string(page_version_) +
+                     ",\"busy\":" + (busy_ ? "true" : "false") + ",\"page\":";
+  json += known_page == page_version_ ? "null" : page_;
+  json += ",\"dialog\":" + (dialog_.empty() ? std::string("null") : dialog_) + "}";
+  return {version_, page_version_, std::move(json)};
 }
 
-StateSnapshot WebState::snapshot() const {
+StateSnapshot WebState::snapshot(std::uint64_t known_page) const {
   std::lock_guard lock(mutex_);
-  return snapshot_locked();
+  return snapshot_locked(known_page);
 }
 
-StateSnapshot WebState::wait_changed(std::uint64_t since, Clock::duration wait) const {
+StateSnapshot WebState::wait_changed(std::uint64_t since, std::uint64_t known_page,
+                                     Clock::duration wait) const {
   std::unique_lock lock(mutex_);
   changed_.wait_for(lock, wait, [&] { return closed_ || version_ != since; });
-  return snapshot_locked();
+  return snapshot_locked(known_page);
 }
 
 StateSnapshot WebState::wait_settled(std::uint64_t answered, Clock::duration wait) const {

@@ -20,7 +20,10 @@ struct DialogAnswer {
 
 struct StateSnapshot {
   std::uint64_t version = 0;
-  std::string json;  // {"version", "page_version", "busy", "page": {..}, "dialog": {..}|null}
+  std::uint64_t page_version = 0;
+  // {"version", "page_version", "busy", "page": {..}|null, "dialog": {..}|null}; the page is
+  // null when the reader already has this page_version (a long page is costly to send again).
+  std::string json;
 };
 
 class WebState {
@@ -41,9 +44,10 @@ class WebState {
   void end_action();
   // Hands in the answer to the open dialog `id`; false when that dialog is not open.
   bool answer(std::uint64_t id, DialogAnswer answer);
-  StateSnapshot snapshot() const;
+  StateSnapshot snapshot(std::uint64_t known_page = 0) const;
   // The state once it differs from version `since`, or as it is when `wait` passes first.
-  StateSnapshot wait_changed(std::uint64_t since, Clock::duration wait) const;
+  StateSnapshot wait_changed(std::uint64_t since, std::uint64_t known_page,
+                             Clock::duration wait) const;
   // The state once no action is under way or a dialog other than `answered` waits for its
   // answer, or as it is when `wait` passes first.
   StateSnapshot wait_settled(std::uint64_t answered, Clock::duration wait) const;
@@ -53,7 +57,7 @@ class WebState {
   bool closed() const;
 
  private:
-  StateSnapshot snapshot_locked() const;
+  StateSnapshot snapshot_locked(std::uint64_t known_page = 0) const;
   void changed_locked();
 
   mutable std::mutex mutex_;

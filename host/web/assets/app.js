@@ -95,63 +95,62 @@ function rowElement(row) {
   return node;
 }
 
-// The rows as sections under their groups; `nodes` gets each row's element (a group's
-// section) in order.
-function rowsElement(rows, nodes) {
-  const all = document.createDocumentFragment();
-  let section = null;
+// The list as flat items, each with a key that stays the same across rebuilds: a group's
+// heading, its rows, its footer.
+function listItems(rows) {
+  const items = [];
   let footer = null;
   for (const row of rows) {
     if (row.kind === 'group') {
-      section = element('section');
-      if (row.title) section.append(element('h2', '', row.title));
-      footer = row.footer ? element('p', 'footer', row.footer) : null;
-      if (footer) section.append(footer);
-      all.append(section);
-      nodes.push(section);
-      continue;
+      if (footer) items.push(footer);
+      items.push({key: `group:${row.id}`, row});
+      footer = row.footer ? {key: `footer:${row.id}`, row, footer: true} : null;
+    } else {
+      items.push({key: `${row.kind}:${row.id}`, row});
     }
-    const node = rowElement(row);
-    nodes.push(node);
-    if (!section) all.append(node);
-    else section.insertBefore(node, footer);
   }
-  if (!rows.length) all.append(element('p', 'empty', texts.no_match));
-  return all;
+  if (footer) items.push(footer);
+  if (!rows.length) items.push({key: 'empty', row: {kind: 'empty', id: ''}, empty: true});
+  return items;
+}
+
+function itemElement(item) {
+  if (item.empty) return element('p', 'empty', texts.no_match);
+  if (item.footer) return element('p', 'footer', item.row.footer);
+  if (item.row.kind === 'group') return element('h2', 'group', item.row.title);
+  return rowElement(item.row);
 }
 
 const sameRow = (a, b) => a.kind === b.kind && a.id === b.id && a.title === b.title &&
     a.detail === b.detail && a.on === b.on && a.running === b.running &&
     a.enabled === b.enabled && a.footer === b.footer;
 
-let drawn = {rows: [], nodes: []};  // what the list shows now
+let drawn = new Map();  // key -> {row, node}: what the list shows now
 
 // Redraws the rows, keeping the focus on the same row and the scroll position while the page
-// stays the same. When the same rows come again (a rebuild), only the changed ones are
-// replaced.
+// stays the same. Rows that did not change keep their elements, so a rebuild or a filter
+// touches only what differs.
 function drawRows(samePage) {
   const page = state.page;
   const list = $('rows');
-  const focused = document.activeElement && document.activeElement.dataset.id !== undefined &&
-      [document.activeElement.dataset.kind, document.activeElement.dataset.id];
+  const active = document.activeElement;
+  const focused = active && active.dataset.id !== undefined && [active.dataset.kind, active.dataset.id];
   const scroll = window.scrollY;
-  const rows = visibleRows(page.rows, page.depth === 1 ? $('filter').value : '');
-  const old = drawn;
-  const sameShape = samePage && rows.length === old.rows.length && rows.length > 0 &&
-      rows.every((row, i) => row.kind === old.rows[i].kind && row.id === old.rows[i].id &&
-          (row.kind !== 'group' || sameRow(row, old.rows[i])));
-  if (sameShape) {
-    rows.forEach((row, i) => {
-      if (sameRow(row, old.rows[i])) return;
-      const node = rowElement(row);
-      old.nodes[i].replaceWith(node);
-      old.nodes[i] = node;
-    });
-    drawn = {rows, nodes: old.nodes};
-  } else {
-    const nodes = [];
-    list.replaceChildren(rowsElement(rows, nodes));
-    drawn = {rows, nodes};
+  const old = samePage ? drawn : new Map();
+  drawn = new Map();
+  let cursor = list.firstChild;
+  for (const item of listItems(visibleRows(page.rows, page.depth === 1 ? $('filter').value : ''))) {
+    const before = old.get(item.key);
+    old.delete(item.key);
+    const node = before && sameRow(before.row, item.row) ? before.node : itemElement(item);
+    if (node === cursor) cursor = cursor.nextSibling;
+    else list.insertBefore(node, cursor);
+    drawn.set(item.key, {row: item.row, node});
+  }
+  while (cursor) {  // everything from here on was not placed again
+    const next = cursor.nextSibling;
+    cursor.remove();
+    cursor = next;
   }
   if (focused && !list.contains(document.activeElement)) {
     const again = [...list.querySelectorAll(`[data-id="${CSS.escape(focused[1])}"]`)]
@@ -223,9 +222,17 @@ function drawDialog(dialog) {
   (dialog.focus < 0 ? $('dialog-field') : buttons[dialog.focus]).focus();
 }
 
+function reload() {
+  fetch('/api/state').then((reply) => reply.json()).then(show, () => {});
+}
+
 function show(next) {
   if (state && next.version <= state.version) return;
   const previous = state;
+  if (next.page === null) {  // the host sends a page only when it changed
+    if (!previous || previous.page_version !== next.page_version) return reload();
+    next.page = previous.page;
+  }
   state = next;
   if (!previous || previous.page_version !== next.page_version) drawPage(previous && previous.page);
   drawDialog(next.dialog);
