@@ -1,8 +1,9 @@
 #include "host/web/web_host.h"
 
 #include <pthread.h>
-#include <signal.h>
 
+#include <atomic>
+#include <csignal>
 #include <ctime>
 #include <memory>
 #include <thread>
@@ -141,6 +142,8 @@ int WebHost::run(const std::string& listen, std::FILE* out, std::FILE* err) {
   }
   sigset_t signals = stop_signals();
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);  // before any thread starts
+  // A browser that closes its connection while the server writes must not end the program.
+  std::signal(SIGPIPE, SIG_IGN);
   web::WebServer server(state_, {.act = [this](const Value& r) { return act(r); },
                                  .back = [this](const Value& r) { return back(r); },
                                  .answer = [this](const Value& r) { return answer(r); }});
