@@ -152,18 +152,20 @@ int WebHost::run(const std::string& listen, std::FILE* out, std::FILE* err) {
     print_error(err, bound.error().message);
     return kExitFailed;
   }
+  // The address goes out first: a browser's requests wait in the socket's backlog while the
+  // list is first built, and a stop signal gives up a control service that does not answer.
+  set_reply_wait_observer([this](std::chrono::milliseconds) { return !state_.closed(); });
+  std::thread signals_thread([this] { wait_for_stop_signal(); });
+  std::fprintf(out, "Orvane web: http://%s/?token=%s\n", web::authority(*bound).c_str(),
+               token->c_str());
+  std::fflush(out);
   browser_ = std::make_unique<Browser>(root, bundle_.display_name,
                                        BrowserContext{.now_text = clock_text,
                                                       .changed = [this] { publish(); },
                                                       .service_trouble = control_service_trouble});
   set_dialog_presenter(std::make_shared<web::WebPresenter>(state_, *browser_));
-  set_reply_wait_observer([this](std::chrono::milliseconds) { return !state_.closed(); });
   publish();
   server.serve(web::RequestGuard(*token, *bound));
-  std::thread signals_thread([this] { wait_for_stop_signal(); });
-  std::fprintf(out, "Orvane web: http://%s/?token=%s\n", web::authority(*bound).c_str(),
-               token->c_str());
-  std::fflush(out);
 
   RunLoop::main().run();
 
