@@ -61,11 +61,17 @@ class WebHost {
   // the request no longer fits the page.
   Reply on_page_thread(std::function<bool()> work);
   void publish() { state_.set_page(web::page_json(*browser_)); }
+  // A page rebuilt by the page's own timer goes out at once; one rebuilt during an action goes
+  // out with the action's outcome, once.
+  void rebuilt() {
+    if (!acting_) publish();
+  }
   void wait_for_stop_signal();
 
   const LoadedBundle& bundle_;
   web::WebState state_;
   std::unique_ptr<Browser> browser_;
+  bool acting_ = false;  // page thread only
 };
 
 std::optional<RowKind> row_kind(std::string_view name) {
@@ -112,7 +118,9 @@ Reply WebHost::on_page_thread(std::function<bool()> work) {
   if (!state_.begin_action()) return {409, state_.snapshot().json};
   auto refused = std::make_shared<std::atomic<bool>>(false);
   RunLoop::main().dispatch_async([this, work = std::move(work), refused] {
+    acting_ = true;
     if (!work()) *refused = true;
+    acting_ = false;
     publish();
     state_.end_action();
   });
@@ -161,7 +169,7 @@ int WebHost::run(const std::string& listen, std::FILE* out, std::FILE* err) {
   std::fflush(out);
   browser_ = std::make_unique<Browser>(root, bundle_.display_name,
                                        BrowserContext{.now_text = clock_text,
-                                                      .changed = [this] { publish(); },
+                                                      .changed = [this] { rebuilt(); },
                                                       .service_trouble = control_service_trouble});
   set_dialog_presenter(std::make_shared<web::WebPresenter>(state_, *browser_));
   publish();

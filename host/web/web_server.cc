@@ -96,7 +96,8 @@ void WebServer::Impl::serve_asset(const WebAsset& file, const httplib::Request& 
   res.set_content(std::string(file.body), std::string(file.type).c_str());
 }
 
-// Each change goes out as one event; the page goes with it only when it changed.
+// Each change goes out as one event, its id the state's version; the page goes with it only
+// when it changed.
 void WebServer::Impl::stream_events(httplib::Response& res) {
   struct Sent {
     std::uint64_t version = 0;
@@ -112,7 +113,9 @@ void WebServer::Impl::stream_events(httplib::Response& res) {
       sink.done();
       return true;
     }
-    std::string event = now.version == sent->version ? ": idle\n\n" : "data: " + now.json + "\n\n";
+    std::string event = now.version == sent->version
+                            ? ": idle\n\n"
+                            : "id: " + std::to_string(now.version) + "\ndata: " + now.json + "\n\n";
     *sent = {now.version, now.page_version};
     return sink.write(event.data(), event.size());
   });

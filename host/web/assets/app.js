@@ -259,7 +259,10 @@ window.addEventListener('popstate', (event) => {
 history.replaceState({depth: (history.state && history.state.depth) || 1}, '');
 
 const events = new EventSource('/api/events');
-events.addEventListener('message', (event) => show(JSON.parse(event.data)));
+events.addEventListener('message', (event) => {
+  // A state already shown (it came with a request's answer) is not parsed again.
+  if (!state || Number(event.lastEventId) > state.version) show(JSON.parse(event.data));
+});
 events.addEventListener('error', () => {
   if (texts.offline) $('message').textContent = texts.offline;
 });
