@@ -64,7 +64,7 @@ class WebState {
   mutable std::condition_variable changed_;
   std::uint64_t version_ = 1;
   std::string page_ = "{}";
-  std::uint64_t page_version_ = 0;  // changes only when the page does
+  std::uint64_t page_version_ = 1;  // changes only when the page does; 0: none known
   std::string dialog_;              // empty: none open
   std::uint64_t dialog_id_ = 0;
   std::uint64_t dialogs_ = 0;
