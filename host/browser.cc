@@ -410,6 +410,32 @@ bool Browser::handle_action_key(char32_t ch) {
   }
 }
 
+bool Browser::act_on(std::size_t depth, RowKind kind, const std::string& identity) {
+  if (depth != stack_.size()) return false;
+  auto& rows = stack_.back().rows;
+  auto row = std::find_if(rows.begin(), rows.end(), [&](const RowView& view) {
+    return view.kind == kind && view.identity == identity;
+  });
+  if (row == rows.end()) return false;
+  message_.clear();
+  stack_.back().selected = static_cast<int>(row - rows.begin());
+  activate(false);
+  return true;
+}
+
+void Browser::back_to(std::size_t depth) {
+  message_.clear();
+  while (stack_.size() > std::max<std::size_t>(depth, 1))
+    pop();
+}
+
+std::vector<std::string> Browser::titles() const {
+  std::vector<std::string> out;
+  for (const auto& open : stack_)
+    out.push_back(open.title);
+  return out;
+}
+
 std::string Browser::key_hints() const {
   if (stack_.size() == 1)
     return std::string(tr("? help  Enter open  s/x start/stop  / filter  q quit"));

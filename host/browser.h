@@ -53,6 +53,17 @@ class Browser {
   // The keys of an open dialog, for the status bar under it.
   TextGrid draw_under_dialog(int width, int height, const std::string& dialog_keys);
 
+  // For a host that points at rows rather than moving a selection (the web page): acts on the
+  // first row of this kind and identity, as Enter on it would, provided the page on top is the
+  // one at `depth` (1: the list). False, acting on nothing, when the user saw another page.
+  bool act_on(std::size_t depth, RowKind kind, const std::string& identity);
+  // Closes the pages above `depth` (the list stays open).
+  void back_to(std::size_t depth);
+  std::vector<std::string> titles() const;
+  // What the last action came to, and when the rows were read (or that they are stale).
+  const std::string& message() const { return message_; }
+  std::string freshness() const { return status_right(); }
+
   // Whether the page on top has not been drawn since it appeared: keys typed meanwhile were
   // meant for another screen.
   bool page_unseen() const { return page_unseen_; }

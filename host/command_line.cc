@@ -23,6 +23,7 @@ constexpr CommandForm kCommands[] = {
     {"refresh", Command::Refresh, false, false, false},
     {"export", Command::Export, true, false, true},
     {"import", Command::Import, true, false, true},
+    {"web", Command::Web, false, false, false},
 };
 
 const CommandForm* command_named(const std::string& name) {
@@ -42,6 +43,8 @@ Result<CommandLine> command_with(CommandLine line, const std::vector<std::string
   if (command->takes_argument) line.argument = positional[1];
   if (line.json && !command->allows_json) return fail("--json only goes with list and show");
   if (line.yes && !command->allows_yes) return fail("--yes only goes with stop, export, import");
+  if (!line.listen.empty() && line.command != Command::Web)
+    return fail("--listen only goes with web");
   if (line.command == Command::ShowSystem && line.argument != "on" && line.argument != "off")
     return fail("show-system takes on or off");
   return line;
@@ -53,7 +56,8 @@ Result<CommandLine> parse_command_line(const std::vector<std::string>& args) {
   CommandLine line;
   std::vector<std::string> positional;
   bool options_done = false;
-  for (const auto& arg : args) {
+  for (auto it = args.begin(); it != args.end(); ++it) {
+    const std::string& arg = *it;
     if (!options_done && (arg == "--help" || arg == "-h")) {
       line.command = Command::Help;
       return line;
@@ -68,6 +72,9 @@ Result<CommandLine> parse_command_line(const std::vector<std::string>& args) {
       line.json = true;
     } else if (!options_done && (arg == "--yes" || arg == "-y")) {
       line.yes = true;
+    } else if (!options_done && arg == "--listen") {
+      if (++it == args.end() || it->empty()) return fail("--listen needs HOST:PORT");
+      line.listen = *it;
     } else if (!options_done && arg.size() > 1 && arg[0] == '-') {
       return fail("unknown option " + arg);
     } else {
@@ -75,7 +82,7 @@ Result<CommandLine> parse_command_line(const std::vector<std::string>& args) {
     }
   }
   if (positional.empty()) {
-    if (line.json || line.yes) return fail("an option needs a command");
+    if (line.json || line.yes || !line.listen.empty()) return fail("an option needs a command");
     return line;
   }
   if (positional[0] == "help") {
@@ -104,6 +111,7 @@ Commands:
   refresh                  the list page's refresh action, then the list
   export NAME [--yes]      export the start/stop choices to /var/mobile/Media/NAME
   import NAME [--yes]      stop the jobs that /var/mobile/Media/NAME marks as stopped
+  web [--listen HOST:PORT] serve the pages to a browser (default 127.0.0.1, a free port)
 
 Options:
   -h, --help               show this text

@@ -22,7 +22,8 @@ enum class Command {
   ShowSystem,
   Refresh,
   Export,
-  Import
+  Import,
+  Web
 };
 
 struct CommandLine {
@@ -30,6 +31,7 @@ struct CommandLine {
   std::string argument;  // LABEL, NAME or on|off
   bool json = false;
   bool yes = false;
+  std::string listen;  // web: HOST:PORT; empty: the default
 };
 
 // The command the arguments ask for; the error's message says what is wrong with them.

@@ -12,6 +12,7 @@
 #include "host/service_trouble.h"
 #include "host/text_grid.h"
 #include "host/transfer_outcome.h"
+#include "host/web/web_host.h"
 #include "platform/ui/class_registry.h"
 
 namespace orv::host {
@@ -119,6 +120,7 @@ int Session::run_command() {
     case Command::Interactive:
     case Command::Help:
     case Command::Version:
+    case Command::Web:
       break;
   }
   return kExitUsage;
@@ -228,6 +230,7 @@ int Session::export_or_import(std::string_view action) {
 
 int run_command(const CommandLine& command, const LoadedBundle& bundle, std::FILE* out,
                 std::FILE* err) {
+  if (command.command == Command::Web) return run_web_host(bundle, command.listen, out, err);
   return Session(command, bundle, out, err).run();
 }
 

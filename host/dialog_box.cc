@@ -55,6 +55,13 @@ DialogResponse DialogBox::escape_answer() const {
   return response;
 }
 
+DialogResponse DialogBox::answer(int index, std::string text) const {
+  if (index < 0 || index >= static_cast<int>(buttons_.size())) return escape_answer();
+  DialogResponse response = answer_with_button(index);
+  if (has_field_) response.text_field_values = {std::move(text)};
+  return response;
+}
+
 DialogResponse DialogBox::timed_out() const {
   return DialogResponse{};
 }

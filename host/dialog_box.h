@@ -20,6 +20,9 @@ class DialogBox {
 
   // Feeds one key; returns the answer once the dialog is closed by it.
   std::optional<DialogResponse> handle_key(const Key& key);
+  // The answer of a pointer: button `index` pressed with the field holding `text`; an index
+  // that names no button answers as Esc does.
+  DialogResponse answer(int index, std::string text) const;
   // The answer when the dialog closes by itself (its time-out).
   DialogResponse timed_out() const;
 

@@ -49,6 +49,13 @@ constexpr Translation kChinese[] = {
     {"answered badly", "应答有误"},
     {"(empty page)", "（空页面）"},
     {"No rows match the filter.", "没有符合筛选的行。"},
+    // The web page's own words.
+    {"Filter", "筛选"},
+    {"Back", "返回"},
+    {"running", "运行中"},
+    {"stopped", "已停止"},
+    {"Busy: answer the open dialog first", "忙：请先回答打开的对话框"},
+    {"The connection to orvane was lost; trying again…", "与 orvane 的连接已断开；正在重试…"},
     {"Keys", "按键"},
     {"  Up/Down, k/j, wheel  move", "  上/下、k/j、滚轮     移动"},
     {"  PgUp/PgDn            half a screen up/down", "  PgUp/PgDn            上/下翻半屏"},

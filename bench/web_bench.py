@@ -1,0 +1,135 @@
+#!/usr/bin/python3
+"""How fast the web host is, on the demo root and on the demo root with 5,000 more jobs, in
+headless Chromium: loading the page until every job row is drawn; drawing the list again (the
+work of each pushed rebuild); a click on a switch until the page shows it flipped; a pushed
+rebuild from the moment the event stream carries it until the browser has drawn it; and the
+resident size of `orvane web` while idle.
+
+Usage: bench/web_bench.py BUILD_DIR (the test's helpers start orvaned, the host and the browser).
+"""
+import http.client
+import importlib.util
+import statistics
+import sys
+import tempfile
+import threading
+import time
+from pathlib import Path
+
+spec = importlib.util.spec_from_file_location(
+    "web_host_test", Path(__file__).resolve().parent.parent / "tests/web_host_test.py")
+web = importlib.util.module_from_spec(spec)
+spec.loader.exec_module(web)
+
+# Resolves with the time since navigation began once `want` job rows are in the page.
+ROWS_DRAWN = """
+window.__drawn = new Promise((resolve) => {
+  new MutationObserver(() => {
+    if (document.querySelectorAll('main a').length >= %d) resolve(performance.now());
+  }).observe(document, {subtree: true, childList: true});
+});
+window.__draws = [];
+new MutationObserver(() => {
+  const freshness = document.getElementById('freshness');
+  const last = window.__draws[window.__draws.length - 1];
+  if (freshness && (!last || last[0] !== freshness.textContent))
+    window.__draws.push([freshness.textContent, Date.now()]);
+}).observe(document, {subtree: true, childList: true, characterData: true});
+"""
+
+# Clicks the switch named arguments[0]; resolves with the milliseconds until it shows flipped.
+FLIP = """
+const [name, done] = arguments;
+const find = () => [...document.querySelectorAll('[role=switch]')]
+    .find((e) => e.getAttribute('aria-label') === name);
+const before = find().getAttribute('aria-checked');
+const start = performance.now();
+const watch = new MutationObserver(() => {
+  const now = find();
+  if (now && now.getAttribute('aria-checked') !== before) {
+    watch.disconnect();
+    done(performance.now() - start);
+  }
+});
+watch.observe(document.body, {subtree: true, childList: true, attributes: true});
+find().click();
+"""
+
+# Finds the job row labelled arguments[0]; clicks it unless arguments[1] is false.
+OPEN = """
+const row = [...document.querySelectorAll('main a')]
+    .find((a) => a.textContent.startsWith(arguments[0]));
+if (row && arguments[1] !== false) row.click();
+return !!row;
+"""
+
+# Draws the whole list anew, as for a page just opened; milliseconds with layout.
+REDRAW = """
+const start = performance.now();
+drawRows(false);
+document.body.offsetHeight;
+return performance.now() - start;
+"""
+
+
+def add_jobs(root, count):
+    for n in range(count):
+        label = f"org.bench.job{n:05}"
+        (root / f"Library/LaunchDaemons/{label}.plist").write_text(
+            '<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict>'
+            f"<key>Label</key><string>{label}</string><key>ProgramArguments</key>"
+            "<array><string>/bin/true</string></array></dict></plist>")
+
+
+def stream_times(authority, token, times, stop):
+    """Records when the event stream delivers each page (by its freshness text)."""
+    connection = http.client.HTTPConnection(authority, timeout=30)
+    connection.request("GET", "/?token=" + token)
+    cookie = connection.getresponse().getheader("Set-Cookie").split(";")[0]
+    connection = http.client.HTTPConnection(authority, timeout=30)
+    connection.request("GET", "/api/events", headers={"Cookie": cookie})
+    reply = connection.getresponse()
+    while not stop.is_set():
+        line = reply.fp.readline().decode()
+        if '"freshness":"' in line:
+            times.setdefault(line.split('"freshness":"')[1].split('"')[0], time.time() * 1000)
+
+
+def measure(name, extra_jobs):
+    with tempfile.TemporaryDirectory(prefix="orvane-web-bench-") as temp:
+        root = Path(temp)
+        web.demo_root(root)
+        add_jobs(root, extra_jobs)
+        with web.served(root) as (url, _, driver, pid):
+            page = web.Page(driver)
+            times, stop = {}, threading.Event()
+            threading.Thread(target=stream_times, args=(url[2], url[3], times, stop),
+                             daemon=True).start()
+            driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument",
+                                   {"source": ROWS_DRAWN % (7 + extra_jobs)})
+            driver.get(url[1])
+            load = driver.execute_async_script("window.__drawn.then(arguments[0])")
+            redraw = statistics.median(driver.execute_script(REDRAW) for _ in range(6))
+            show_system = statistics.median(
+                driver.execute_async_script(FLIP, "Show system jobs") for _ in range(6))
+            driver.execute_script(OPEN, "org.example.heartbeat")
+            page.wait(lambda: "heartbeat" in driver.find_element(web.By.ID, "crumbs").text)
+            alive = statistics.median(driver.execute_async_script(FLIP, "Alive") for _ in range(4))
+            driver.back()
+            page.wait(lambda: driver.execute_script(OPEN, "org.example.heartbeat", False))
+            seen = len(driver.execute_script("return window.__draws"))
+            page.wait(lambda: len(driver.execute_script("return window.__draws")) > seen + 1, 25)
+            draws = driver.execute_script("return window.__draws")
+            pushed = [at - times[text] for text, at in draws[seen:] if text in times]
+            rss = next(line.split()[1] for line in open(f"/proc/{pid}/status")
+                       if line.startswith("VmRSS"))
+            stop.set()
+    print(f"{name}: load to all rows drawn {load:.0f} ms; list redraw {redraw:.0f} ms; "
+          f"click on show-system to the page updated {show_system:.0f} ms; click on a job's "
+          f"Alive to the page updated {alive:.0f} ms; pushed rebuild to drawn "
+          f"{min(pushed):.0f} ms; idle resident size {int(rss) // 1024} MiB")
+
+
+if __name__ == "__main__":
+    measure("demo (12 jobs)", 0)
+    measure("demo + 5,000 jobs", 5000)

@@ -1,0 +1,98 @@
+#include "host/web/page_model.h"
+
+#include "host/host_texts.h"
+#include "platform/json/json.h"
+#include "platform/prefs/locale.h"
+
+namespace orv::host::web {
+
+namespace {
+
+// The web page's own words, in the pages' language.
+constexpr const char* kPageTexts[][2] = {
+    {"filter", "Filter"},
+    {"back", "Back"},
+    {"running", "running"},
+    {"stopped", "stopped"},
+    {"busy", "Busy: answer the open dialog first"},
+    {"offline", "The connection to orvane was lost; trying again…"},
+    {"no_match", "No rows match the filter."},
+};
+
+const char* kind_name(RowKind kind) {
+  switch (kind) {
+    case RowKind::Group:
+      return "group";
+    case RowKind::Switch:
+      return "switch";
+    case RowKind::Button:
+      return "button";
+    case RowKind::Link:
+      return "link";
+    case RowKind::Text:
+      break;
+  }
+  return "text";
+}
+
+Value row_value(const RowView& row) {
+  Dictionary out{{"kind", Value(kind_name(row.kind))},
+                 {"id", Value(row.identity)},
+                 {"title", Value(row.title)},
+                 {"detail", Value(row.detail)},
+                 {"enabled", Value(row.enabled)}};
+  if (row.switch_on) out.set("on", Value(*row.switch_on));
+  if (row.running) out.set("running", Value(*row.running));
+  if (!row.footer.empty()) out.set("footer", Value(row.footer));
+  return Value(std::move(out));
+}
+
+Value texts() {
+  Dictionary out;
+  for (const auto& [key, english] : kPageTexts)
+    out.set(key, Value(tr(english)));
+  return Value(std::move(out));
+}
+
+// Text from outside (labels, file names) that is not valid UTF-8 cannot go into JSON; the
+// page says so rather than showing nothing.
+std::string json_or_error(const Value& value) {
+  if (auto text = write_json(value)) return *text;
+  return R"({"error":"the page holds text that is not valid UTF-8"})";
+}
+
+}  // namespace
+
+std::string page_json(const Browser& browser) {
+  Array titles;
+  for (auto& title : browser.titles())
+    titles.push_back(Value(title));
+  Array rows;
+  rows.reserve(browser.rows().size());
+  for (const auto& row : browser.rows())
+    rows.push_back(row_value(row));
+  Dictionary page{{"lang", Value(NSLocale::currentLocale().languageCode() == "zh" ? "zh" : "en")},
+                  {"depth", Value(static_cast<std::int64_t>(browser.depth()))},
+                  {"titles", Value(std::move(titles))},
+                  {"rows", Value(std::move(rows))},
+                  {"message", Value(browser.message())},
+                  {"freshness", Value(browser.freshness())},
+                  {"texts", texts()}};
+  return json_or_error(Value(std::move(page)));
+}
+
+std::string dialog_json(const DialogRequest& request, const DialogBox& box) {
+  Array buttons;
+  for (const auto& title : box.buttons())
+    buttons.push_back(Value(title));
+  Dictionary dialog{
+      {"role", Value(box.has_field() ? "dialog" : "alertdialog")},
+      {"header", Value(request.header)},
+      {"message", Value(request.message)},
+      {"buttons", Value(std::move(buttons))},
+      {"focus", Value(box.focus())},
+      {"field", box.has_field() ? Value(request.text_field_titles.front()) : Value()}};
+  return json_or_error(Value(std::move(dialog)));
+}
+
+}  // namespace orv::host::web

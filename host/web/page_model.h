@@ -1,0 +1,21 @@
+// The open page and an open dialog as the JSON the web page draws from. The rows are the
+// terminal UI's own row views, so what a page shows follows the same rules in both.
+#pragma once
+
+#include <string>
+
+#include "host/browser.h"
+#include "host/dialog_box.h"
+#include "platform/ui/user_notification.h"
+
+namespace orv::host::web {
+
+// {"lang", "titles", "depth", "rows": [{"kind", "id", "title", "detail", "on", "running",
+// "enabled", "footer"}], "message", "freshness", "stale", "texts": {...}}
+std::string page_json(const Browser& browser);
+
+// {"role", "header", "message", "buttons", "focus", "field"}: focus is the index of the
+// button that has it, or -1 for the text field; field is the field's title, or null.
+std::string dialog_json(const DialogRequest& request, const DialogBox& box);
+
+}  // namespace orv::host::web

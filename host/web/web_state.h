@@ -1,0 +1,76 @@
+// What the page thread and the HTTP threads share: the page as JSON, the open dialog and its
+// answer, whether an action is under way, and a version that changes with any of them. The
+// page thread writes; HTTP threads read, wait for changes, and hand in a dialog's answer
+// directly, since the page thread is blocked inside the dialog until it comes.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace orv::host::web {
+
+struct DialogAnswer {
+  int button = -1;  // index into the dialog's buttons; -1: dismissed
+  std::string text;
+};
+
+struct StateSnapshot {
+  std::uint64_t version = 0;
+  std::uint64_t page_version = 0;
+  // {"version", "page_version", "busy", "page": {..}|null, "dialog": {..}|null}; the page is
+  // null when the reader already has this page_version (a long page is costly to send again).
+  std::string json;
+};
+
+class WebState {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // The page thread. A page equal to the one shown changes nothing.
+  void set_page(std::string json);
+  // Shows a dialog (its JSON without the id) and returns its id.
+  std::uint64_t open_dialog(const std::string& json);
+  // Waits for the answer to dialog `id` until the deadline; nullopt when none came or the
+  // host is closing.
+  std::optional<DialogAnswer> wait_answer(std::uint64_t id, Clock::time_point deadline);
+  void close_dialog();
+
+  // HTTP threads. An action begins only when no other one is under way.
+  bool begin_action();
+  void end_action();
+  // Hands in the answer to the open dialog `id`; false when that dialog is not open.
+  bool answer(std::uint64_t id, DialogAnswer answer);
+  StateSnapshot snapshot(std::uint64_t known_page = 0) const;
+  // The state once it differs from version `since`, or as it is when `wait` passes first.
+  StateSnapshot wait_changed(std::uint64_t since, std::uint64_t known_page,
+                             Clock::duration wait) const;
+  // The state once no action is under way or a dialog other than `answered` waits for its
+  // answer, or as it is when `wait` passes first.
+  StateSnapshot wait_settled(std::uint64_t answered, Clock::duration wait) const;
+
+  // The host is closing: every wait ends now.
+  void close();
+  bool closed() const;
+
+ private:
+  StateSnapshot snapshot_locked(std::uint64_t known_page = 0) const;
+  void changed_locked();
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  std::uint64_t version_ = 1;
+  std::string page_ = "{}";
+  std::uint64_t page_version_ = 1;  // changes only when the page does; 0: none known
+  std::string dialog_;              // empty: none open
+  std::uint64_t dialog_id_ = 0;
+  std::uint64_t dialogs_ = 0;
+  std::optional<DialogAnswer> answer_;
+  bool busy_ = false;
+  bool closed_ = false;
+};
+
+}  // namespace orv::host::web
