@@ -22,6 +22,8 @@ namespace orv::service {
 inline constexpr std::size_t kMaxStoredLines = 100'000;
 inline constexpr std::size_t kMaxStoredBytes = 8 * 1024 * 1024;
 inline constexpr std::size_t kEntryOverhead = 64;
+// The longest line, before escaping; longer ones are cut into pieces of this size.
+inline constexpr std::size_t kMaxLineBytes = 4096;
 
 class LogStore {
  public:

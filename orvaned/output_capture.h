@@ -1,7 +1,7 @@
 // Reads what jobs write on their standard output and error: one thread waits on every job's
 // pipes at once and cuts what comes into lines for the job's log store, and also appends the
 // bytes as they came to the job's own log file when it names one. A line is at most
-// kMaxLineBytes (a longer one, or one that never ends, is cut into pieces of that size), is
+// kMaxLineBytes of the store (a longer one, or one that never ends, is cut into pieces), is
 // escaped before it is stored, and a job that floods is slowed by its full pipe, never
 // buffered without bound.
 #pragma once
@@ -16,8 +16,6 @@
 #include "platform/fs/file_descriptor.h"
 
 namespace orv::service {
-
-inline constexpr std::size_t kMaxLineBytes = 4096;
 
 class OutputCapture {
  public:
