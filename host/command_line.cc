@@ -143,7 +143,8 @@ A confirmation is answered OK with --yes, asked on the terminal when standard in
 (unanswered, it closes with CANCEL after the pages' alert time-out), and answered CANCEL
 otherwise; a file-name prompt is answered with NAME.
 
-Exit status: 0 done; 1 the requested change did not happen (refused, declined, failed);
+Exit status: 0 done; 1 the requested change did not happen (refused, declined, failed), or
+the service keeps no log for the job;
 2 usage error, unknown job label, or a missing or broken settings bundle; 3 (list, show,
 show-system, refresh, logs) the control service did not answer, so the page shows no jobs.
 Whenever the control service did not answer, a line on standard error says so and why
