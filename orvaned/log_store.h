@@ -18,9 +18,9 @@
 namespace orv::service {
 
 // Per job: at most this many lines, and this many bytes of text plus kEntryOverhead per line.
-// Half a messaging-center frame, so that a reply of the whole store always fits in one.
+// Well within a messaging-center frame (16 MiB), so a reply of the whole store fits in one.
 inline constexpr std::size_t kMaxStoredLines = 100'000;
-inline constexpr std::size_t kMaxStoredBytes = 8 * 1024 * 1024;
+inline constexpr std::size_t kMaxStoredBytes = 12 * 1024 * 1024;
 inline constexpr std::size_t kEntryOverhead = 64;
 // The longest line, before escaping; longer ones are cut into pieces of this size.
 inline constexpr std::size_t kMaxLineBytes = 4096;
