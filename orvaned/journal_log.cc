@@ -112,9 +112,9 @@ Result<LogPage> read_journal(std::string_view unit, const LogQuery& query,
   std::size_t bytes = 0;
   for (; on_entry || sd_journal_next(j) > 0; on_entry = false) {
     last.push_back(entry_at(j, unit, place.user_units));
-    bytes += last.back().text.size() + kEntryOverhead;
-    while (last.size() > query.lines || bytes > kMaxStoredBytes) {
-      bytes -= last.front().text.size() + kEntryOverhead;
+    bytes += last.back().text.size();
+    while (last.size() > query.lines || bytes > kMaxPageTextBytes) {
+      bytes -= last.front().text.size();
       last.pop_front();
     }
     page.cursor = cursor_here(j);

@@ -2,7 +2,7 @@
 // manager wrote about it, matched by unit name as a system or as a user manager records them.
 // Entries come as the job directories' log gives them: the last lines, oldest first, only those
 // after a cursor when one is given, each cut to kMaxLineBytes and escaped, all of them within
-// kMaxStoredBytes so a reply fits in one message.
+// kMaxPageTextBytes so a reply fits in one message.
 #pragma once
 
 #include <filesystem>

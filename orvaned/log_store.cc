@@ -34,6 +34,11 @@ void LogStore::append(LogStream stream, std::string text) {
   }
 }
 
+std::size_t LogStore::size() const {
+  std::lock_guard lock(mutex_);
+  return lines_.size();
+}
+
 std::string LogStore::cursor_of(std::uint64_t sequence) const {
   return run_ + ":" + std::to_string(sequence);
 }
@@ -56,8 +61,13 @@ LogPage LogStore::page(std::size_t lines, const std::optional<std::string>& afte
   auto first_new =
       std::upper_bound(lines_.begin(), lines_.end(), seen,
                        [](std::uint64_t s, const Stored& line) { return s < line.sequence; });
-  const auto available = static_cast<std::size_t>(lines_.end() - first_new);
-  const auto begin = lines_.end() - static_cast<std::ptrdiff_t>(std::min(lines, available));
+  auto begin = lines_.end();
+  std::size_t text_bytes = 0;
+  for (std::size_t taken = 0; begin != first_new && taken < lines; ++taken) {
+    text_bytes += std::prev(begin)->entry.text.size();
+    if (text_bytes > kMaxPageTextBytes) break;
+    --begin;
+  }
   LogPage page;
   page.entries.reserve(static_cast<std::size_t>(lines_.end() - begin));
   for (auto it = begin; it != lines_.end(); ++it)

@@ -18,10 +18,13 @@
 namespace orv::service {
 
 // Per job: at most this many lines, and this many bytes of text plus kEntryOverhead per line.
-// Well within a messaging-center frame (16 MiB), so a reply of the whole store fits in one.
 inline constexpr std::size_t kMaxStoredLines = 100'000;
 inline constexpr std::size_t kMaxStoredBytes = 12 * 1024 * 1024;
 inline constexpr std::size_t kEntryOverhead = 64;
+// The most text one page carries (its newest lines first): far below a messaging-center frame
+// (16 MiB) and below what a property-list reader accepts from a small file, which a reply
+// of many equal lines is once its encoder has shared their texts.
+inline constexpr std::size_t kMaxPageTextBytes = 4 * 1024 * 1024;
 // The longest line, before escaping; longer ones are cut into pieces of this size.
 inline constexpr std::size_t kMaxLineBytes = 4096;
 
@@ -33,8 +36,11 @@ class LogStore {
 
   // Stores the text as it is: callers give it escaped and of bounded length.
   void append(LogStream stream, std::string text);
-  // The last `lines` entries, only those after the cursor when it names a line of this store.
+  // The last `lines` entries, only those after the cursor when it names a line of this store,
+  // and no more than kMaxPageTextBytes of text.
   LogPage page(std::size_t lines, const std::optional<std::string>& after) const;
+  // How many lines it holds now.
+  std::size_t size() const;
 
  private:
   struct Stored {

@@ -107,7 +107,7 @@ TEST_F(OrvanedTest, AFloodOfOutputKeepsMemoryBoundedAndOtherRequestsAnswered) {
   for (int i = 0; i < 4096; ++i)
     piece += "\\x00";
   const Array kept = read_log("org.flood", {{"lines", 10'000}})["entries"].as_array();
-  EXPECT_LT(kept.size(), 10'000u) << "the store's byte bound";
+  EXPECT_LT(kept.size(), 10'000u) << "the reply's byte bound";
   EXPECT_EQ(kept.at(0)["text"].as_string(), piece);
 }
 
