@@ -16,12 +16,9 @@ namespace {
 // The reply's statuses for a label the service does not know and a job it keeps no log for.
 constexpr int kUnknownLabel = -2;
 constexpr int kNoLog = -4;
-// Seconds between the Unix epoch and the property-list epoch (2001-01-01) of reply dates.
-constexpr double kUnixToPlistEpoch = 978'307'200;
-
 std::chrono::system_clock::time_point time_of(const Value& date) {
   const Date* d = date.if_date();
-  const double unix_seconds = d ? d->seconds + kUnixToPlistEpoch : 0;
+  const double unix_seconds = d ? d->seconds + Date::kUnixSecondsAtEpoch : 0;
   return std::chrono::system_clock::time_point(
       std::chrono::duration_cast<std::chrono::system_clock::duration>(
           std::chrono::duration<double>(unix_seconds)));

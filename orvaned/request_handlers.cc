@@ -12,12 +12,9 @@ Value status_reply(int status) {
   return Value(Dictionary{{"status", status}});
 }
 
-// Seconds between the Unix epoch and the property-list epoch (2001-01-01).
-constexpr double kUnixToPlistEpoch = 978'307'200;
-
 Value date_of(std::chrono::system_clock::time_point time) {
   const std::chrono::duration<double> since_unix = time.time_since_epoch();
-  return Value(Date{since_unix.count() - kUnixToPlistEpoch});
+  return Value(Date{since_unix.count() - Date::kUnixSecondsAtEpoch});
 }
 
 const char* stream_name(LogStream stream) {
