@@ -3,22 +3,12 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <fstream>
-
 #include "tests/orvaned_fixture.h"
 
 namespace orv::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Peak and current resident memory of a process, in KiB, from /proc.
-long proc_status_kib(pid_t pid, const std::string& field) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.starts_with(field + ":")) return std::stol(line.substr(field.size() + 1));
-  return -1;
-}
 
 TEST_F(OrvanedTest, LogHoldsBothStreamsAndTheServiceLinesEscapedAndCopiesToTheNamedFile) {
   const auto outside = root_.path().parent_path() / ("outside-" + std::to_string(::getpid()));
