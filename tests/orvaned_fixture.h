@@ -80,28 +80,20 @@ class OrvanedTest : public ::testing::Test {
   std::filesystem::path run_dir() const { return root_.path() / "run"; }
   std::filesystem::path socket_path() const { return run_dir() / "msgport.orvane.sock"; }
 
-  void write_job(std::string_view logical_dir, const std::string& label, Dictionary job) {
+  static constexpr std::string_view kSystemJobs = "/System/Library/LaunchDaemons";
+  // A job file named after the label, in the other jobs' directory unless given another.
+  void write_job(const std::string& label, Dictionary job,
+                 std::string_view logical_dir = "/Library/LaunchDaemons") {
     if (!job.contains("Label")) job.set("Label", label);
     write_xml_plist(root_.real(logical_dir) / (label + ".plist"), Value(std::move(job)));
   }
-  void write_system_job(const std::string& label, Dictionary job) {
-    write_job("/System/Library/LaunchDaemons", label, std::move(job));
-  }
-  void write_other_job(const std::string& label, Dictionary job) {
-    write_job("/Library/LaunchDaemons", label, std::move(job));
-  }
+  void write_other_job(const std::string& label, Dictionary job) { write_job(label, job); }
   static Array sleeper() { return Array{"/bin/sleep", "100000"}; }
 
   void start_daemon(std::vector<std::string> extra = {}, int stderr_fd = -1) {
-    std::vector<std::string> args = {ORVANE_BINARY_DIR "/bin/orvaned",
-                                     "--root",
-                                     root_.path(),
-                                     "--runtime-dir",
-                                     run_dir(),
-                                     "--throttle",
-                                     "0.5",
-                                     "--stop-timeout",
-                                     "1"};
+    std::vector<std::string> args = {ORVANE_BINARY_DIR "/bin/orvaned", "--root", root_.path()};
+    args.insert(args.end(),
+                {"--runtime-dir", run_dir(), "--throttle", "0.5", "--stop-timeout", "1"});
     args.insert(args.end(), extra.begin(), extra.end());
     daemon_ = spawn(std::move(args), stderr_fd);
     // The socket file appears at bind time, before its mode is set and before it listens, so

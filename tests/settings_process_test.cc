@@ -41,7 +41,7 @@ TEST_F(HostsAndServiceTest, EightHostsChangingSettingsAtOnceLoseNoChange) {
   // Fewer rounds under the sanitizer, where each host run takes several times as long.
   constexpr int kRounds = kSanitized ? 12 : 50;
   for (int host = 1; host < kHosts; ++host)
-    write_other_job(job_label(host), Dictionary{{"ProgramArguments", sleeper()}});
+    write_job(job_label(host), Dictionary{{"ProgramArguments", sleeper()}});
   start_daemon();
 
   // Host 0 flips the show-system switch, every other host starts and stops a job of its own.
@@ -72,7 +72,7 @@ TEST_F(HostsAndServiceTest, EightHostsChangingSettingsAtOnceLoseNoChange) {
 }
 
 TEST_F(HostsAndServiceTest, FifosAndDevicesAreUnreadableFilesAtOnce) {
-  write_other_job(job_label(1), Dictionary{{"ProgramArguments", sleeper()}});
+  write_job(job_label(1), Dictionary{{"ProgramArguments", sleeper()}});
   for (bool fifo : {true, false}) {
     plant(root_.real("/Library/LaunchDaemons/planted-" + std::to_string(fifo) + ".plist"), fifo);
     plant(root_.real("/var/mobile/Media/planted-" + std::to_string(fifo) + ".plist"), fifo);
