@@ -33,13 +33,11 @@ void write_journal(const std::filesystem::path& file, const std::string& export_
 }
 
 std::vector<std::string> lines(const Result<service::LogPage>& page) {
-  std::vector<std::string> out;
   if (!page) return {"error: " + page.error().message};
+  constexpr const char* kStreams[] = {"out ", "err ", "service "};  // in LogStream's order
+  std::vector<std::string> out;
   for (const service::LogEntry& e : page->entries)
-    out.push_back(std::string(e.stream == service::LogStream::Out   ? "out "
-                              : e.stream == service::LogStream::Err ? "err "
-                                                                    : "service ") +
-                  e.text);
+    out.push_back(kStreams[static_cast<int>(e.stream)] + e.text);
   return out;
 }
 

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 #include "platform/ipc/messaging_center.h"
 #include "platform/plist/plist_file.h"
 #include "platform/value/value.h"
+#include "tests/host_process.h"
 #include "tests/support/test_support.h"
 
 namespace orv::test {
@@ -35,62 +35,71 @@ inline bool process_exists(pid_t pid) {
   return pid > 0 && ::kill(pid, 0) == 0;
 }
 
+// A field of /proc/PID/status in KiB ("VmRSS", "VmHWM"), -1 when unreadable.
+inline long proc_status_kib(pid_t pid, const std::string& field) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.starts_with(field + ":")) return std::stol(line.substr(field.size() + 1));
+  return -1;
+}
+
+// Starts a program with its standard error on stderr_fd (-1: this process's). The argument
+// vector is made before the fork: the child only calls what is safe after one.
+inline pid_t spawn(std::vector<std::string> args, int stderr_fd = -1) {
+  std::vector<char*> argv;
+  for (auto& a : args)
+    argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (stderr_fd >= 0) ::dup2(stderr_fd, STDERR_FILENO);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+// SIGTERM, then the exit status (-1 when it did not exit normally).
+inline int end_process(pid_t& pid) {
+  if (pid <= 0) return -1;
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  pid = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 class OrvanedTest : public ::testing::Test {
  protected:
   OrvanedTest() { ::setenv("ORVANE_RUNTIME_DIR", run_dir().c_str(), 1); }
   ~OrvanedTest() override {
-    if (daemon_ > 0) terminate_daemon();
+    terminate_daemon();
     ::unsetenv("ORVANE_RUNTIME_DIR");
   }
 
   std::filesystem::path run_dir() const { return root_.path() / "run"; }
   std::filesystem::path socket_path() const { return run_dir() / "msgport.orvane.sock"; }
 
-  void write_job(std::string_view logical_dir, const std::string& label, Dictionary job) {
+  static constexpr std::string_view kSystemJobs = "/System/Library/LaunchDaemons";
+  // A job file named after the label, in the other jobs' directory unless given another.
+  void write_job(const std::string& label, Dictionary job,
+                 std::string_view logical_dir = "/Library/LaunchDaemons") {
     if (!job.contains("Label")) job.set("Label", label);
-    auto path = root_.real(logical_dir) / (label + ".plist");
-    std::filesystem::create_directories(path.parent_path());
-    ASSERT_TRUE(write_plist_file_atomically(path, Value(std::move(job)), PlistFormat::Xml));
+    write_xml_plist(root_.real(logical_dir) / (label + ".plist"), Value(std::move(job)));
   }
-  void write_system_job(const std::string& label, Dictionary job) {
-    write_job("/System/Library/LaunchDaemons", label, std::move(job));
-  }
-  void write_other_job(const std::string& label, Dictionary job) {
-    write_job("/Library/LaunchDaemons", label, std::move(job));
-  }
+  void write_other_job(const std::string& label, Dictionary job) { write_job(label, job); }
   static Array sleeper() { return Array{"/bin/sleep", "100000"}; }
 
-  void start_daemon(std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {ORVANE_BINARY_DIR "/bin/orvaned",
-                                     "--root",
-                                     root_.path(),
-                                     "--runtime-dir",
-                                     run_dir(),
-                                     "--throttle",
-                                     "0.5",
-                                     "--stop-timeout",
-                                     "1"};
+  void start_daemon(std::vector<std::string> extra = {}, int stderr_fd = -1) {
+    std::vector<std::string> args = {ORVANE_BINARY_DIR "/bin/orvaned", "--root", root_.path()};
+    args.insert(args.end(),
+                {"--runtime-dir", run_dir(), "--throttle", "0.5", "--stop-timeout", "1"});
     args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (auto& a : args)
-      argv.push_back(a.data());
-    argv.push_back(nullptr);
-    daemon_ = ::fork();
-    if (daemon_ == 0) {
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
+    daemon_ = spawn(std::move(args), stderr_fd);
     // The socket file appears at bind time, before its mode is set and before it listens, so
     // wait for an answer rather than for the file.
     ASSERT_TRUE(eventually([&] { return !send("listAll").is_null(); }))
         << "orvaned did not answer on its socket";
-  }
-
-  // SIGKILL: the daemon gets no chance to stop its jobs.
-  void kill_daemon() {
-    ::kill(daemon_, SIGKILL);
-    ::waitpid(daemon_, nullptr, 0);
-    daemon_ = -1;
   }
 
   // A program of its own under the root (a link to sleep), so its processes can be counted.
@@ -110,13 +119,12 @@ class OrvanedTest : public ::testing::Test {
     return count;
   }
 
-  // SIGTERM, then the daemon's exit status (-1 when it did not exit normally).
-  int terminate_daemon() {
-    ::kill(daemon_, SIGTERM);
-    int status = 0;
-    ::waitpid(daemon_, &status, 0);
-    daemon_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  int terminate_daemon() { return end_process(daemon_); }
+
+  // The real host on this root (its test links host_process.cc).
+  ProcessResult orvane(std::vector<std::string> args) {
+    args.insert(args.begin(), ORVANE_BINARY_DIR "/bin/orvane");
+    return run_process(args, {{"ORVANE_ROOT", root_.path().string()}}, 40);
   }
 
   Value send(std::string_view message, const Value& info = Value()) {

@@ -3,8 +3,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <fstream>
-
 #include "tests/orvaned_fixture.h"
 
 namespace orv::test {
@@ -12,26 +10,18 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Peak and current resident memory of a process, in KiB, from /proc.
-long proc_status_kib(pid_t pid, const std::string& field) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.starts_with(field + ":")) return std::stol(line.substr(field.size() + 1));
-  return -1;
-}
-
 TEST_F(OrvanedTest, LogHoldsBothStreamsAndTheServiceLinesEscapedAndCopiesToTheNamedFile) {
   const auto outside = root_.path().parent_path() / ("outside-" + std::to_string(::getpid()));
   write_file(outside, "");
   std::filesystem::create_directories(root_.real("/var/log"));
   std::filesystem::create_symlink(outside, root_.real("/var/log/link.err"));
-  write_other_job("org.talk", {{"ProgramArguments",
-                                Array{"/bin/sh", "-c",
-                                      "echo one; sleep 0.2; echo two >&2; sleep 0.2;"
-                                      "printf 'bin\\377\\033[2J\\r\\n'; printf three; exit 3"}},
-                               {"StandardOutPath", "/var/log/job.out"},
-                               {"StandardErrorPath", "/var/log/link.err"}});
-  write_other_job("org.missing", {{"Program", "/no/such/program"}});
+  write_job("org.talk",
+            {{"ProgramArguments", Array{"/bin/sh", "-c",
+                                        "echo one; sleep 0.2; echo two >&2; sleep 0.2;"
+                                        "printf 'bin\\377\\033[2J\\r\\n'; printf three; exit 3"}},
+             {"StandardOutPath", "/var/log/job.out"},
+             {"StandardErrorPath", "/var/log/link.err"}});
+  write_job("org.missing", {{"Program", "/no/such/program"}});
   start_daemon();
   ASSERT_EQ(start_one("org.talk", true), 0);
   std::vector<std::string> lines;
@@ -68,10 +58,9 @@ TEST_F(OrvanedTest, LogHoldsBothStreamsAndTheServiceLinesEscapedAndCopiesToTheNa
 TEST_F(OrvanedTest, FollowingWithTheCursorPicksUpNewLinesAndTheStop) {
   const auto fifo = root_.path() / "say";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  write_other_job(
-      "org.echo",
-      {{"ProgramArguments", Array{"/bin/sh", "-c", "while :; do cat " + fifo.string() + "; done"}},
-       {"RunAtLoad", true}});
+  write_job("org.echo", {{"ProgramArguments",
+                          Array{"/bin/sh", "-c", "while :; do cat " + fifo.string() + "; done"}},
+                         {"RunAtLoad", true}});
   start_daemon();
   const Value first = read_log("org.echo");
   int writer = -1;
@@ -93,8 +82,8 @@ TEST_F(OrvanedTest, FollowingWithTheCursorPicksUpNewLinesAndTheStop) {
 }
 
 TEST_F(OrvanedTest, AFloodOfOutputKeepsMemoryBoundedAndOtherRequestsAnswered) {
-  write_other_job("org.flood",
-                  {{"ProgramArguments", Array{"/bin/sh", "-c", "head -c 100000000 /dev/zero"}}});
+  write_job("org.flood",
+            {{"ProgramArguments", Array{"/bin/sh", "-c", "head -c 100000000 /dev/zero"}}});
   start_daemon();
   const long before = proc_status_kib(daemon_, "VmRSS");
   ASSERT_EQ(start_one("org.flood", true), 0);

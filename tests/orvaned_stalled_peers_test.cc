@@ -4,8 +4,6 @@
 #include <sys/socket.h>
 
 #include <algorithm>
-#include <fstream>
-#include <string>
 
 #include "platform/ipc/socket_io.h"
 #include "tests/orvaned_fixture.h"
@@ -15,14 +13,6 @@ namespace {
 
 // The header of a frame of the largest allowed size, 16 MiB.
 constexpr std::uint8_t kHeaderOfLargestFrame[] = {1, 0, 0, 0};
-
-// The resident size of a process in KiB, from /proc (0 when unreadable).
-long resident_kib(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  return 0;
-}
 
 // Sets this process's soft descriptor limit for the scope; children started meanwhile inherit it.
 struct ScopedFileLimit {
@@ -66,14 +56,14 @@ TEST_F(StalledPeersTest, AThousandAnnouncedFramesNeitherFillMemoryNorLockOutClie
   // A sanitized service starts larger and keeps freed buffers in quarantine; there the bound is
   // on what the peers add, and wider, still far below the 16 MiB per peer of a reserving server.
   const long limit_kib =
-      kSanitized ? resident_kib(daemon_) + 4 * kResidentLimitKib : kResidentLimitKib;
+      kSanitized ? proc_status_kib(daemon_, "VmRSS") + 4 * kResidentLimitKib : kResidentLimitKib;
   // Checked as the crowd grows, so a server that reserves memory per frame is caught long
   // before it fills the machine.
   for (int batch = 0; batch < kPeers / 25; ++batch) {
     for (int i = 0; i < 25; ++i)
       add_peer(true);
     ASSERT_TRUE(fresh_client_answered()) << "with " << peers_.size() << " stalled peers";
-    ASSERT_LT(resident_kib(daemon_), limit_kib) << "with " << peers_.size() << " peers";
+    ASSERT_LT(proc_status_kib(daemon_, "VmRSS"), limit_kib) << "with " << peers_.size() << " peers";
   }
 }
 

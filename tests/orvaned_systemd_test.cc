@@ -1,13 +1,7 @@
 // orvaned's systemd backend, run for real against a systemd manager that a D-Bus mock plays on
 // a private bus (tests/peers/systemd_manager_mock.py), and reached over its real socket.
-#include <fcntl.h>
-#include <gtest/gtest.h>
 #include <pwd.h>
-#include <systemd/sd-bus.h>
 
-#include <cstdio>
-
-#include "tests/host_process.h"
 #include "tests/orvaned_fixture.h"
 #include "tests/support/scripted_service.h"
 
@@ -39,35 +33,16 @@ constexpr const char* kManager = R"({"own_unit": "orvaned.service", "units": [
   {"name": "named.service", "active": "active", "pid": 13},
   {"name": "orvaned.service", "active": "active", "pid": 14}]})";
 
-// The argument vector is made before the fork: the child only calls what is safe after one.
-pid_t spawn(std::vector<std::string> args, int stdout_fd = -1) {
-  std::vector<char*> argv;
-  for (auto& a : args)
-    argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    if (stdout_fd >= 0) ::dup2(stdout_fd, STDOUT_FILENO);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  return pid;
-}
-
-void end_process(pid_t& pid) {
-  if (pid <= 0) return;
-  ::kill(pid, SIGTERM);
-  ::waitpid(pid, nullptr, 0);
-  pid = -1;
-}
-
 class OrvanedSystemdTest : public OrvanedTest {
  protected:
   void SetUp() override {
     if (::access(kDbusDaemon, X_OK) != 0 ||
         run_process({kPython, "-c", "import dbusmock"}).status != 0)
       GTEST_SKIP() << "needs dbus-daemon and Debian's python3-dbusmock";
-    ASSERT_NO_FATAL_FAILURE(start_bus());
+    // A bus of the test's own; the mock's manager answering on it means it listens.
+    address_ = "unix:path=" + (root_.path() / "bus").string();
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
+    dbus_ = spawn({kDbusDaemon, "--session", "--nofork", "--address=" + address_});
     ASSERT_NO_FATAL_FAILURE(start_manager(kManager));
     start_daemon({"--backend", "systemd", "--bus", address_, "--protect", "named.service",
                   "--job-timeout", "0.5"});
@@ -77,7 +52,6 @@ class OrvanedSystemdTest : public OrvanedTest {
       EXPECT_EQ(terminate_daemon(), 0);
     }
     end_process(mock_);
-    if (bus_) sd_bus_flush_close_unref(bus_);
     end_process(dbus_);
   }
 
@@ -85,50 +59,25 @@ class OrvanedSystemdTest : public OrvanedTest {
     const std::string log = root_.path() / "mock.log";
     mock_ =
         spawn({kPython, "-m", "dbusmock", "--session", "-l", log, "-t", kMock, "-p", parameters});
-    ASSERT_TRUE(eventually([&] { return manager_is_up(); })) << "the mock did not come up";
+    ASSERT_TRUE(eventually([&] {
+      return busctl({"org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                     "NameHasOwner", "s", "org.freedesktop.systemd1"})
+                 .out == "b true\n";
+    })) << "the mock did not come up";
   }
-
-  // A bus of the test's own, its address read once the daemon listens.
-  void start_bus() {
-    int out[2];
-    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
-    dbus_ = spawn({kDbusDaemon, "--session", "--nofork", "--print-address",
-                   "--address=unix:path=" + (root_.path() / "bus").string()},
-                  out[1]);
-    ::close(out[1]);
-    FILE* printed = ::fdopen(out[0], "r");
-    char line[512] = {};
-    ASSERT_TRUE(std::fgets(line, sizeof line, printed)) << "dbus-daemon did not start";
-    std::fclose(printed);
-    address_ = std::string(line, std::strcspn(line, "\n"));
-    ::setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
-    ASSERT_GE(sd_bus_new(&bus_), 0);
-    sd_bus_set_address(bus_, address_.c_str());
-    sd_bus_set_bus_client(bus_, 1);
-    ASSERT_GE(sd_bus_start(bus_), 0);
+  // A call on the bus made outside orvaned, as systemctl makes them.
+  ProcessResult busctl(std::vector<std::string> call) {
+    call.insert(call.begin(), {"/usr/bin/busctl", "--address=" + address_, "call"});
+    return run_process(call);
   }
-  bool manager_is_up() {
-    sd_bus_message* reply = nullptr;
-    int has = 0;
-    if (sd_bus_call_method(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                           "org.freedesktop.DBus", "NameHasOwner", nullptr, &reply, "s",
-                           "org.freedesktop.systemd1") >= 0)
-      sd_bus_message_read(reply, "b", &has);
-    sd_bus_message_unref(reply);
-    return has != 0;
-  }
-  // A call to the manager made outside orvaned, as systemctl makes them.
-  void call_manager(const char* interface, const char* member, const char* types = nullptr,
-                    const char* a = nullptr, const char* b = nullptr) {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    int r = sd_bus_call_method(bus_, "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
-                               interface, member, &error, nullptr, types, a, b);
-    EXPECT_GE(r, 0) << member << ": " << (error.message ? error.message : "");
-    sd_bus_error_free(&error);
+  void call_manager(const std::string& interface, std::vector<std::string> member_and_args) {
+    member_and_args.insert(member_and_args.begin(),
+                           {"org.freedesktop.systemd1", "/org/freedesktop/systemd1", interface});
+    auto called = busctl(std::move(member_and_args));
+    EXPECT_EQ(called.status, 0) << called.err;
   }
 
   std::string address_;
-  sd_bus* bus_ = nullptr;
   pid_t dbus_ = -1;
   pid_t mock_ = -1;
 };
@@ -168,7 +117,7 @@ TEST_F(OrvanedSystemdTest, ListsTheServiceUnitsAndTheirFiles) {
   EXPECT_TRUE(record("other.socket").is_null());
 }
 
-TEST_F(OrvanedSystemdTest, StartsAndStopsUnitsAsTheManagersJobs) {
+TEST_F(OrvanedSystemdTest, StartsAndStopsUnitsAsTheManagersJobsAndReadsTheirJournal) {
   struct Case {
     const char* label;
     bool start;
@@ -189,23 +138,18 @@ TEST_F(OrvanedSystemdTest, StartsAndStopsUnitsAsTheManagersJobs) {
       EXPECT_EQ(pid_of(c.label), c.pid_after) << c.label;
     }
   }
-}
-
-// A unit's log is the journal's (which may hold nothing of the mock's units); only units the
-// manager knows have one.
-TEST_F(OrvanedSystemdTest, LogsComeFromTheJournalForKnownUnitsOnly) {
-  EXPECT_EQ(read_log("admin.service")["status"].read_int32(), 0);
-  EXPECT_TRUE(read_log("admin.service")["entries"].is_array());
+  // A unit's log is the journal's (which may hold nothing of the mock's units); only units the
+  // manager knows have one.
+  const Value log = read_log("admin.service");
+  EXPECT_TRUE(log["status"] == Value(0) && log["entries"].is_array());
   EXPECT_EQ(read_log("nosuch.service")["status"].read_int32(), -2);
 }
 
 // The import of the list page stops what a file marks as stopped, through the real host.
 TEST_F(OrvanedSystemdTest, AnImportStopsNoProtectedUnit) {
   PluginTestRoot plugin;
-  std::filesystem::create_directories(plugin.real("/var/mobile/Media"));
-  ASSERT_TRUE(write_plist_file_atomically(
-      plugin.real("/var/mobile/Media/policy.plist"),
-      Value(Dictionary{{"dbus.service", false}, {"admin.service", false}}), PlistFormat::Xml));
+  write_xml_plist(plugin.real("/var/mobile/Media/policy.plist"),
+                  Value(Dictionary{{"dbus.service", false}, {"admin.service", false}}));
   auto imported = run_process({ORVANE_BINARY_DIR "/bin/orvane", "import", "policy.plist", "--yes"});
   EXPECT_EQ(imported.status, 0) << imported.err;
   EXPECT_EQ(pid_of("admin.service"), -1);
@@ -213,12 +157,13 @@ TEST_F(OrvanedSystemdTest, AnImportStopsNoProtectedUnit) {
 }
 
 TEST_F(OrvanedSystemdTest, FollowsChangesReloadsAndRestartsOfTheManager) {
-  call_manager("org.freedesktop.systemd1.Manager", "StartUnit", "ss", "vendor.service", "replace");
+  call_manager("org.freedesktop.systemd1.Manager",
+               {"StartUnit", "ss", "vendor.service", "replace"});
   EXPECT_TRUE(eventually([&] { return pid_of("vendor.service") == 4242; }));
 
-  call_manager("org.freedesktop.DBus.Mock", "AddUnit", "s",
-               R"({"name": "added.service", "active": "active", "pid": 21})");
-  call_manager("org.freedesktop.systemd1.Manager", "Reload");
+  call_manager("org.freedesktop.DBus.Mock",
+               {"AddUnit", "s", R"({"name": "added.service", "active": "active", "pid": 21})"});
+  call_manager("org.freedesktop.systemd1.Manager", {"Reload"});
   EXPECT_TRUE(eventually([&] { return pid_of("added.service") == 21; }));
 
   end_process(mock_);

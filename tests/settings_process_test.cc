@@ -1,17 +1,10 @@
 // Settings and planted files with real processes: orvane hosts racing each other against a
 // real orvaned on a temporary root, and FIFOs and devices where files are expected.
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <atomic>
-#include <filesystem>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "platform/plist/plist_file.h"
 #include "services/settings.h"
-#include "tests/host_process.h"
 #include "tests/orvaned_fixture.h"
 #include "tests/support/scripted_service.h"
 
@@ -37,10 +30,6 @@ class HostsAndServiceTest : public OrvanedTest {
  protected:
   HostsAndServiceTest() { link_staged_bundle(root_); }
 
-  ProcessResult orvane(std::vector<std::string> args) {
-    args.insert(args.begin(), ORVANE_BINARY_DIR "/bin/orvane");
-    return run_process(args, {{"ORVANE_ROOT", root_.path().string()}}, 20);
-  }
   fs::path settings_file() const { return root_.real(kSettingsFile); }
   Value settings() const {
     return read_plist_file(settings_file()).value_or(Value())["velnor.orvane"];
@@ -52,7 +41,7 @@ TEST_F(HostsAndServiceTest, EightHostsChangingSettingsAtOnceLoseNoChange) {
   // Fewer rounds under the sanitizer, where each host run takes several times as long.
   constexpr int kRounds = kSanitized ? 12 : 50;
   for (int host = 1; host < kHosts; ++host)
-    write_other_job(job_label(host), Dictionary{{"ProgramArguments", sleeper()}});
+    write_job(job_label(host), Dictionary{{"ProgramArguments", sleeper()}});
   start_daemon();
 
   // Host 0 flips the show-system switch, every other host starts and stops a job of its own.
@@ -83,21 +72,20 @@ TEST_F(HostsAndServiceTest, EightHostsChangingSettingsAtOnceLoseNoChange) {
 }
 
 TEST_F(HostsAndServiceTest, FifosAndDevicesAreUnreadableFilesAtOnce) {
-  write_other_job(job_label(1), Dictionary{{"ProgramArguments", sleeper()}});
-  for (bool fifo : {true, false})
+  write_job(job_label(1), Dictionary{{"ProgramArguments", sleeper()}});
+  for (bool fifo : {true, false}) {
     plant(root_.real("/Library/LaunchDaemons/planted-" + std::to_string(fifo) + ".plist"), fifo);
+    plant(root_.real("/var/mobile/Media/planted-" + std::to_string(fifo) + ".plist"), fifo);
+  }
   start_daemon();  // a blocking job file would keep its socket from ever answering
   EXPECT_EQ(list_all().size(), 1u);
 
   for (bool fifo : {true, false}) {
-    const std::string name = "planted-" + std::to_string(fifo) + ".plist";
-    plant(root_.real("/var/mobile/Media") / name, fifo);
-    const ProcessResult imported = orvane({"import", name, "--yes"});
+    const ProcessResult imported =
+        orvane({"import", "planted-" + std::to_string(fifo) + ".plist", "--yes"});
     EXPECT_EQ(imported.status, 1) << imported.err;
     EXPECT_NE(imported.err.find("alert: Import failed"), std::string::npos) << imported.err;
-  }
 
-  for (bool fifo : {true, false}) {
     fs::remove(settings_file());
     plant(settings_file(), fifo);
     const ProcessResult listed = orvane({"list"});

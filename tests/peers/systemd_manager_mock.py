@@ -1,10 +1,8 @@
-'''A systemd manager for tests: the Manager methods and signals orvaned uses, and units with
-the Unit and Service properties it reads. Parameters (JSON):
-  {"units": [unit, ...], "own_unit": name}
-where a unit is {"name", "loaded" (default true), "file" (its unit file, or absent), "state"
-(UnitFileState), "description", "active", "pid", "exec" ([path, arg...]), "user", "restart",
-"refuse_stop", "result" (of its jobs: "done", the default, any other result, or "never"),
-"odd" (true: its properties have other types than systemd's)}.
+'''A systemd manager for tests: the Manager methods and signals orvaned uses, and units with the
+Unit and Service properties it reads. Parameters: {"units": [unit, ...], "own_unit": name}; a unit
+is {"name", "loaded" (default true), "file", "state" (UnitFileState), "description", "active",
+"pid", "exec" ([path, arg...]), "user", "restart", "refuse_stop", "result" (of its jobs: "done",
+the default, another result, or "never"), "odd" (its properties of other types than systemd's)}.
 The mock method AddUnit(json) adds a unit at the next Reload.'''
 
 import json
@@ -44,7 +42,6 @@ def add_unit(mock, unit):
     mock.units[name] = unit
     path = unit_path(name)
     mock.AddObject(path, UNIT_IFACE, {
-        'Id': name,
         'Description': unit.get('description', ''),
         'ActiveState': unit.get('active', 'inactive'),
         'FragmentPath': unit.get('file', ''),

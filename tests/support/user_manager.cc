@@ -11,12 +11,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
-#include <optional>
 #include <sstream>
 #include <thread>
-
-#include "platform/fs/file_descriptor.h"
 
 namespace orv::test {
 
@@ -27,48 +25,41 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kUpWithin = std::chrono::seconds(10);
 constexpr const char* kSystemctl = "/usr/bin/systemctl";
+constexpr const char* kSystemd = "/lib/systemd/systemd";
 
-std::optional<std::string> systemd_program() {
-  for (const char* path : {"/lib/systemd/systemd", "/usr/lib/systemd/systemd"})
-    if (::access(path, X_OK) == 0) return path;
-  return std::nullopt;
-}
-
-[[noreturn]] void report_and_exit(int report, int code) {
-  (void)!::write(report, &code, sizeof code);
-  ::_exit(127);
-}
-
-// In the forked child: the private namespace, then the manager. A failure before the exec writes
-// its errno to `report`, which the exec closes otherwise.
+// In the forked child: the private namespace, then the manager. A failure ends the child with
+// its reason in the log, which run() reports.
 [[noreturn]] void exec_manager(const std::string& program, const UserManager::Env& env,
-                               const fs::path& log, int report) {
-  auto fail = [report](int code) { report_and_exit(report, code); };
+                               const fs::path& log) {
+  const int in = ::open("/dev/null", O_RDONLY);
+  const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (in < 0 || out < 0 || ::dup2(in, STDIN_FILENO) < 0 || ::dup2(out, STDOUT_FILENO) < 0 ||
+      ::dup2(out, STDERR_FILENO) < 0)
+    ::_exit(127);
   // A test or benchmark that crashes leaves no manager behind: it stops its units and exits.
-  if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) fail(errno);
-  if (::unshare(CLONE_NEWNS) != 0) fail(errno);
-  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) fail(errno);
-  ::mkdir("/run/systemd", 0755);
-  if (::mount("tmpfs", "/run/systemd", "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755") != 0)
-    fail(errno);
-  if (::mkdir("/run/systemd/system", 0755) != 0) fail(errno);
-  int in = ::open("/dev/null", O_RDONLY);
-  int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (in < 0 || out < 0) fail(errno);
-  ::dup2(in, STDIN_FILENO);
-  ::dup2(out, STDOUT_FILENO);
-  ::dup2(out, STDERR_FILENO);
+  const bool isolated = ::prctl(PR_SET_PDEATHSIG, SIGTERM) == 0 && ::unshare(CLONE_NEWNS) == 0 &&
+                        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+  if (isolated) ::mkdir("/run/systemd", 0755);
+  if (!isolated ||
+      ::mount("tmpfs", "/run/systemd", "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755") != 0 ||
+      ::mkdir("/run/systemd/system", 0755) != 0) {
+    std::perror("a private mount namespace with a tmpfs on /run/systemd");
+    ::_exit(127);
+  }
   for (const auto& [name, value] : env)
     ::setenv(name.c_str(), value.c_str(), 1);
   ::unsetenv("DBUS_SESSION_BUS_ADDRESS");  // the caller's session bus is not this manager's
   ::execl(program.c_str(), "systemd", "--user", static_cast<char*>(nullptr));
-  report_and_exit(report, errno);
+  std::perror(program.c_str());
+  ::_exit(127);
 }
 
 }  // namespace
 
 Result<std::unique_ptr<UserManager>> UserManager::start(const UnitFiles& units) {
   if (::geteuid() != 0) return fail("a user manager of a test's own needs root", EPERM);
+  if (run_process({"/usr/bin/unshare", "--mount", "/bin/true"}).status != 0)
+    return fail("this process may not make a private mount namespace", EPERM);
   std::string pattern = (fs::temp_directory_path() / "orvane-user-manager-XXXXXX").string();
   if (!::mkdtemp(pattern.data())) return fail_errno("mkdtemp");
   std::unique_ptr<UserManager> manager(new UserManager(pattern));
@@ -77,8 +68,7 @@ Result<std::unique_ptr<UserManager>> UserManager::start(const UnitFiles& units) 
 }
 
 Status UserManager::run(const UnitFiles& units) {
-  auto program = systemd_program();
-  if (!program) return fail("systemd is not installed", ENOENT);
+  if (::access(kSystemd, X_OK) != 0) return fail_errno(kSystemd);
   const fs::path unit_dir = home() / ".config/systemd/user";
   fs::create_directories(unit_dir);
   fs::create_directory(runtime_dir());
@@ -86,45 +76,25 @@ Status UserManager::run(const UnitFiles& units) {
   for (const auto& [name, contents] : units)
     std::ofstream(unit_dir / name) << contents;
 
-  int ends[2];
-  if (::pipe2(ends, O_CLOEXEC) != 0) return fail_errno("pipe2");
-  FileDescriptor report(ends[0]), child_end(ends[1]);
   pid_ = ::fork();
-  if (pid_ == 0) exec_manager(*program, env(), dir_ / "manager.log", child_end.get());
-  child_end = FileDescriptor();
-  int code = 0;
-  const bool failed = ::read(report.get(), &code, sizeof code) == sizeof code;
+  if (pid_ == 0) exec_manager(kSystemd, env(), dir_ / "manager.log");
   if (pid_ < 0) return fail_errno("fork");
-  if (failed) {
-    ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-    return fail_errno("a private mount namespace with a tmpfs on /run/systemd", code);
-  }
-
-  const fs::path socket = runtime_dir() / "systemd/private";
-  for (auto deadline = Clock::now() + kUpWithin; !fs::exists(socket);) {
-    const bool exited = ::waitpid(pid_, nullptr, WNOHANG) == pid_;
-    if (exited || Clock::now() > deadline) {
-      if (!exited) ::kill(pid_, SIGKILL);
-      if (!exited) ::waitpid(pid_, nullptr, 0);
-      pid_ = -1;
-      std::ifstream log(dir_ / "manager.log");
-      std::ostringstream text;
-      text << log.rdbuf();
-      return fail("the user manager did not come up:\n" + text.str());
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
   // Outside the namespace systemctl sees no booted systemd and cannot wait itself, so this
   // asks the manager's state until its start-up is over ("degraded" is up too: a unit of the
-  // test's own may fail on purpose).
+  // test's own may fail on purpose). A manager that does not come up is ended with this object.
   std::string state;
   for (auto deadline = Clock::now() + kUpWithin; Clock::now() < deadline;) {
+    if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+      pid_ = -1;
+      break;
+    }
     state = systemctl({"show", "--property=SystemState", "--value"}).out;
     if (state == "running\n" || state == "degraded\n") return {};
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  return fail("the user manager stays " + state);
+  std::ostringstream log;
+  log << std::ifstream(dir_ / "manager.log").rdbuf();
+  return fail("the user manager did not come up (state \"" + state + "\"):\n" + log.str());
 }
 
 UserManager::~UserManager() {
