@@ -125,39 +125,112 @@ const sameRow = (a, b) => a.kind === b.kind && a.id === b.id && a.title === b.ti
     a.detail === b.detail && a.on === b.on && a.running === b.running &&
     a.enabled === b.enabled && a.footer === b.footer;
 
-let drawn = new Map();  // key -> {row, node}: what the list shows now
+// The list draws only the items in view and a margin of one window height above and below;
+// two spacers stand for the rest. Heights are measured once an item was drawn and estimated
+// from items of its sort until then, so a list of thousands costs what a screenful does.
+let items = [];           // every item of the page that passes the filter
+let drawn = new Map();    // key -> {row, node}: what the list shows now
+let heights = new Map();  // key -> height in pixels, as last drawn
+const typical = new Map();  // sort of item -> height of the last one drawn
+let wantedFocus = null;   // [kind, id] of a focused row that scrolled out of the drawn part
 
-// Redraws the rows, keeping the focus on the same row and the scroll position while the page
-// stays the same. Rows that did not change keep their elements, so a rebuild or a filter
-// touches only what differs.
-function drawRows(samePage) {
-  const page = state.page;
+const sortOf = (item) => (item.empty ? 'empty' : item.footer ? 'footer' :
+                          `${item.row.kind}${item.row.detail ? '+' : ''}`);
+const heightOf = (item) => heights.get(item.key) ?? typical.get(sortOf(item)) ?? 48;
+
+function spacer() {
+  const node = element('div', 'spacer');
+  node.setAttribute('aria-hidden', 'true');
+  return node;
+}
+
+// The range of items that meets the window and its margins, by their estimated tops.
+function windowRange(tops) {
+  const top = -$('rows').getBoundingClientRect().top;
+  const from = top - window.innerHeight;
+  const to = top + 2 * window.innerHeight;
+  let first = 0;
+  while (first < items.length - 1 && tops[first + 1] <= from) ++first;
+  let end = first;
+  while (end < items.length && tops[end] < to) ++end;
+  return [first, Math.max(end, first + 1)];
+}
+
+function focusedRow() {
+  const active = document.activeElement;
+  if (active && $('rows').contains(active) && active.dataset.id !== undefined)
+    return [active.dataset.kind, active.dataset.id];
+  return null;
+}
+
+// Places the drawn items for the current scroll position, reusing the elements of rows that
+// did not change, then measures them; a second pass follows when the measures moved the range.
+function drawWindow() {
+  const list = $('rows');
+  if (!list.firstChild) list.append(spacer(), spacer());
+  wantedFocus = focusedRow() || wantedFocus;
+  for (let pass = 0; pass < 3; ++pass) {
+    const tops = new Float64Array(items.length + 1);
+    items.forEach((item, i) => { tops[i + 1] = tops[i] + heightOf(item); });
+    const [first, end] = windowRange(tops);
+    const old = drawn;
+    drawn = new Map();
+    let cursor = list.firstChild.nextSibling;
+    for (const item of items.slice(first, end)) {
+      const before = old.get(item.key);
+      old.delete(item.key);
+      const node = before && sameRow(before.row, item.row) ? before.node : itemElement(item);
+      if (node === cursor) cursor = cursor.nextSibling;
+      else list.insertBefore(node, cursor);
+      drawn.set(item.key, {row: item.row, node, sort: sortOf(item)});
+    }
+    for (const {node} of old.values()) node.remove();
+    list.firstChild.style.height = `${tops[first]}px`;
+    list.lastChild.style.height = `${tops[items.length] - tops[end]}px`;
+    let moved = false;
+    for (const [key, {node, sort}] of drawn) {
+      const height = node.offsetHeight;
+      if (heights.get(key) !== height) moved = true;
+      heights.set(key, height);
+      typical.set(sort, height);
+    }
+    if (!moved) break;
+  }
+  restoreFocus();
+}
+
+// A focused row that was redrawn, or scrolled out and back, gets the focus back unless the
+// focus went elsewhere meanwhile.
+function restoreFocus() {
+  if (!wantedFocus) return;
   const list = $('rows');
   const active = document.activeElement;
-  const focused = active && active.dataset.id !== undefined && [active.dataset.kind, active.dataset.id];
+  if (active && active !== document.body && !list.contains(active)) {
+    wantedFocus = null;
+    return;
+  }
+  if (list.contains(active)) return;
+  const again = [...list.querySelectorAll(`[data-id="${CSS.escape(wantedFocus[1])}"]`)]
+      .find((node) => node.dataset.kind === wantedFocus[0]);
+  if (again) again.focus({preventScroll: true});
+}
+
+// Redraws the rows, keeping the focus on the same row and the scroll position while the page
+// stays the same; a new page starts at its top.
+function drawRows(samePage) {
+  const page = state.page;
   const scroll = window.scrollY;
-  const old = samePage ? drawn : new Map();
-  drawn = new Map();
-  let cursor = list.firstChild;
-  for (const item of listItems(visibleRows(page.rows, page.depth === 1 ? $('filter').value : ''))) {
-    const before = old.get(item.key);
-    old.delete(item.key);
-    const node = before && sameRow(before.row, item.row) ? before.node : itemElement(item);
-    if (node === cursor) cursor = cursor.nextSibling;
-    else list.insertBefore(node, cursor);
-    drawn.set(item.key, {row: item.row, node});
+  if (!samePage) {
+    wantedFocus = null;
+    heights = new Map();
+    window.scrollTo(0, 0);
   }
-  while (cursor) {  // everything from here on was not placed again
-    const next = cursor.nextSibling;
-    cursor.remove();
-    cursor = next;
+  items = listItems(visibleRows(page.rows, page.depth === 1 ? $('filter').value : ''));
+  drawWindow();
+  if (samePage && window.scrollY !== scroll) {
+    window.scrollTo(0, scroll);
+    drawWindow();
   }
-  if (focused && !list.contains(document.activeElement)) {
-    const again = [...list.querySelectorAll(`[data-id="${CSS.escape(focused[1])}"]`)]
-        .find((node) => node.dataset.kind === focused[0]);
-    if (again) again.focus({preventScroll: true});
-  }
-  window.scrollTo(0, samePage ? scroll : 0);
 }
 
 function syncHistory(depth) {
@@ -239,6 +312,13 @@ function show(next) {
 }
 
 $('filter').addEventListener('input', () => drawRows(true));
+window.addEventListener('scroll', () => state && drawWindow(), {passive: true});
+window.addEventListener('resize', () => state && drawWindow());
+// Tab onto the first or last drawn row scrolls it into view, which draws the rows beyond it.
+$('rows').addEventListener('focusin', () => drawWindow());
+document.addEventListener('focusin', (event) => {
+  if (!$('rows').contains(event.target)) wantedFocus = null;
+});
 $('rows').addEventListener('click', (event) => {
   const target = event.target.closest('[data-kind]');
   if (!target) return;
