@@ -161,7 +161,7 @@ def drive(page, url, root, cli):
     started = time.monotonic()
     page.flip("Alive", then=False)
     print(f"click to updated switch: {(time.monotonic() - started) * 1000:.0f} ms")
-    assert "stopped" in page.status()
+    page.wait(lambda: "stopped" in page.status())
     page.shot("job")
     page.driver.back()
     page.wait(lambda: page.state_of("org.example.heartbeat") == "stopped")

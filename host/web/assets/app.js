@@ -24,8 +24,17 @@ async function post(path, body) {
   }
 }
 
-function act(kind, id) {
-  post('/api/act', {depth: state.page.depth, kind, id});
+// A switch moves as soon as it is clicked, as a switch under a finger does; once the host has
+// answered (the action done, refused, or waiting in a dialog) every switch shows the state
+// again as the host has it.
+async function act(kind, id, target) {
+  if (target.getAttribute('role') === 'switch')
+    target.setAttribute('aria-checked', String(target.getAttribute('aria-checked') !== 'true'));
+  await post('/api/act', {depth: state.page.depth, kind, id});
+  for (const {row, node} of drawn.values()) {
+    const flip = row.kind === 'switch' && node.querySelector('[role=switch]');
+    if (flip) flip.setAttribute('aria-checked', String(!!row.on));
+  }
 }
 
 // Rows whose title or detail holds the filter text (ignoring case), and the groups that hold
@@ -323,7 +332,7 @@ $('rows').addEventListener('click', (event) => {
   const target = event.target.closest('[data-kind]');
   if (!target) return;
   event.preventDefault();
-  act(target.dataset.kind, target.dataset.id);
+  act(target.dataset.kind, target.dataset.id, target);
 });
 $('back').addEventListener('click', () => history.back());
 $('dialog').addEventListener('cancel', (event) => {
