@@ -250,6 +250,18 @@ void Browser::flip_show_system() {
     flip(row, page, !row->performGetter().read_bool(), row->name().value_or("Show system jobs"));
 }
 
+// Only a job's page has a log: the page with the "Alive" switch, titled with the job's label.
+bool Browser::open_log() {
+  auto& open = stack_.back();
+  if (!context_.fetch_log || !row_with_setter(*current_specifiers(*open.page), kAliveSetter))
+    return false;
+  log_ = std::make_unique<LogView>(
+      open.title, [fetch = context_.fetch_log, label = open.title](const std::string& after) {
+        return fetch(label, after);
+      });
+  return true;
+}
+
 void Browser::press_refresh() {
   ListControllerPtr page = stack_.front().page;
   if (auto row = row_with_action(*current_specifiers(*page), kRefreshAction)) press(row, page);
@@ -305,6 +317,13 @@ void Browser::handle_key(const Key& key) {
   }
   if (page_unseen_) return;
   message_.clear();
+  if (log_) {
+    if (!log_->editing_filter() && key.is_char('q'))
+      quit_ = true;
+    else if (!log_->handle_key(key))
+      log_.reset();
+    return;
+  }
   if (help_) return scroll_help(key);
   if (editing_filter_ && handle_filter_key(key)) return;
   int page_step = std::max(1, body_height_ / 2);
@@ -405,6 +424,8 @@ bool Browser::handle_action_key(char32_t ch) {
     case 'a':
       if (on_list) flip_show_system();
       return on_list;
+    case 'L':
+      return open_log();
     default:
       return false;
   }
@@ -439,7 +460,7 @@ std::vector<std::string> Browser::titles() const {
 std::string Browser::key_hints() const {
   if (stack_.size() == 1)
     return std::string(tr("? help  Enter open  s/x start/stop  / filter  q quit"));
-  return std::string(tr("? help  Space flip  s/x start/stop  Esc back  q quit"));
+  return std::string(tr("? help  Space flip  s/x start/stop  L log  Esc back  q quit"));
 }
 
 // The filter, the selected job's position among the jobs shown, and whether the rows are stale.
@@ -478,6 +499,7 @@ std::string Browser::breadcrumb() const {
 }
 
 TextGrid Browser::draw(int width, int height) {
+  if (log_) return log_->draw(width, height);
   std::string status = key_hints();
   if (editing_filter_)
     status = tr_format("/{}_   Enter keeps it, Esc clears", {stack_.back().filter});

@@ -8,7 +8,8 @@
 //
 // State is shown as it is: after each flip the status line says what became of it; when the
 // control service does not answer, the last list stays on screen marked as stale, with since
-// when and why; a job page says when its record was read.
+// when and why; a job page says when its record was read. On a job page, L opens the job's log
+// over it until the log view is closed.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "host/key.h"
+#include "host/log_view.h"
 #include "host/page_renderer.h"
 #include "host/row_view.h"
 #include "platform/ui/list_controller.h"
@@ -34,6 +36,10 @@ struct BrowserContext {
   // Why the control service left the latest request unanswered ("not running", "refused",
   // "timed out", ...), or nullopt when it answered.
   std::function<std::optional<std::string>()> service_trouble = {};
+  // A job's log lines after a cursor, for the log view; without it the view does not open.
+  std::function<tl::expected<LogPage, LogFailure>(const std::string& label,
+                                                  const std::string& after)>
+      fetch_log = {};
 };
 
 class Browser {
@@ -68,6 +74,9 @@ class Browser {
   // meant for another screen.
   bool page_unseen() const { return page_unseen_; }
   bool quit_requested() const { return quit_; }
+  // Asks an open log view for new lines; true when the screen changed.
+  bool poll_log() { return log_ && log_->poll(); }
+  bool log_open() const { return log_ != nullptr; }
   std::size_t depth() const { return stack_.size(); }
   const std::vector<RowView>& rows() const { return stack_.back().rows; }
   int selected() const { return stack_.back().selected; }
@@ -101,6 +110,7 @@ class Browser {
   void rebuild_if_open(const ListControllerPtr& page, bool rebuild = true);
   void flip_job(bool start);
   void flip_show_system();
+  bool open_log();
   void press_refresh();
   void move_selection(int steps);
   void select_edge(bool last);
@@ -141,6 +151,7 @@ class Browser {
   LayoutKey layout_key_;
   std::uint64_t generations_ = 0;
   std::shared_ptr<const BodyLayout> layout_;
+  std::unique_ptr<LogView> log_;  // over the page while open
 };
 
 }  // namespace orv::host

@@ -1,5 +1,7 @@
 #include "host/command_line.h"
 
+#include <charconv>
+
 #include "host/text_grid.h"
 
 namespace orv::host {
@@ -24,6 +26,7 @@ constexpr CommandForm kCommands[] = {
     {"export", Command::Export, true, false, true},
     {"import", Command::Import, true, false, true},
     {"web", Command::Web, false, false, false},
+    {"logs", Command::Logs, true, true, false},
 };
 
 const CommandForm* command_named(const std::string& name) {
@@ -41,13 +44,25 @@ Result<CommandLine> command_with(CommandLine line, const std::vector<std::string
   if (positional.size() < wanted) return fail(positional[0] + " needs an argument");
   if (positional.size() > wanted) return fail("too many arguments for " + positional[0]);
   if (command->takes_argument) line.argument = positional[1];
-  if (line.json && !command->allows_json) return fail("--json only goes with list and show");
+  if (line.json && !command->allows_json) return fail("--json only goes with list, show and logs");
+  if ((line.follow || line.lines_given) && line.command != Command::Logs)
+    return fail("-n and -f only go with logs");
   if (line.yes && !command->allows_yes) return fail("--yes only goes with stop, export, import");
   if (!line.listen.empty() && line.command != Command::Web)
     return fail("--listen only goes with web");
   if (line.command == Command::ShowSystem && line.argument != "on" && line.argument != "off")
     return fail("show-system takes on or off");
   return line;
+}
+
+// A count of log lines: a whole number from 1 to kMaxLogLines.
+Result<std::size_t> log_line_count(const std::string& text) {
+  std::size_t count = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+  if (error != std::errc() || end != text.data() + text.size() || count == 0 ||
+      count > kMaxLogLines)
+    return fail("-n takes a number of lines from 1 to " + std::to_string(kMaxLogLines));
+  return count;
 }
 
 }  // namespace
@@ -75,6 +90,14 @@ Result<CommandLine> parse_command_line(const std::vector<std::string>& args) {
     } else if (!options_done && arg == "--listen") {
       if (++it == args.end() || it->empty()) return fail("--listen needs HOST:PORT");
       line.listen = *it;
+    } else if (!options_done && (arg == "--follow" || arg == "-f")) {
+      line.follow = true;
+    } else if (!options_done && arg == "-n") {
+      if (++it == args.end()) return fail("-n needs a number of lines");
+      Result<std::size_t> count = log_line_count(*it);
+      if (!count) return fail(count.error());
+      line.lines = *count;
+      line.lines_given = true;
     } else if (!options_done && arg.size() > 1 && arg[0] == '-') {
       return fail("unknown option " + arg);
     } else {
@@ -82,7 +105,8 @@ Result<CommandLine> parse_command_line(const std::vector<std::string>& args) {
     }
   }
   if (positional.empty()) {
-    if (line.json || line.yes || !line.listen.empty()) return fail("an option needs a command");
+    if (line.json || line.yes || line.follow || line.lines_given || !line.listen.empty())
+      return fail("an option needs a command");
     return line;
   }
   if (positional[0] == "help") {
@@ -112,6 +136,10 @@ Commands:
   export NAME [--yes]      export the start/stop choices to /var/mobile/Media/NAME
   import NAME [--yes]      stop the jobs that /var/mobile/Media/NAME marks as stopped
   web [--listen HOST:PORT] serve the pages to a browser (default 127.0.0.1, a free port)
+  logs LABEL [-n N] [-f] [--json]
+                           the job's last N log lines (default 200, at most 10000) with local
+                           times; -f, --follow keeps printing new lines until interrupted;
+                           --json prints one JSON object per line
 
 Options:
   -h, --help               show this text
@@ -122,9 +150,10 @@ A confirmation is answered OK with --yes, asked on the terminal when standard in
 (unanswered, it closes with CANCEL after the pages' alert time-out), and answered CANCEL
 otherwise; a file-name prompt is answered with NAME.
 
-Exit status: 0 done; 1 the requested change did not happen (refused, declined, failed);
+Exit status: 0 done; 1 the requested change did not happen (refused, declined, failed), or
+the service keeps no log for the job;
 2 usage error, unknown job label, or a missing or broken settings bundle; 3 (list, show,
-show-system, refresh) the control service did not answer, so the page shows no jobs.
+show-system, refresh, logs) the control service did not answer, so the page shows no jobs.
 Whenever the control service did not answer, a line on standard error says so and why
 (not running, refused, timed out). A NAME or LABEL that starts with "-" goes after "--".
 

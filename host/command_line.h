@@ -2,6 +2,7 @@
 // the help text, the exit statuses, and the one way the host reports an error on it.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -23,8 +24,12 @@ enum class Command {
   Refresh,
   Export,
   Import,
-  Web
+  Web,
+  Logs
 };
+
+// The most log lines one request may ask for, as the control service bounds them.
+inline constexpr std::size_t kMaxLogLines = 10'000;
 
 struct CommandLine {
   Command command = Command::Interactive;
@@ -32,6 +37,9 @@ struct CommandLine {
   bool json = false;
   bool yes = false;
   std::string listen;  // web: HOST:PORT; empty: the default
+  std::size_t lines = 200;  // logs -n
+  bool follow = false;      // logs -f
+  bool lines_given = false;
 };
 
 // The command the arguments ask for; the error's message says what is wrong with them.

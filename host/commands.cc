@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "host/cli_presenter.h"
+#include "host/log_command.h"
 #include "host/page_selectors.h"
 #include "host/page_text.h"
 #include "host/row_view.h"
@@ -117,6 +118,7 @@ int Session::run_command() {
       return export_or_import(kExportAction);
     case Command::Import:
       return export_or_import(kImportAction);
+    case Command::Logs:
     case Command::Interactive:
     case Command::Help:
     case Command::Version:
@@ -231,6 +233,8 @@ int Session::export_or_import(std::string_view action) {
 int run_command(const CommandLine& command, const LoadedBundle& bundle, std::FILE* out,
                 std::FILE* err) {
   if (command.command == Command::Web) return run_web_host(bundle, command.listen, out, err);
+  // A job's log comes from the service alone; the pages have no part in it.
+  if (command.command == Command::Logs) return run_logs(command, out, err);
   return Session(command, bundle, out, err).run();
 }
 

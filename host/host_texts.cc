@@ -14,8 +14,8 @@ struct Translation {
 constexpr Translation kChinese[] = {
     {"? help  Enter open  s/x start/stop  / filter  q quit",
      "? 帮助  Enter 打开  s/x 启动/停止  / 筛选  q 退出"},
-    {"? help  Space flip  s/x start/stop  Esc back  q quit",
-     "? 帮助  空格 切换  s/x 启动/停止  Esc 返回  q 退出"},
+    {"? help  Space flip  s/x start/stop  L log  Esc back  q quit",
+     "? 帮助  空格 切换  s/x 启动/停止  L 日志  Esc 返回  q 退出"},
     {"Waiting for the control service…  q quits", "正在等待控制服务…  q 退出"},
     {"/{}_   Enter keeps it, Esc clears", "/{}_   Enter 保留，Esc 清除"},
     {"type the answer  Enter OK  Tab buttons  Esc cancel",
@@ -94,6 +94,19 @@ constexpr Translation kChinese[] = {
     {"the status bar says when. A job's page says when it was read.",
      "状态栏显示刷新时间。任务页面显示读取时间。"},
     {"Any other key closes this.", "按其他任意键关闭。"},
+    {"  L                    a job's log, following new lines (on its page)",
+     "  L                    任务日志，跟随新行（在任务页面）"},
+    {"Log of {}", "{} 的日志"},
+    {"following", "跟随中"},
+    {"paused", "已暂停"},
+    {"{} lines", "{} 行"},
+    {"(no log lines yet)", "（尚无日志行）"},
+    {"No lines match the filter.", "没有符合筛选的行。"},
+    {"STALE: {}", "已过时：{}"},
+    {"no such job", "没有此任务"},
+    {"no log is kept for this job", "此任务没有日志"},
+    {"Up/Down scroll  G follow  / filter  Esc back  q quit",
+     "上/下 滚动  G 跟随  / 筛选  Esc 返回  q 退出"},
 };
 
 bool speaks_chinese() {

@@ -181,6 +181,8 @@ int scroll_for(const std::vector<BodyLine>& lines, int selected, int previous, i
   return std::clamp(top, 0, last_top);
 }
 
+}  // namespace
+
 void draw_bar(TextGrid& grid, int y, const std::string& left, const std::string& right) {
   grid.fill_row(y, kBarAttr);
   int right_width = display_width(right);
@@ -189,8 +191,6 @@ void draw_bar(TextGrid& grid, int y, const std::string& left, const std::string&
   if (!right.empty() && right_width + 2 < grid.width())
     grid.put(grid.width() - 1 - right_width, y, right, kBarAttr);
 }
-
-}  // namespace
 
 bool row_matches(const RowView& row, const std::string& filter) {
   if (filter.empty()) return true;
@@ -294,6 +294,7 @@ int draw_help(TextGrid& grid, int first_line) {
       "  r                    rebuild the list now",
       "  a                    show or hide system jobs",
       "  /                    filter rows by text (Esc clears it)",
+      "  L                    a job's log, following new lines (on its page)",
       "  Esc, Left, h         back to the previous page",
       "  click                select a row; click it again to act",
       "  ?                    this help (Up/Down scroll it)",

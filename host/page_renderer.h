@@ -41,6 +41,8 @@ RenderedPage render_page(const PageFrame& frame, int width, int height);
 
 // Whether a row passes the filter: its title or detail contains the text, ignoring ASCII case.
 bool row_matches(const RowView& row, const std::string& filter);
+// A title or status bar across row y: `left` cut to fit, `right` flush right when it fits.
+void draw_bar(TextGrid& grid, int y, const std::string& left, const std::string& right);
 // The rows shown under a filter, in order: the matching rows and the groups that hold them.
 std::vector<int> visible_rows(const std::vector<RowView>& rows, const std::string& filter);
 

@@ -9,6 +9,8 @@
 #include "host/browser.h"
 #include "host/dialog_box.h"
 #include "host/host_texts.h"
+#include "host/job_log.h"
+#include "host/log_command.h"
 #include "host/service_trouble.h"
 #include "host/terminal.h"
 #include "platform/ipc/messaging_center.h"
@@ -35,6 +37,12 @@ std::string clock_text() {
   char text[16] = {};
   std::strftime(text, sizeof text, "%H:%M:%S", &local);
   return text;
+}
+
+// The UI's log view keeps as many lines as one request may bring.
+tl::expected<LogPage, LogFailure> fetch_job_log(const std::string& label,
+                                                const std::string& after) {
+  return fetch_log(label, kMaxLogLines, after);
 }
 
 bool quits(const Key& key) {
@@ -99,11 +107,11 @@ class TerminalUi {
     Terminal terminal(utf8_);
     terminal_ = &terminal;
     set_reply_wait_observer([this](std::chrono::milliseconds waited) { return waiting(waited); });
-    browser_ =
-        std::make_unique<Browser>(root, bundle_.display_name,
-                                  BrowserContext{.now_text = clock_text,
-                                                 .changed = [this] { repaint(); },
-                                                 .service_trouble = control_service_trouble});
+    browser_ = std::make_unique<Browser>(root, bundle_.display_name,
+                                         BrowserContext{.now_text = clock_text,
+                                                        .changed = [this] { repaint(); },
+                                                        .service_trouble = control_service_trouble,
+                                                        .fetch_log = fetch_job_log});
     set_dialog_presenter(std::make_shared<TerminalPresenter>(terminal, *browser_, quitting_));
 
     auto& loop = RunLoop::main();
@@ -111,10 +119,17 @@ class TerminalUi {
     auto token = std::make_shared<int>(0);
     auto resize_check = Timer::scheduledTimerWithTimeInterval(
         kResizeCheckSeconds, token, [this] { read_keys(); }, true);
+    auto log_follow = Timer::scheduledTimerWithTimeInterval(
+        kLogFollowPollMs / 1000.0, token,
+        [this] {
+          if (browser_->poll_log()) repaint();
+        },
+        true);
     repaint();
     loop.run();
 
     resize_check->invalidate();
+    log_follow->invalidate();
     loop.unwatch_fd(STDIN_FILENO);
     set_dialog_presenter(nullptr);
     set_reply_wait_observer(nullptr);

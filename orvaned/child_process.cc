@@ -102,12 +102,14 @@ std::vector<char*> c_strings(std::vector<std::string>& strings) {
   return out;
 }
 
-enum class ChildStep : int { Stdin, Groups, Gid, Uid, Chdir, Exec };
+enum class ChildStep : int { Stdin, Output, Groups, Gid, Uid, Chdir, Exec };
 
 const char* step_name(ChildStep step) {
   switch (step) {
     case ChildStep::Stdin:
       return "opening /dev/null";
+    case ChildStep::Output:
+      return "connecting standard output and error";
     case ChildStep::Groups:
       return "setgroups";
     case ChildStep::Gid:
@@ -134,17 +136,6 @@ struct ChildFailure {
   ::_exit(127);
 }
 
-struct Pipe {
-  FileDescriptor read_end;
-  FileDescriptor write_end;
-};
-
-Result<Pipe> close_on_exec_pipe() {
-  int ends[2];
-  if (::pipe2(ends, O_CLOEXEC) != 0) return fail_errno("pipe");
-  return Pipe{FileDescriptor(ends[0]), FileDescriptor(ends[1])};
-}
-
 // Blocks until the parent lets the child go on; a parent that dies (or refuses) first leaves
 // the gate closed without a byte, and the child ends before it runs anything of the job.
 void wait_at_gate(int gate_fd) {
@@ -159,7 +150,7 @@ void wait_at_gate(int gate_fd) {
 
 // Runs in the forked child: async-signal-safe calls only.
 [[noreturn]] void exec_in_child(const LaunchPlan& plan, char* const* argv, char* const* envp,
-                                int gate_fd, int report_fd) {
+                                StandardStreams streams, int gate_fd, int report_fd) {
   ::setpgid(0, 0);
   wait_at_gate(gate_fd);
   for (int sig = 1; sig < NSIG; ++sig)
@@ -170,6 +161,9 @@ void wait_at_gate(int gate_fd) {
 
   int null_fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   if (null_fd < 0 || ::dup2(null_fd, STDIN_FILENO) < 0) fail_in_child(report_fd, ChildStep::Stdin);
+  if ((streams.out >= 0 && ::dup2(streams.out, STDOUT_FILENO) < 0) ||
+      (streams.err >= 0 && ::dup2(streams.err, STDERR_FILENO) < 0))
+    fail_in_child(report_fd, ChildStep::Output);
   if (plan.identity) {
     const Identity& id = *plan.identity;
     if (::setgroups(id.groups.size(), id.groups.data()) != 0)
@@ -186,6 +180,12 @@ void wait_at_gate(int gate_fd) {
 }
 
 }  // namespace
+
+Result<Pipe> close_on_exec_pipe() {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return fail_errno("pipe");
+  return Pipe{FileDescriptor(ends[0]), FileDescriptor(ends[1])};
+}
 
 Result<LaunchPlan> plan_launch(const JobSpec& job) {
   LaunchPlan plan;
@@ -211,7 +211,8 @@ Result<LaunchPlan> plan_launch(const JobSpec& job) {
   return plan;
 }
 
-Result<pid_t> spawn_process(const LaunchPlan& plan, const BeforeExec& before_exec) {
+Result<pid_t> spawn_process(const LaunchPlan& plan, const BeforeExec& before_exec,
+                            StandardStreams streams) {
   std::vector<std::string> argv_strings = plan.argv;
   std::vector<std::string> env_strings = plan.environment;
   std::vector<char*> argv = c_strings(argv_strings);
@@ -226,7 +227,8 @@ Result<pid_t> spawn_process(const LaunchPlan& plan, const BeforeExec& before_exe
   if (pid == 0) {
     gate->write_end = FileDescriptor();
     report->read_end = FileDescriptor();
-    exec_in_child(plan, argv.data(), envp.data(), gate->read_end.get(), report->write_end.get());
+    exec_in_child(plan, argv.data(), envp.data(), streams, gate->read_end.get(),
+                  report->write_end.get());
   }
   gate->read_end = FileDescriptor();
   report->write_end = FileDescriptor();

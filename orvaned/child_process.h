@@ -3,8 +3,8 @@
 // multi-threaded and a forked child may only make async-signal-safe calls before exec.
 //
 // The child gets its own process group (so a stop reaches everything it started), standard
-// input from /dev/null, and inherits the service's standard output and error, so job output
-// ends up wherever the service's own diagnostics go.
+// input from /dev/null, and the standard output and error it is given (by default the
+// service's own).
 #pragma once
 
 #include <sys/types.h>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "orvaned/job_file.h"
+#include "platform/fs/file_descriptor.h"
 #include "platform/result.h"
 
 namespace orv::service {
@@ -36,6 +37,13 @@ struct LaunchPlan {
   bool runs_as_self_instead_of_user = false;
 };
 
+struct Pipe {
+  FileDescriptor read_end;
+  FileDescriptor write_end;
+};
+// Both ends are closed on exec (the child's standard streams are copies made in the child).
+Result<Pipe> close_on_exec_pipe();
+
 // What to run for the job, or why it cannot be started.
 Result<LaunchPlan> plan_launch(const JobSpec& job);
 
@@ -43,9 +51,16 @@ Result<LaunchPlan> plan_launch(const JobSpec& job);
 // exits without running the job and spawn_process fails with its error.
 using BeforeExec = std::function<Status(pid_t pid)>;
 
+// Descriptors that become the child's standard output and error; -1 keeps the service's.
+struct StandardStreams {
+  int out = -1;
+  int err = -1;
+};
+
 // Forks and execs, returning the child's id. Failures up to and including exec are reported
 // (through a close-on-exec pipe: the step that failed and why), and the failed child is already
 // reaped. A child whose parent dies before releasing it exits without running the job.
-Result<pid_t> spawn_process(const LaunchPlan& plan, const BeforeExec& before_exec);
+Result<pid_t> spawn_process(const LaunchPlan& plan, const BeforeExec& before_exec,
+                            StandardStreams streams = {});
 
 }  // namespace orv::service

@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "orvaned/below_root.h"
 #include "orvaned/log.h"
 #include "platform/fs/file_descriptor.h"
 #include "platform/fs/root.h"
@@ -18,18 +19,6 @@
 namespace orv::service {
 
 namespace {
-
-// The components of a path, in order; empty and "." components are dropped.
-std::vector<std::string> components(std::string_view path) {
-  std::vector<std::string> parts;
-  while (!path.empty()) {
-    const size_t slash = path.find('/');
-    const std::string_view part = path.substr(0, slash);
-    path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
-    if (!part.empty() && part != ".") parts.emplace_back(part);
-  }
-  return parts;
-}
 
 // The components below the media directory: directories, then the file name.
 Result<std::vector<std::string>> components_below_media(std::string_view logical) {
@@ -41,32 +30,6 @@ Result<std::vector<std::string>> components_below_media(std::string_view logical
   for (const std::string& part : parts)
     if (part == "..") return fail("climbs out with \"..\"");
   return parts;
-}
-
-// The directory `name` beneath `parent`, made when missing; a symbolic link or anything but a
-// directory in its place is refused.
-Result<FileDescriptor> enter_directory(int parent, const std::string& name) {
-  if (::mkdirat(parent, name.c_str(), 0755) != 0 && errno != EEXIST)
-    return fail_errno("cannot make " + name);
-  FileDescriptor dir(
-      ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (dir.valid()) return dir;
-  if (errno == ELOOP || errno == ENOTDIR)
-    return fail(name + " is a symbolic link or not a directory", errno);
-  return fail_errno("cannot open " + name);
-}
-
-// The root is the service's configuration and is taken as it is; every directory below it,
-// the media directory's own included, is entered without following links.
-Result<FileDescriptor> open_directory_below_root(const std::vector<std::string>& path) {
-  FileDescriptor dir(::open(root_prefix().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!dir.valid()) return fail_errno("cannot open the root " + root_prefix().string());
-  for (const std::string& name : path) {
-    Result<FileDescriptor> next = enter_directory(dir.get(), name);
-    if (!next) return fail(std::move(next.error()));
-    dir = std::move(*next);
-  }
-  return dir;
 }
 
 Status write_all(int fd, std::string_view bytes) {

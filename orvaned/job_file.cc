@@ -91,6 +91,8 @@ Result<JobSpec> parse_job(const Value& root, std::string plist_path, int type) {
   if (keep_alive.is_boolean() || keep_alive.is_dictionary()) job.keep_alive = keep_alive;
   job.user_name = optional_string(root["UserName"]);
   job.working_directory = optional_string(root["WorkingDirectory"]);
+  job.standard_out_path = optional_string(root["StandardOutPath"]);
+  job.standard_error_path = optional_string(root["StandardErrorPath"]);
   if (!root["EnvironmentVariables"].is_null() &&
       !read_environment(root["EnvironmentVariables"], job.environment))
     return fail("EnvironmentVariables is not a dictionary of strings");

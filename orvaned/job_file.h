@@ -28,6 +28,9 @@ struct JobSpec {
   std::optional<std::string> user_name;
   std::optional<std::string> working_directory;
   std::vector<std::pair<std::string, std::string>> environment;
+  // Files under the root that get a copy of the job's standard output and error.
+  std::optional<std::string> standard_out_path;
+  std::optional<std::string> standard_error_path;
 };
 
 // The job described by a decoded job file, or the reason it cannot be used.

@@ -55,6 +55,8 @@ void append_escaped_byte(std::string& out, unsigned char byte) {
   }
 }
 
+}  // namespace
+
 std::string escaped(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -70,8 +72,6 @@ std::string escaped(std::string_view text) {
   }
   return out;
 }
-
-}  // namespace
 
 void log_line(std::string_view message) {
   // One write per line so lines from the main thread and the server threads never interleave.

@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <string>
 
+#include "orvaned/below_root.h"
 #include "orvaned/child_process.h"
 #include "orvaned/log.h"
 #include "orvaned/process_table.h"
@@ -45,6 +47,13 @@ std::string describe_exit(int wait_status) {
     return "exited with status " + std::to_string(WEXITSTATUS(wait_status));
   if (WIFSIGNALED(wait_status)) return "killed by signal " + std::to_string(WTERMSIG(wait_status));
   return "ended";
+}
+
+std::string seconds_text(Supervisor::Clock::duration wait) {
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", static_cast<double>(ms) / 1000);
+  return text;
 }
 
 Value record_of(const JobSpec& spec, pid_t pid) {
@@ -89,7 +98,7 @@ Status Supervisor::spawn_locked(Job& job, const Result<LaunchPlan>& plan) {
     job.warned_about_user = true;
   }
   pid_t recorded = -1;
-  Result<pid_t> pid = spawn_process(*plan, [this, &recorded](pid_t child) {
+  Result<pid_t> pid = spawn_captured_locked(job, *plan, [this, &recorded](pid_t child) {
     Status entered = ledger_.record(child);
     if (entered) recorded = child;
     return entered;
@@ -102,9 +111,38 @@ Status Supervisor::spawn_locked(Job& job, const Result<LaunchPlan>& plan) {
   return {};
 }
 
+// The job's output goes through pipes to the capture; a file it names for a copy that cannot
+// be opened is said in its log, and the job runs all the same.
+Result<pid_t> Supervisor::spawn_captured_locked(Job& job, const LaunchPlan& plan,
+                                                const BeforeExec& before_exec) {
+  Result<Pipe> out = close_on_exec_pipe();
+  if (!out) return fail(out.error());
+  Result<Pipe> err = close_on_exec_pipe();
+  if (!err) return fail(err.error());
+  auto open_copy = [this, &job](const std::optional<std::string>& path) {
+    if (!path) return FileDescriptor();
+    Result<FileDescriptor> file = open_for_append_below_root(*path);
+    if (file) return std::move(*file);
+    note(job, "cannot write to " + *path + ": " + file.error().message);
+    return FileDescriptor();
+  };
+  FileDescriptor out_copy = open_copy(job.spec.standard_out_path);
+  FileDescriptor err_copy = open_copy(job.spec.standard_error_path);
+  Result<pid_t> pid =
+      spawn_process(plan, before_exec, {out->write_end.get(), err->write_end.get()});
+  if (!pid) return pid;
+  note(job, "started with pid " + std::to_string(*pid));
+  capture_.watch(std::move(out->read_end), *job.log, LogStream::Out, std::move(out_copy));
+  capture_.watch(std::move(err->read_end), *job.log, LogStream::Err, std::move(err_copy));
+  return pid;
+}
+
 bool Supervisor::start_locked(Job& job, const Result<LaunchPlan>& plan) {
   Status started = spawn_locked(job, plan);
-  if (!started) log_line("cannot start " + job.spec.label + ": " + started.error().message);
+  if (!started) {
+    log_line("cannot start " + job.spec.label + ": " + started.error().message);
+    note(job, "start failed: " + started.error().message);
+  }
   return started.has_value();
 }
 
@@ -268,9 +306,13 @@ void Supervisor::note_exit_locked(Job& job, int wait_status) {
   forget_locked(job.pid);
   job.pid = -1;
   log_line(job.spec.label + " " + describe_exit(wait_status));
+  capture_.drain(*job.log);
+  note(job, describe_exit(wait_status));
   if (job.stopped_by_request || !should_restart(job.spec.keep_alive, wait_status)) return;
-  auto earliest = job.last_start.value_or(Clock::now()) + timing_.throttle;
-  job.restart_at = std::max(Clock::now(), earliest);
+  const auto now = Clock::now();
+  auto earliest = job.last_start.value_or(now) + timing_.throttle;
+  job.restart_at = std::max(now, earliest);
+  if (earliest > now) note_throttled(job, earliest - now);
 }
 
 void Supervisor::start_due_restarts() {
@@ -278,8 +320,10 @@ void Supervisor::start_due_restarts() {
   auto now = Clock::now();
   for (Job& job : jobs_) {
     if (!job.restart_at || *job.restart_at > now || job.pid > 0) continue;
-    if (!start_locked(job, plan_launch(job.spec)))
-      job.restart_at = now + std::max<Clock::duration>(timing_.throttle, kMinimumRetry);
+    if (start_locked(job, plan_launch(job.spec))) continue;
+    const auto retry = std::max<Clock::duration>(timing_.throttle, kMinimumRetry);
+    job.restart_at = now + retry;
+    note_throttled(job, retry);
   }
 }
 
@@ -289,6 +333,17 @@ std::optional<Supervisor::Clock::time_point> Supervisor::next_restart() const {
   for (const Job& job : jobs_)
     if (job.restart_at && (!next || *job.restart_at < *next)) next = job.restart_at;
   return next;
+}
+
+void Supervisor::note_throttled(Job& job, Clock::duration wait) {
+  note(job, "restart throttled: next start in " + seconds_text(wait) + " s");
+}
+
+LogPage Supervisor::read_log(const LogQuery& query) const {
+  auto job = std::find_if(jobs_.begin(), jobs_.end(),
+                          [&query](const Job& j) { return j.spec.label == query.label; });
+  if (job == jobs_.end()) return {JobStatus::UnknownLabel, {}, {}};
+  return job->log->page(query.lines, query.after);
 }
 
 Array Supervisor::records() const {

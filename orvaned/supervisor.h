@@ -2,7 +2,8 @@
 // job listings, any number at once) and the main thread (reaping exits, restarting kept-alive jobs)
 // share it. One mutex guards the jobs' state and is held only for bookkeeping, never while a
 // stop waits for a job to end, so a slow stop delays no other request. Every process it starts
-// is entered in the job ledger before it runs, and leaves it once reaped.
+// is entered in the job ledger before it runs, and leaves it once reaped. Each job has a log:
+// its output, captured through pipes, and a line for everything the supervisor did to it.
 #pragma once
 
 #include <sys/types.h>
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string_view>
@@ -19,6 +21,8 @@
 #include "orvaned/job_backend.h"
 #include "orvaned/job_file.h"
 #include "orvaned/job_ledger.h"
+#include "orvaned/log_store.h"
+#include "orvaned/output_capture.h"
 #include "platform/result.h"
 #include "platform/value/value.h"
 
@@ -60,6 +64,7 @@ class Supervisor final : public JobBackend {
 
   // One daemon record per job, in job order.
   Array records() const override;
+  LogPage read_log(const LogQuery& query) const override;
 
  private:
   struct Job {
@@ -70,6 +75,7 @@ class Supervisor final : public JobBackend {
     bool being_stopped = false;  // by one stop; others for the same job wait for it
     std::optional<Clock::time_point> last_start;
     std::optional<Clock::time_point> restart_at;
+    std::unique_ptr<LogStore> log = std::make_unique<LogStore>();
   };
   // How to reach and watch a process group that is being ended.
   struct GroupWatch {
@@ -79,6 +85,10 @@ class Supervisor final : public JobBackend {
 
   Job* find(std::string_view label);
   Status spawn_locked(Job& job, const Result<LaunchPlan>& plan);
+  Result<pid_t> spawn_captured_locked(Job& job, const LaunchPlan& plan,
+                                      const BeforeExec& before_exec);
+  void note_throttled(Job& job, Clock::duration wait);
+  void note(Job& job, std::string text) { job.log->append(LogStream::Service, std::move(text)); }
   bool start_locked(Job& job, const Result<LaunchPlan>& plan);  // logs why a start failed
   bool leader_unreaped_locked(pid_t group) const;
   void forget_locked(pid_t pid);  // drops a process from the ledger, logging a failed write
@@ -95,6 +105,7 @@ class Supervisor final : public JobBackend {
   std::condition_variable exited_;
   std::condition_variable stop_finished_;
   JobLedger ledger_;
+  OutputCapture capture_;  // declared last: its thread ends before the jobs' stores go
 };
 
 }  // namespace orv::service

@@ -121,6 +121,55 @@ TEST_F(HostBrowserPagesTest, ActionsSayWhatHappenedAndTheListFollowsThem) {
   std::filesystem::remove(settings);
 }
 
+// Keys act only on a page that was seen and on rows that can act: a switch flips and reads
+// back, a disabled one says why not, a button acts, a click selects before it acts; the
+// selection follows its row through rebuilds, and Ctrl-C quits even while a filter is typed.
+TEST_F(HostBrowserPagesTest, KeysActOnlyOnWhatWasSeenAndTheSelectionFollowsItsRow) {
+  const bool shown = browser->rows()[1].switch_on.value_or(false);
+  keys(" ");  // the first row that can be selected: the show-system switch, read back
+  EXPECT_EQ(browser->rows()[1].switch_on, !shown);
+  service->clear_requests();
+  keys("j");
+  press(KeyCode::Enter);  // "Refresh"
+  EXPECT_EQ(request_names(), (std::vector<std::string>{"listAll"}));
+
+  keys("G");
+  service->set_daemons({job("com.example.idle"), job("com.example.new"), job("com.example.web")});
+  keys("r");
+  EXPECT_EQ(browser->rows()[static_cast<std::size_t>(browser->selected())].title,
+            "com.example.idle");
+  service->set_daemons({job("com.example.web", {{"Pid", Value(42)}})});
+  keys("r");  // the selected row is gone: the selection stays near its place
+  EXPECT_EQ(browser->rows()[static_cast<std::size_t>(browser->selected())].title,
+            "com.example.web");
+
+  service->clear_requests();
+  browser->handle_key(Key::special(KeyCode::Enter));  // opens the job with "Alive" selected...
+  browser->handle_key(
+      Key::special(KeyCode::Enter));  // ...which this key, typed ahead, must not flip
+  EXPECT_EQ(browser->depth(), 2u);
+  EXPECT_TRUE(service->requests_named("startOne").empty());
+  screen = browser->draw(kWidth, kHeight);
+  keys("j");
+  press(KeyCode::Enter);
+  EXPECT_NE(status().find("\"RunAtLoad\" cannot be changed"), std::string::npos) << status();
+  keys("k");
+  press(KeyCode::Enter);
+  EXPECT_EQ(service->requests_named("startOne").size(), 1u);
+
+  keys("h");
+  service->clear_requests();
+  const int refresh = line_with("Refresh");
+  browser->handle_key(Key::click(4, refresh));
+  EXPECT_TRUE(service->requests().empty()) << "a first click only selects";
+  browser->handle_key(Key::click(4, refresh));
+  EXPECT_EQ(request_names(), (std::vector<std::string>{"listAll"}));
+
+  keys("/");
+  browser->handle_key(Key::character(0x03));
+  EXPECT_TRUE(browser->quit_requested());
+}
+
 // A list at 80x24 shows at least twelve jobs; at 40x12 still one, and the way to the help.
 TEST_F(HostBrowserPagesTest, SmallTerminalsStillShowJobsAndTheHelpKey) {
   Array many;

@@ -149,6 +149,25 @@ TEST_F(HostCliTest, ExportAndImportReportTheirOutcome) {
   EXPECT_NE(imported.err.find("alert: Imported:/var/mobile/Media/policy.plist"), std::string::npos);
 }
 
+TEST_F(HostCliTest, LogsPrintsTheJobsLinesWithLocalTimesOrAsJson) {
+  const Value line(Dictionary{{"time", Date{10.25}}, {"stream", "err"}, {"text", "bad\x1B[2J"}});
+  service_.set_reply("log",
+                     Value(Dictionary{{"status", 0}, {"entries", Array{line}}, {"cursor", "c9"}}));
+  auto logs = run_process({kOrvane, "logs", "com.example.web", "-n", "5"}, {{"TZ", "UTC-8"}});
+  EXPECT_EQ(logs.status, 0) << logs.err;
+  EXPECT_EQ(logs.out, "2001-01-01 08:00:10.250  err      bad\uFFFD[2J\n");
+  const auto requests = service_.requests_named("log");
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].user_info, Value(Dictionary{{"Label", "com.example.web"}, {"lines", 5}}));
+
+  auto json = run_process({kOrvane, "logs", "--json", "com.example.web"}, {{"TZ", "UTC-8"}});
+  EXPECT_EQ(json.out,
+            "{\"time\":\"2001-01-01T08:00:10.250+08:00\",\"stream\":\"err\","
+            "\"text\":\"bad\\u001b[2J\"}\n");
+  service_.set_reply("log", Value(Dictionary{{"status", -2}}));
+  EXPECT_EQ(orvane({"logs", "no.such"}).status, 2);
+}
+
 // A service that is not running, refuses the host or never answers must not pass for an empty
 // machine: each command says so in one line, and those that only show exit with status 3.
 TEST_F(HostCliTest, AServiceThatDoesNotAnswerIsNamedAndFailsTheShowingCommands) {
@@ -175,7 +194,8 @@ TEST_F(HostCliTest, AServiceThatDoesNotAnswerIsNamedAndFailsTheShowingCommands) 
        std::vector<std::pair<Args, int>>{{{"list"}, 3},
                                          {{"show", "com.example.web"}, 3},
                                          {{"stop", "com.example.web"}, 2},
-                                         {{"export", "saved.plist"}, 0}}) {
+                                         {{"export", "saved.plist"}, 0},
+                                         {{"logs", "com.example.web", "-f"}, 3}}) {
     auto result = orvane_at(nobody, args);
     EXPECT_EQ(result.status, status) << args[0] << "\n" << result.err;
     EXPECT_NE(result.err.find("orvane: the control service did not answer (not running)\n"),
@@ -197,9 +217,10 @@ TEST_F(HostCliTest, AServiceThatDoesNotAnswerIsNamedAndFailsTheShowingCommands) 
 
 TEST_F(HostCliTest, UsageErrorsAndBrokenBundlesExitWithStatusTwo) {
   using Args = std::vector<std::string>;
-  for (const Args& args : {Args{}, Args{"frob\x1B[2J"}, Args{"show"}, Args{"list", "extra"},
-                           Args{"start", "x", "--json"}, Args{"show-system", "maybe"},
-                           Args{"stop", "no.\x1B]0;job\a"}}) {
+  for (const Args& args :
+       {Args{}, Args{"frob\x1B[2J"}, Args{"show"}, Args{"list", "extra"},
+        Args{"start", "x", "--json"}, Args{"show-system", "maybe"}, Args{"stop", "no.\x1B]0;job\a"},
+        Args{"logs", "x", "-n", "0"}, Args{"list", "-f"}}) {
     auto result = orvane(args);
     EXPECT_EQ(result.status, 2) << (args.empty() ? "(none)" : args[0]);
     EXPECT_NE(result.err.find("orvane:"), std::string::npos);

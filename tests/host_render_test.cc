@@ -1,21 +1,18 @@
-// The terminal UI without a terminal: text layout, the page renderer's grid, the browser's
-// reactions to keys on real page objects, and the dialog boxes.
+// The terminal UI without a terminal: text layout, the page renderer's grid and the dialog
+// boxes. The browser's reactions to keys are checked on the plugin's pages (host_browser_test).
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "host/browser.h"
 #include "host/cli_presenter.h"
 #include "host/dialog_box.h"
 #include "host/page_renderer.h"
 #include "host/terminal_locale.h"
 #include "host/text_grid.h"
-#include "platform/ui/class_registry.h"
 
 namespace orv::host {
 namespace {
@@ -144,121 +141,6 @@ TEST(HostRendererTest, FiltersRowsAndScrollsTheSelectionIntoView) {
   auto scrolled = render_page(frame, 40, 10);
   EXPECT_GT(scrolled.scroll_top, 0);
   EXPECT_GE(line_with(scrolled.grid, "job.29"), 1);
-}
-
-// A small page class for driving the browser: rows come from `next_rows`, built at every
-// specifiers() call like the plugin's pages; the switch stores what it is given.
-class HostTestPage : public ListController {
- public:
-  static inline std::vector<std::string> next_rows;
-  static inline bool switch_value = false;
-  static inline int actions = 0;
-
-  std::string_view className() const override { return "HostTestPage"; }
-  Value getFlag(Specifier&) { return Value(switch_value); }
-  void setFlag(const Value& value, Specifier&) { switch_value = value.read_bool(); }
-  void onPress() { ++actions; }
-
-  std::shared_ptr<SpecifierList> specifiers() override {
-    _specifiers = std::make_shared<SpecifierList>();
-    auto self = shared_from_this();
-    auto add = [&](std::string name, std::string set, std::string get, std::string detail,
-                   int cell) {
-      auto s = Specifier::preferenceSpecifierNamed(name, self, set, get, detail, cell, {});
-      _specifiers->push_back(s);
-      return s;
-    };
-    add("Flag", "setFlag:specifier:", "getFlag:", {}, PSSwitchCell);
-    add("Locked", "setFlag:specifier:", "getFlag:", {}, PSSwitchCell)
-        ->setProperty(Value(false), PSEnabledKey);
-    add("Press", {}, {}, {}, PSButtonCell)->setAction("onPress");
-    for (const auto& name : next_rows)
-      add(name, {}, {}, "HostTestPage", PSLinkCell)->setProperty(Value(name), PSKeyNameKey);
-    return _specifiers;
-  }
-};
-
-const Registrar kRegisterTestPage([] {
-  ClassRegistry::shared().registerPage(
-      "HostTestPage", [] { return std::make_shared<HostTestPage>(); },
-      MethodTable<HostTestPage>()
-          .getter("getFlag:", &HostTestPage::getFlag)
-          .setter("setFlag:specifier:", &HostTestPage::setFlag)
-          .action("onPress", &HostTestPage::onPress)
-          .build());
-});
-
-class HostBrowserTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    HostTestPage::next_rows = {"alpha", "beta", "gamma"};
-    HostTestPage::switch_value = false;
-    HostTestPage::actions = 0;
-    root = ClassRegistry::shared().createPage("HostTestPage");
-    browser = std::make_unique<Browser>(root, "Test", BrowserContext{[this] { return now; }});
-    browser->draw(60, 12);
-  }
-  std::string selected_title() const {
-    return browser->rows()[static_cast<std::size_t>(browser->selected())].title;
-  }
-  void press(KeyCode code) { browser->handle_key(Key::special(code)); }
-  void type(std::string_view keys) {
-    for (char c : keys)
-      browser->handle_key(Key::character(static_cast<char32_t>(c)));
-  }
-
-  std::string now = "10:00:00";
-  ListControllerPtr root;
-  std::unique_ptr<Browser> browser;
-};
-
-TEST_F(HostBrowserTest, KeysFlipAndPressAndTheSelectionOutlivesRebuilds) {
-  type(" ");
-  EXPECT_TRUE(HostTestPage::switch_value);
-  EXPECT_EQ(browser->rows()[0].switch_on, true);  // the getter is read again after the flip
-  type("j");
-  press(KeyCode::Enter);  // "Locked" is disabled: not operable
-  EXPECT_TRUE(HostTestPage::switch_value);
-  EXPECT_NE(browser->draw(60, 12).text().find("cannot be changed"), std::string::npos);
-  type("j");
-  press(KeyCode::Enter);
-  EXPECT_EQ(HostTestPage::actions, 1);
-  type("jj");  // onto "beta"
-
-  HostTestPage::next_rows = {"zeta", "beta", "alpha", "gamma"};
-  now = "10:00:10";
-  root->reloadSpecifiers();
-  EXPECT_EQ(selected_title(), "beta");
-  EXPECT_NE(browser->draw(60, 12).row_text(11).find("updated 10:00:10"), std::string::npos);
-  HostTestPage::next_rows = {"alpha"};  // the selected row is gone: stay near its place
-  root->reloadSpecifiers();
-  EXPECT_EQ(selected_title(), "alpha");
-}
-
-TEST_F(HostBrowserTest, NothingActsOnAPageNotYetSeenOrOnASingleClick) {
-  type("G");
-  press(KeyCode::Enter);  // opens "gamma" with the cursor on its switch...
-  press(KeyCode::Enter);  // ...which this key, typed ahead of the page, must not flip
-  EXPECT_EQ(browser->depth(), 2u);
-  EXPECT_FALSE(HostTestPage::switch_value);
-  EXPECT_NE(browser->draw(60, 12).text().find("[off]"), std::string::npos);
-  press(KeyCode::Enter);
-  EXPECT_TRUE(HostTestPage::switch_value);
-
-  type("h");  // back
-  TextGrid list = browser->draw(60, 12);
-  int beta = line_with(list, "beta");
-  browser->handle_key(Key::click(4, beta));
-  EXPECT_EQ(selected_title(), "beta");
-  EXPECT_EQ(browser->depth(), 1u);
-  browser->handle_key(Key::click(4, beta));  // on the selected row: acts
-  EXPECT_EQ(browser->depth(), 2u);
-
-  browser->draw(60, 12);
-  type("/");
-  browser->handle_key(Key::character(0x03));  // Ctrl-C quits, even while a filter is typed
-  EXPECT_TRUE(browser->quit_requested());
-  EXPECT_EQ(browser->filter(), "");
 }
 
 TEST(HostDialogTest, ButtonsFieldAndTimeOutAnswerAsThePlatformDoes) {

@@ -38,6 +38,8 @@ Value nested_array_value(std::size_t depth, Array innermost = {}) {
   return v;
 }
 
+// Long texts with escapes in every few bytes, across the writer's chunks, are in the JSON fuzz
+// corpus, which every test build replays.
 TEST(JsonWrite, ProducesCompactTextInInsertionOrderRealsAsRealsAndMinimalEscapes) {
   EXPECT_EQ(text_of(Value(Dictionary{})), "{}");
   EXPECT_EQ(text_of(Value(Dictionary{{"z", 1}, {"a", nullptr}, {"m", Value(Array{false, -7})}})),
@@ -53,17 +55,6 @@ TEST(JsonWrite, ProducesCompactTextInInsertionOrderRealsAsRealsAndMinimalEscapes
   EXPECT_EQ(
       text_of(Value(Array{Value("q\"b\\s/\n\r\t\b\f\x01\x1f"), Value(std::string("a\0b", 3))})),
       R"(["q\"b\\s/\n\r\t\b\f\u0001\u001f","a\u0000b"])");
-}
-
-// Escapes and bad bytes at every place of short texts are checked by the JSON fuzz target, which
-// every test build replays over its corpus; this is a long text, across the writer's chunks.
-TEST(JsonWrite, EscapesEveryFewBytesAcrossTheWritersChunks) {
-  const char* const pieces[] = {"ab", "\"", "\x01", "clean text", "\\", "\u00e9", "\n"};
-  std::string mixed;
-  for (int i = 0; i < 5000; ++i)
-    mixed += pieces[i * 7919 % 7];
-  const Value tree(Array{Value(mixed)});
-  EXPECT_EQ(json_2_ns(ns_2_json(tree)), tree);
 }
 
 TEST(JsonWrite, RefusesWhatJsonCannotHold) {

@@ -107,13 +107,14 @@ struct ThrowAwayUser {
       ADD_FAILURE() << "could not delete the test account " << name;
   }
 
-  // Connects as this user from a forked child; true when an answer came.
+  // Connects as this user from a forked child; true when a job's log came.
   bool is_answered() const {
     pid_t child = ::fork();
     if (child == 0) {
       if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) ::_exit(3);
       CPDistributedMessagingCenter client("msgport.orvane");
-      ::_exit(client.sendMessageAndReceiveReplyName("listAll").is_null() ? 0 : 1);
+      Value log = client.sendMessageAndReceiveReplyName("log", Dictionary{{"Label", "org.any"}});
+      ::_exit(log["entries"].is_array() ? 1 : 0);
     }
     int status = 0;
     ::waitpid(child, &status, 0);
@@ -127,7 +128,7 @@ struct ThrowAwayUser {
 };
 
 // The socket's mode is left as the daemon sets it: the file system and the daemon's own check
-// must agree on who gets in.
+// must agree on who gets in, for the log as for every request.
 TEST_F(OrvanedExportTest, AdmitsOnlyRootItselfAndNamedUsers) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to create a second user";
   ThrowAwayUser user;

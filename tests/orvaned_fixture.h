@@ -134,6 +134,18 @@ class OrvanedTest : public ::testing::Test {
     return reply.is_null() ? -1000 : reply["status"].read_int32();
   }
 
+  Value read_log(const std::string& label, Dictionary query = {}) {
+    query.set("Label", label);
+    return send("log", Value(std::move(query)));
+  }
+  // "stream text" for each entry of a log reply.
+  static std::vector<std::string> log_lines(const Value& reply) {
+    std::vector<std::string> out;
+    for (const Value& entry : reply["entries"].as_array())
+      out.push_back(std::string(entry["stream"].as_string()) + " " + entry["text"].as_string());
+    return out;
+  }
+
   TempDir root_;
   CPDistributedMessagingCenter client_{"msgport.orvane"};
   pid_t daemon_ = -1;

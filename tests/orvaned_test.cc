@@ -101,6 +101,10 @@ TEST_F(OrvanedTest, KeepAliveRestartsAfterTheThrottleAndAStopSticks) {
     return now > 0 && now != first;
   })) << "a KeepAlive job that exits comes back";
   EXPECT_GE(std::chrono::steady_clock::now() - started, 450ms) << "but not before the throttle";
+  const auto flaky = log_lines(read_log("org.flaky"));
+  ASSERT_GE(flaky.size(), 4u);
+  EXPECT_EQ(flaky[1], "service exited with status 0");
+  EXPECT_TRUE(flaky[2].starts_with("service restart throttled: next start in 0.")) << flaky[2];
   EXPECT_EQ(pid_of("org.once"), -1)
       << "a successful exit does not restart a SuccessfulExit=false job";
 

@@ -1,5 +1,5 @@
 // The binary reader against hand-assembled documents: every width of references and offsets,
-// and each way a document can lie about its own layout.
+// shared objects, the depth limit and objects that have no value form.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -54,15 +54,6 @@ struct Document {
   }
 };
 
-// Trailer fields, counted from the end of the document.
-constexpr std::size_t kOffsetSizeAt = 26, kRefSizeAt = 25, kCountAt = 24, kTopAt = 16, kTableAt = 8;
-
-void patch_be(Bytes& b, std::size_t from_end, std::uint64_t v, unsigned size) {
-  Bytes field;
-  put_be(field, v, size);
-  std::copy(field.begin(), field.end(), b.end() - static_cast<std::ptrdiff_t>(from_end));
-}
-
 Result<Value> decode(const Bytes& b) {
   return decode_binary_plist(b);
 }
@@ -115,74 +106,12 @@ TEST(BinaryPlist, SharedObjectsReadAlikeEverywhereAndOnlyInTheirOwnDocument) {
             Value(Array{"c", "c"}));
 }
 
-TEST(BinaryPlist, RefusesABadTrailer) {
-  const Bytes good = Document{{{0x09}}}.bytes();
-  ASSERT_EQ(decode(good), Value(true));
-  auto patched = [&](std::size_t at, std::uint64_t v, unsigned size) {
-    Bytes b = good;
-    patch_be(b, at, v, size);
-    return decode(b);
-  };
-  EXPECT_FALSE(patched(kOffsetSizeAt, 0, 1));
-  EXPECT_FALSE(patched(kOffsetSizeAt, 9, 1));
-  EXPECT_FALSE(patched(kRefSizeAt, 0, 1));
-  EXPECT_FALSE(patched(kCountAt, 0, 8));
-  EXPECT_FALSE(patched(kCountAt, ~0ull, 8));  // more offsets than the file holds
-  EXPECT_FALSE(patched(kTopAt, 1, 8));
-  EXPECT_FALSE(patched(kTableAt, 4, 8));         // table inside the header
-  EXPECT_FALSE(patched(kTableAt, 1u << 20, 8));  // table beyond the file
-  EXPECT_FALSE(patched(kTableAt, ~0ull, 8));
-  EXPECT_FALSE(decode(Bytes(good.begin(), good.end() - 1)));
-  EXPECT_FALSE(decode(Bytes(good.begin() + 1, good.end())));
-}
-
-TEST(BinaryPlist, RefusesOffsetsAndReferencesOutsideTheDocument) {
-  Document d{{concat({0xA2}, ref_bytes({1, 1}, 1)), kStringB}};
-  ASSERT_EQ(decode(d), Value(Array{"b", "b"}));  // a shared object is fine
-  const std::size_t table = d.bytes().size() - 32 - 2;
-  for (std::size_t bad_offset :
-       {std::size_t{0}, std::size_t{4}, std::size_t{7}, table, std::size_t{0xFF}}) {
-    Bytes b = d.bytes();
-    b[table + 1] = static_cast<std::uint8_t>(
-        bad_offset);  // into the header, the offset table, or beyond the file
-    EXPECT_FALSE(decode(b)) << bad_offset;
-  }
-  EXPECT_FALSE(decode(Document{{concat({0xA1}, ref_bytes({2}, 1)), kStringB}}));
-  // Contents that run past the objects into the offset table.
-  EXPECT_FALSE(decode(Document{{{0x5F, 0x10, 0x40, 'a'}}}));
-  EXPECT_FALSE(decode(Document{{concat({0xA3}, ref_bytes({0}, 1))}}));
-  EXPECT_FALSE(decode(Document{{{0x13, 0, 0}}}));
-}
-
-TEST(BinaryPlist, RefusesHugeCountsWithoutReservingForThem) {
-  Bytes huge_count = {0x13};
-  put_be(huge_count, std::uint64_t{1} << 60, 8);
-  for (std::uint8_t kind : {0x40, 0x50, 0x60, 0xA0, 0xD0}) {
-    Document d{{concat({static_cast<std::uint8_t>(kind | 0x0F)}, huge_count)}};
-    EXPECT_FALSE(decode(d)) << int{kind};
-  }
-}
-
-TEST(BinaryPlist, RefusesCyclesAndDeepNesting) {
-  EXPECT_FALSE(decode(Document{{concat({0xA1}, ref_bytes({0}, 1))}}));
-  EXPECT_FALSE(decode(Document{
-      {concat({0xA1}, ref_bytes({1}, 1)), concat({0xA2}, ref_bytes({2, 0}, 1)), kStringB}}));
+// Trailers, offsets, references and counts that lie, cycles and documents that expand far
+// beyond their size are seeds of the fuzz corpus, which every test build replays.
+TEST(BinaryPlist, RefusesDeepNesting) {
   EXPECT_TRUE(decode(nested_arrays(512)));
   EXPECT_EQ(decode(nested_arrays(513)).error().message, "containers nested too deep");
   EXPECT_FALSE(decode(nested_arrays(200000)));
-}
-
-TEST(BinaryPlist, RefusesDocumentsThatExpandFarBeyondTheirSize) {
-  // Each array holds 14 references to the next: 14^40 leaves from a few hundred bytes.
-  Document d;
-  for (std::uint64_t i = 0; i < 40; ++i) {
-    Bytes a = {0xAE};
-    for (int k = 0; k < 14; ++k)
-      a.push_back(static_cast<std::uint8_t>(i + 1));
-    d.objects.push_back(a);
-  }
-  d.objects.push_back(kStringB);
-  EXPECT_FALSE(decode(d));
 }
 
 TEST(BinaryPlist, RefusesObjectsWithoutAValueForm) {
@@ -190,8 +119,7 @@ TEST(BinaryPlist, RefusesObjectsWithoutAValueForm) {
   EXPECT_FALSE(single({0x00}));                            // null
   EXPECT_FALSE(single({0x0F}));                            // fill
   EXPECT_FALSE(single({0x80, 0x07}));                      // UID
-  EXPECT_FALSE(single({0x51, 0xE9}));                      // "ASCII" above 0x7F
-  for (std::uint8_t length = 1; length <= 20; ++length) {  // ... at every length and place
+  for (std::uint8_t length = 1; length <= 20; ++length) {  // "ASCII" above 0x7F, at every place
     const Bytes marker =
         length < 15 ? Bytes{static_cast<std::uint8_t>(0x50 | length)} : Bytes{0x5F, 0x10, length};
     EXPECT_EQ(single(concat(marker, Bytes(length, 'x'))), Value(std::string(length, 'x')));

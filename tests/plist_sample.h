@@ -1,5 +1,4 @@
-// A property list holding every kind of value, shared by the codec and peer tests (the peer
-// script tests/peers/plist_peer.py builds the same tree).
+// A property list holding every kind of value, shared by the codec and peer tests.
 #pragma once
 
 #include <cstdint>

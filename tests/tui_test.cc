@@ -85,8 +85,12 @@ class TuiTest : public OrvanedTest {
   void SetUp() override {
     if (::access(kTmux.c_str(), X_OK) != 0) GTEST_SKIP() << "tmux is not installed";
     link_staged_bundle(root_);
-    for (const char* label : {kHelper, kWebcache})
-      write_other_job(label, {{"ProgramArguments", sleeper()}, {"RunAtLoad", true}});
+    write_other_job(kHelper, {{"ProgramArguments", sleeper()}, {"RunAtLoad", true}});
+    write_other_job(
+        kWebcache,
+        {{"ProgramArguments",
+          Array{"/bin/sh", "-c", "echo cache ready; echo cache warm >&2; exec sleep 100000"}},
+         {"RunAtLoad", true}});
     start_daemon();
   }
   std::string host_command() const {
@@ -121,13 +125,14 @@ TEST_F(TuiTest, AsksBeforeAStopFollowsResizesAndQuitsWhileTheServiceHangs) {
   EXPECT_NE(ui.last.find("Enter answers  Esc cancels"), std::string::npos) << ui.last;
   EXPECT_GT(pid_of(kHelper), 0);
   ui.keys({"Left", "Enter"});
+  // The switch and the status line may reach the screen in separate frames.
   ASSERT_TRUE(ui.wait_for([](const std::string& s) {
-    return line_with(s, "Alive").find("[off]") != std::string::npos;
+    return line_with(s, "Alive").find("[off]") != std::string::npos &&
+           s.find(std::string(kHelper) + " stopped") != std::string::npos;
   })) << ui.last;
   EXPECT_EQ(ui.last.find("< CANCEL >"), std::string::npos);
   EXPECT_EQ(pid_of(kHelper), -1);
   EXPECT_NE(ui.last.find("-1"), std::string::npos);  // the rebuilt Pid row
-  EXPECT_NE(ui.last.find(std::string(kHelper) + " stopped"), std::string::npos) << ui.last;
 
   ui.run({"resize-window", "-t", "ui", "-x", "200", "-y", "60"});
   ASSERT_TRUE(ui.wait_for([](const std::string& s) {
@@ -151,6 +156,26 @@ TEST_F(TuiTest, AsksBeforeAStopFollowsResizesAndQuitsWhileTheServiceHangs) {
   ui.keys({"q"});
   EXPECT_TRUE(eventually([&] { return !ui.running(); }, std::chrono::milliseconds(kIpcTimeoutMs)));
   EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(5));
+}
+
+TEST_F(TuiTest, AJobPageOpensItsLogWhichFollowsFiltersAndCloses) {
+  Tmux ui(kTmux, host_command(), 100, 24);
+  ASSERT_TRUE(ui.wait_for_text(kWebcache)) << ui.last;
+  ui.keys({"/", "webcache", "Enter", "Enter"});
+  ASSERT_TRUE(ui.wait_for_text("Alive")) << ui.last;
+  ui.keys({"L"});
+  ASSERT_TRUE(ui.wait_for_text("err      cache warm")) << ui.last;
+  EXPECT_NE(ui.last.find(std::string("Log of ") + kWebcache), std::string::npos) << ui.last;
+  EXPECT_NE(ui.last.find("out      cache ready"), std::string::npos) << ui.last;
+
+  ASSERT_EQ(start_one(kWebcache, false), 0);
+  ASSERT_TRUE(ui.wait_for_text("service  killed by signal 15")) << ui.last;
+  ui.keys({"/", "ready", "Enter"});
+  ASSERT_TRUE(ui.wait_for([](const std::string& s) {
+    return s.find("cache warm") == s.npos && s.find("cache ready") != s.npos;
+  })) << ui.last;
+  ui.keys({"Escape", "Escape"});  // clears the filter, then closes the log
+  ASSERT_TRUE(ui.wait_for_text("[off]")) << ui.last;
 }
 
 }  // namespace

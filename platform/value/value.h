@@ -45,6 +45,8 @@ struct Integer {
 
 // Seconds since 2001-01-01 00:00:00 UTC, the property-list epoch.
 struct Date {
+  // The property-list epoch in seconds since the Unix epoch.
+  static constexpr double kUnixSecondsAtEpoch = 978'307'200;
   double seconds = 0;
   friend bool operator==(const Date&, const Date&) = default;
 };

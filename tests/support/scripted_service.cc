@@ -6,7 +6,7 @@ namespace orv::test {
 
 namespace {
 
-constexpr const char* kAnsweredMessages[] = {"listAll", "startOne", "export"};
+constexpr const char* kAnsweredMessages[] = {"listAll", "startOne", "export", "log"};
 
 std::filesystem::path prepared_socket_path() {
   std::filesystem::path path = center_socket_path(kControlServiceCenterName);
@@ -35,6 +35,7 @@ ScriptedService::ScriptedService() : server_(prepared_socket_path()) {
   replies_["listAll"] = Value(Dictionary{{"data", Value(Array{})}});
   replies_["startOne"] = Value(Dictionary{{"status", Value(0)}});
   replies_["export"] = Value(Dictionary{{"status", Value(0)}});
+  replies_["log"] = Value(Dictionary{{"status", Value(0)}, {"entries", Value(Array{})}});
   for (const char* message : kAnsweredMessages)
     server_.register_handler(
         message, [this, message](const Value& user_info) { return answer(message, user_info); });

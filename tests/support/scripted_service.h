@@ -1,8 +1,10 @@
 // A stand-in control service for tests: a messaging-center server on the real socket of
 // "msgport.orvane" under the current root (or $ORVANE_RUNTIME_DIR) that answers "listAll",
-// "startOne" and "export" as a test tells it and records every request it receives, in order.
+// "startOne", "export" and "log" as a test tells it and records every request it receives, in
+// order.
 //
-// Defaults: "listAll" answers {"data": []}, "startOne" and "export" answer {"status": 0}.
+// Defaults: "listAll" answers {"data": []}, "startOne" and "export" answer {"status": 0}, "log"
+// an empty log.
 #pragma once
 
 #include <filesystem>
