@@ -266,9 +266,59 @@ function drawPage(previous) {
   const samePage = previous && previous.depth === page.depth &&
       previous.titles.join('\n') === page.titles.join('\n');
   drawRows(samePage);
+  showLog(page.log);
   $('message').textContent = page.message;
   $('freshness').textContent = page.freshness;
   syncHistory(page.depth);
+}
+
+// The job page's log: the last entries, then those after the cursor, asked for every second
+// while the page is open. A new page starts a new round; an older round stops at its next turn.
+const kLogPoll = 1000;
+const kLogKept = 2000;  // lines the panel keeps; older ones leave as new ones come
+let logRound = {label: '', cursor: ''};
+
+function logLine(entry) {
+  const node = element('div', `log-line ${entry.stream}`);
+  const time = element('time', '', entry.time.slice(0, 23).replace('T', ' '));
+  time.dateTime = entry.time;
+  node.append(time, element('span', 'stream', entry.stream), element('span', 'text', entry.text));
+  return node;
+}
+
+function drawLog(log) {
+  const lines = $('log-lines');
+  const atEnd = lines.scrollTop + lines.clientHeight >= lines.scrollHeight - 4;
+  lines.append(...log.entries.map(logLine));
+  while (lines.childElementCount > kLogKept) lines.firstElementChild.remove();
+  if (atEnd) lines.scrollTop = lines.scrollHeight;
+  $('log-note').textContent = log.note || (lines.childElementCount ? '' : texts.log_empty);
+}
+
+async function followLog(round) {
+  while (logRound === round) {
+    try {
+      const reply = await fetch(`/api/log?after=${encodeURIComponent(round.cursor)}`);
+      const log = await reply.json();
+      if (logRound !== round || log.label !== round.label) return;
+      if (log.cursor) round.cursor = log.cursor;
+      drawLog(log);
+    } catch (error) {
+      if (logRound === round) $('log-note').textContent = texts.offline;
+    }
+    await new Promise((resolve) => setTimeout(resolve, kLogPoll));
+  }
+}
+
+function showLog(log) {
+  $('log').hidden = !log;
+  if ((log ? log.label : '') === logRound.label) return;
+  logRound = {label: log ? log.label : '', cursor: ''};
+  $('log-lines').replaceChildren();
+  $('log-note').textContent = '';
+  if (!log) return;
+  $('log-title').textContent = log.title;
+  followLog(logRound);
 }
 
 function answer(button) {
