@@ -153,6 +153,12 @@ function spacer() {
   return node;
 }
 
+function itemTops() {
+  const tops = new Float64Array(items.length + 1);
+  items.forEach((item, i) => { tops[i + 1] = tops[i] + heightOf(item); });
+  return tops;
+}
+
 // The range of items that meets the window and its margins, by their estimated tops.
 function windowRange(tops) {
   const top = -$('rows').getBoundingClientRect().top;
@@ -179,8 +185,7 @@ function drawWindow() {
   if (!list.firstChild) list.append(spacer(), spacer());
   wantedFocus = focusedRow() || wantedFocus;
   for (let pass = 0; pass < 3; ++pass) {
-    const tops = new Float64Array(items.length + 1);
-    items.forEach((item, i) => { tops[i + 1] = tops[i] + heightOf(item); });
+    const tops = itemTops();
     const [first, end] = windowRange(tops);
     const old = drawn;
     drawn = new Map();
@@ -375,6 +380,16 @@ window.addEventListener('scroll', () => state && drawWindow(), {passive: true});
 window.addEventListener('resize', () => state && drawWindow());
 // Tab onto the first or last drawn row scrolls it into view, which draws the rows beyond it.
 $('rows').addEventListener('focusin', () => drawWindow());
+// Tab after the focused row scrolled out of the drawn part goes on from that row, as it would
+// in a list drawn whole: the row comes back into view and takes the focus first.
+document.addEventListener('keydown', (event) => {
+  if (event.key !== 'Tab' || !wantedFocus || document.activeElement !== document.body) return;
+  const index = items.findIndex((item) => item.key === wantedFocus.join(':'));
+  if (index < 0) return;
+  const listTop = $('rows').getBoundingClientRect().top + window.scrollY;
+  window.scrollTo(0, listTop + itemTops()[index] - window.innerHeight / 2);
+  drawWindow();
+});
 document.addEventListener('focusin', (event) => {
   if (!$('rows').contains(event.target)) wantedFocus = null;
 });
