@@ -166,6 +166,9 @@ def drive(page, url, root, cli):
     print(f"click to updated switch: {(time.monotonic() - started) * 1000:.0f} ms")
     page.wait(lambda: "stopped" in page.status())
     page.wait(lambda: re.search(r"service\s+(killed|exited)", log()))
+    page.driver.execute_script("scrollTo(0, document.body.scrollHeight)")
+    assert page.driver.execute_script(  # scrolled and redrawn, each row is drawn once
+        "return document.querySelectorAll('[aria-label=Alive]').length") == 1
     page.shot("job")
     page.driver.back()
     page.wait(lambda: page.state_of("org.example.heartbeat") == "stopped")

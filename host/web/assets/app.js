@@ -120,6 +120,14 @@ function listItems(rows) {
   }
   if (footer) items.push(footer);
   if (!rows.length) items.push({key: 'empty', row: {kind: 'empty', id: ''}, empty: true});
+  // Rows may share a kind and identity (groups without one); the later ones are told apart by
+  // their place among them, so each key stands for one element.
+  const seen = new Map();
+  for (const item of items) {
+    const count = seen.get(item.key) || 0;
+    seen.set(item.key, count + 1);
+    if (count) item.key += `\n${count}`;
+  }
   return items;
 }
 
@@ -198,7 +206,11 @@ function drawWindow() {
       else list.insertBefore(node, cursor);
       drawn.set(item.key, {row: item.row, node, sort: sortOf(item)});
     }
-    for (const {node} of old.values()) node.remove();
+    while (cursor !== list.lastChild) {  // everything left here was not placed again
+      const next = cursor.nextSibling;
+      cursor.remove();
+      cursor = next;
+    }
     list.firstChild.style.height = `${tops[first]}px`;
     list.lastChild.style.height = `${tops[items.length] - tops[end]}px`;
     let moved = false;
