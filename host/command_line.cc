@@ -151,9 +151,9 @@ A confirmation is answered OK with --yes, asked on the terminal when standard in
 otherwise; a file-name prompt is answered with NAME.
 
 Exit status: 0 done; 1 the requested change did not happen (refused, declined, failed), or
-the service keeps no log for the job;
-2 usage error, unknown job label, or a missing or broken settings bundle; 3 (list, show,
-show-system, refresh, logs) the control service did not answer, so the page shows no jobs.
+the service keeps no log for the job; 2 usage error, unknown job label, or a missing or broken
+settings bundle; 3 (list, show, show-system, refresh, logs) the control service did not
+answer, so the page shows no jobs.
 Whenever the control service did not answer, a line on standard error says so and why
 (not running, refused, timed out). A NAME or LABEL that starts with "-" goes after "--".
 

@@ -14,6 +14,8 @@ namespace {
 constexpr std::chrono::seconds kQueryTimeout{25};
 constexpr std::chrono::seconds kLoadTimeout{30};
 constexpr std::size_t kMaxFetchesInFlight = 64;
+// The system manager's own socket, which a root client may use instead of the system bus.
+constexpr std::string_view kSystemManagerPrivateAddress = "unix:path=/run/systemd/private";
 
 std::string manager_signal(const char* member) {
   return std::string("path='") + kManagerPath + "',interface='" + kManagerInterface + "',member='" +
@@ -92,6 +94,23 @@ JobStatus SystemdBackend::run_job(std::string_view label, bool start) {
   if (*wait->result == "done") return JobStatus::Ok;
   log_line("the " + verb + " of " + unit->name + " failed: " + *wait->result);
   return JobStatus::JobFailed;
+}
+
+// The system manager's units are in the system journal; every other manager (the user bus, or an
+// address other than the system manager's own private socket) is taken for a user manager, whose
+// units the journal records by their user unit fields.
+JournalPlace SystemdBackend::journal_place() const {
+  const bool system = settings_.bus == "system" || settings_.bus == kSystemManagerPrivateAddress;
+  if (system) return {JournalPlace::Kind::System, {}, false};
+  return {JournalPlace::Kind::User, {}, true};
+}
+
+LogPage SystemdBackend::read_log(const LogQuery& query) const {
+  if (!cache_.find(query.label)) return {JobStatus::UnknownLabel, {}, {}};
+  Result<LogPage> page = read_journal(query.label, query, journal_place());
+  if (page) return std::move(*page);
+  log_line("cannot read the journal of " + query.label + ": " + page.error().message);
+  return {JobStatus::NoLog, {}, {}};
 }
 
 void SystemdBackend::begin(sd_bus* bus) {

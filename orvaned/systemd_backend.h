@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "orvaned/job_backend.h"
+#include "orvaned/journal_log.h"
 #include "orvaned/systemd_bus.h"
 #include "orvaned/systemd_protection.h"
 #include "orvaned/systemd_unit_cache.h"
@@ -41,12 +42,15 @@ class SystemdBackend final : public JobBackend {
   Array records() const override { return cache_.records(); }
   JobStatus start_job(std::string_view label) override;
   JobStatus stop_job(std::string_view label) override;
+  // The unit's entries in the journal of the manager's machine (or of its user).
+  LogPage read_log(const LogQuery& query) const override;
 
  private:
   struct JobWait;
   struct LoadRound;
 
   JobStatus run_job(std::string_view label, bool start);
+  JournalPlace journal_place() const;
   // On the bus thread.
   void begin(sd_bus* bus);
   void follow_manager(sd_bus* bus);

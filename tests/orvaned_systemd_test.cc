@@ -191,6 +191,14 @@ TEST_F(OrvanedSystemdTest, StartsAndStopsUnitsAsTheManagersJobs) {
   }
 }
 
+// A unit's log is the journal's (which may hold nothing of the mock's units); only units the
+// manager knows have one.
+TEST_F(OrvanedSystemdTest, LogsComeFromTheJournalForKnownUnitsOnly) {
+  EXPECT_EQ(read_log("admin.service")["status"].read_int32(), 0);
+  EXPECT_TRUE(read_log("admin.service")["entries"].is_array());
+  EXPECT_EQ(read_log("nosuch.service")["status"].read_int32(), -2);
+}
+
 // The import of the list page stops what a file marks as stopped, through the real host.
 TEST_F(OrvanedSystemdTest, AnImportStopsNoProtectedUnit) {
   PluginTestRoot plugin;

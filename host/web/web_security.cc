@@ -46,8 +46,9 @@ std::optional<std::pair<std::string_view, std::string_view>> split_authority(
 }
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [](char x, char y) { return std::tolower(x) == std::tolower(y); });
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
+    return std::tolower(x) == std::tolower(y);
+  });
 }
 
 // The value of one cookie in a Cookie header ("a=1; b=2").
