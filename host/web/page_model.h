@@ -11,9 +11,9 @@
 
 namespace orv::host::web {
 
-// {"lang", "titles", "depth", "rows": [{"kind", "id", "title", "detail", "on", "running",
-// "enabled", "footer"}], "message", "freshness", "stale", "texts": {...}, "log": {"label",
-// "title"}}; "log" only on a job's page.
+// {"lang", "titles", "depth", "rows": [[kind, id, title, detail, flags, footer?]], "message",
+// "freshness", "stale", "texts": {...}, "log": {"label", "title"}}; "log" only on a job's page.
+// A row's flags: 1 enabled, 2 on, 4 has a switch, 8 running, 16 is a job with a state.
 std::string page_json(const Browser& browser);
 
 // The label of the job whose page is on top (the page with the job's "Alive" switch), or "".

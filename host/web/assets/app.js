@@ -375,12 +375,22 @@ function reload() {
   fetch('/api/state').then((reply) => reply.json()).then(show, () => {});
 }
 
+// The host sends rows as [kind, id, title, detail, flags, footer] (see the host's page model).
+const rowOf = ([kind, id, title, detail, flags, footer = '']) => ({
+  kind, id, title, detail, footer,
+  enabled: !!(flags & 1),
+  on: flags & 4 ? !!(flags & 2) : undefined,
+  running: flags & 16 ? !!(flags & 8) : undefined,
+});
+
 function show(next) {
   if (state && next.version <= state.version) return;
   const previous = state;
   if (next.page === null) {  // the host sends a page only when it changed
     if (!previous || previous.page_version !== next.page_version) return reload();
     next.page = previous.page;
+  } else if (next.page.rows) {
+    next.page.rows = next.page.rows.map(rowOf);
   }
   state = next;
   if (!previous || previous.page_version !== next.page_version) drawPage(previous && previous.page);
