@@ -105,6 +105,7 @@ constexpr Translation kChinese[] = {
     {"STALE: {}", "已过时：{}"},
     {"no such job", "没有此任务"},
     {"no log is kept for this job", "此任务没有日志"},
+    {"The control service does not answer ({}); trying again", "控制服务没有应答（{}）；正在重试"},
     {"Up/Down scroll  G follow  / filter  Esc back  q quit",
      "上/下 滚动  G 跟随  / 筛选  Esc 返回  q 退出"},
 };

@@ -156,12 +156,19 @@ def drive(page, url, root, cli):
     assert page.state_of("org.example.indexer") == "stopped"
     page.shot("list")
 
-    # A third-party job stops without a question; the browser's Back returns to the list.
+    # A third-party job stops without a question, and its log, shown on its page, follows what
+    # the service says of it; the browser's Back returns to the list.
     page.open("org.example.heartbeat")
+    log = lambda: page.driver.find_element(By.ID, "log-lines").text
+    page.wait(lambda: re.search(r"\d\d:\d\d:\d\d\.\d{3}\s+out\s+heartbeat \d+", log()))
     started = time.monotonic()
     page.flip("Alive", then=False)
     print(f"click to updated switch: {(time.monotonic() - started) * 1000:.0f} ms")
-    assert "stopped" in page.status()
+    page.wait(lambda: "stopped" in page.status())
+    page.wait(lambda: re.search(r"service\s+(killed|exited)", log()))
+    page.driver.execute_script("scrollTo(0, document.body.scrollHeight)")
+    assert page.driver.execute_script(  # scrolled and redrawn, each row is drawn once
+        "return document.querySelectorAll('[aria-label=Alive]').length") == 1
     page.shot("job")
     page.driver.back()
     page.wait(lambda: page.state_of("org.example.heartbeat") == "stopped")

@@ -1,6 +1,7 @@
 #include "host/web/page_model.h"
 
 #include "host/host_texts.h"
+#include "host/page_selectors.h"
 #include "platform/json/json.h"
 #include "platform/prefs/locale.h"
 
@@ -17,6 +18,7 @@ constexpr const char* kPageTexts[][2] = {
     {"busy", "Busy: answer the open dialog first"},
     {"offline", "The connection to orvane was lost; trying again…"},
     {"no_match", "No rows match the filter."},
+    {"log_empty", "(no log lines yet)"},
 };
 
 const char* kind_name(RowKind kind) {
@@ -35,15 +37,17 @@ const char* kind_name(RowKind kind) {
   return "text";
 }
 
+// A row as [kind, id, title, detail, flags, footer]: a list of thousands of rows goes out at
+// each rebuild, and names repeated in every row would make up nearly half of it.
+constexpr std::int64_t kEnabled = 1, kOn = 2, kHasOn = 4, kRunning = 8, kHasRunning = 16;
+
 Value row_value(const RowView& row) {
-  Dictionary out{{"kind", Value(kind_name(row.kind))},
-                 {"id", Value(row.identity)},
-                 {"title", Value(row.title)},
-                 {"detail", Value(row.detail)},
-                 {"enabled", Value(row.enabled)}};
-  if (row.switch_on) out.set("on", Value(*row.switch_on));
-  if (row.running) out.set("running", Value(*row.running));
-  if (!row.footer.empty()) out.set("footer", Value(row.footer));
+  std::int64_t flags = row.enabled ? kEnabled : 0;
+  if (row.switch_on) flags |= kHasOn | (*row.switch_on ? kOn : 0);
+  if (row.running) flags |= kHasRunning | (*row.running ? kRunning : 0);
+  Array out{Value(kind_name(row.kind)), Value(row.identity), Value(row.title), Value(row.detail),
+            Value(flags)};
+  if (!row.footer.empty()) out.push_back(Value(row.footer));
   return Value(std::move(out));
 }
 
@@ -78,6 +82,9 @@ std::string page_json(const Browser& browser) {
                   {"message", Value(browser.message())},
                   {"freshness", Value(browser.freshness())},
                   {"texts", texts()}};
+  if (std::string label = log_label(browser); !label.empty())
+    page.set("log", Value(Dictionary{{"label", Value(label)},
+                                     {"title", Value(tr_format("Log of {}", {label}))}}));
   return json_or_error(Value(std::move(page)));
 }
 
@@ -93,6 +100,36 @@ std::string dialog_json(const DialogRequest& request, const DialogBox& box) {
       {"focus", Value(box.focus())},
       {"field", box.has_field() ? Value(request.text_field_titles.front()) : Value()}};
   return json_or_error(Value(std::move(dialog)));
+}
+
+std::string log_label(const Browser& browser) {
+  if (browser.depth() < 2) return {};
+  for (const auto& row : browser.rows())
+    if (row.specifier && row.specifier->setter() == kAliveSetter) return browser.titles().back();
+  return {};
+}
+
+std::string log_json(const std::string& label, const tl::expected<LogPage, LogFailure>& fetched) {
+  std::string note;
+  if (!fetched && fetched.error().trouble == LogTrouble::NoAnswer)
+    note = tr_format("The control service does not answer ({}); trying again",
+                     {fetched.error().words});
+  else if (!fetched)
+    note = tr(fetched.error().trouble == LogTrouble::UnknownLabel ? "no such job"
+                                                                  : "no log is kept for this job");
+  Dictionary head{{"label", Value(label)},
+                  {"cursor", Value(fetched ? fetched->cursor : std::string())},
+                  {"note", Value(note)}};
+  std::string json = json_or_error(Value(std::move(head)));
+  if (!json.ends_with('}')) return json;
+  // Each entry is written as `orvane logs --json` writes it, with the host's local time.
+  json.back() = ',';
+  json += "\"entries\":[";
+  for (const auto& line : fetched ? fetched->lines : std::vector<LogLine>{}) {
+    if (json.back() != '[') json += ',';
+    json += log_line_json(line);
+  }
+  return json + "]}";
 }
 
 }  // namespace orv::host::web

@@ -10,6 +10,7 @@
 
 #include "host/browser.h"
 #include "host/command_line.h"
+#include "host/job_log.h"
 #include "host/service_trouble.h"
 #include "host/web/page_model.h"
 #include "host/web/web_presenter.h"
@@ -27,6 +28,8 @@ using web::Reply;
 // How long a request waits for the page thread before it answers with the state as it is
 // (the event stream brings the rest).
 constexpr std::chrono::seconds kActionWait{10};
+// The entries a job's page shows when it opens.
+constexpr std::size_t kLogLines = 200;
 
 std::string clock_text() {
   std::time_t now = std::time(nullptr);
@@ -56,11 +59,12 @@ class WebHost {
   Reply act(const Value& request);
   Reply back(const Value& request);
   Reply answer(const Value& request);
+  Reply log(const std::string& after);
   // Runs `work` on the page thread unless another action or a dialog is under way; answers
   // with the state once it is done or waits for a dialog's answer. `work` returns false when
   // the request no longer fits the page.
   Reply on_page_thread(std::function<bool()> work);
-  void publish() { state_.set_page(web::page_json(*browser_)); }
+  void publish() { state_.set_page(web::page_json(*browser_), web::log_label(*browser_)); }
   // A page rebuilt by the page's own timer goes out at once; one rebuilt during an action goes
   // out with the action's outcome, once.
   void rebuilt() {
@@ -114,6 +118,14 @@ Reply WebHost::answer(const Value& request) {
   return {200, state_.wait_settled(id, kActionWait).json};
 }
 
+// Served on the HTTP thread, so the pages go on while the control service answers.
+Reply WebHost::log(const std::string& after) {
+  std::string label = state_.log_label();
+  if (label.empty()) return {404, R"({"error":"no job page is open"})"};
+  return {200,
+          web::log_json(label, fetch_log(label, after.empty() ? kLogLines : kMaxLogLines, after))};
+}
+
 Reply WebHost::on_page_thread(std::function<bool()> work) {
   if (!state_.begin_action()) return {409, state_.snapshot().json};
   auto refused = std::make_shared<std::atomic<bool>>(false);
@@ -154,7 +166,8 @@ int WebHost::run(const std::string& listen, std::FILE* out, std::FILE* err) {
   std::signal(SIGPIPE, SIG_IGN);
   web::WebServer server(state_, {.act = [this](const Value& r) { return act(r); },
                                  .back = [this](const Value& r) { return back(r); },
-                                 .answer = [this](const Value& r) { return answer(r); }});
+                                 .answer = [this](const Value& r) { return answer(r); },
+                                 .log = [this](const std::string& after) { return log(after); }});
   auto bound = server.bind(*address);
   if (!bound) {
     print_error(err, bound.error().message);

@@ -79,6 +79,11 @@ void WebServer::Impl::routes() {
   });
   server.Get("/api/events",
              [this](const httplib::Request&, httplib::Response& res) { stream_events(res); });
+  server.Get("/api/log", [this](const httplib::Request& req, httplib::Response& res) {
+    Reply reply = requests.log(req.get_param_value("after"));
+    res.status = reply.status;
+    res.set_content(reply.json, kJson);
+  });
   post("/api/act", requests.act);
   post("/api/back", requests.back);
   post("/api/answer", requests.answer);

@@ -1,7 +1,8 @@
 // The HTTP side of the web host: the page's own files, its state as JSON, a stream of state
-// changes (Server-Sent Events), and the three things the page asks for (act on a row, go back,
-// answer a dialog). Every request passes the guard before anything else sees it. Requests are
-// served on the server's own threads; the handlers given here take them to the page thread.
+// changes (Server-Sent Events), the three things the page asks for (act on a row, go back,
+// answer a dialog), and the open job's log. Every request passes the guard before anything else
+// sees it. Requests are served on the server's own threads; the handlers given here take them to
+// the page thread.
 #pragma once
 
 #include <functional>
@@ -25,6 +26,8 @@ struct PageRequests {
   std::function<Reply(const Value&)> act;
   std::function<Reply(const Value&)> back;
   std::function<Reply(const Value&)> answer;
+  // The open job's log entries after a cursor ("": the last ones); may wait for the service.
+  std::function<Reply(const std::string&)> log;
 };
 
 class WebServer {

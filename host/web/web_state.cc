@@ -9,8 +9,9 @@ void WebState::changed_locked() {
   changed_.notify_all();
 }
 
-void WebState::set_page(std::string json) {
+void WebState::set_page(std::string json, std::string log_label) {
   std::lock_guard lock(mutex_);
+  log_label_ = std::move(log_label);
   if (json == page_) return;
   page_ = std::move(json);
   ++page_version_;
@@ -91,6 +92,11 @@ StateSnapshot WebState::wait_settled(std::uint64_t answered, Clock::duration wai
     return closed_ || !busy_ || (dialog_id_ != 0 && dialog_id_ != answered && !answer_);
   });
   return snapshot_locked();
+}
+
+std::string WebState::log_label() const {
+  std::lock_guard lock(mutex_);
+  return log_label_;
 }
 
 void WebState::close() {

@@ -30,8 +30,9 @@ class WebState {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // The page thread. A page equal to the one shown changes nothing.
-  void set_page(std::string json);
+  // The page thread. A page equal to the one shown changes nothing. `log_label` names the job
+  // whose page it is, or is empty.
+  void set_page(std::string json, std::string log_label = {});
   // Shows a dialog (its JSON without the id) and returns its id.
   std::uint64_t open_dialog(const std::string& json);
   // Waits for the answer to dialog `id` until the deadline; nullopt when none came or the
@@ -45,6 +46,8 @@ class WebState {
   // Hands in the answer to the open dialog `id`; false when that dialog is not open.
   bool answer(std::uint64_t id, DialogAnswer answer);
   StateSnapshot snapshot(std::uint64_t known_page = 0) const;
+  // The job whose page is shown, for the log the page asks for; "" on any other page.
+  std::string log_label() const;
   // The state once it differs from version `since`, or as it is when `wait` passes first.
   StateSnapshot wait_changed(std::uint64_t since, std::uint64_t known_page,
                              Clock::duration wait) const;
@@ -65,7 +68,8 @@ class WebState {
   std::uint64_t version_ = 1;
   std::string page_ = "{}";
   std::uint64_t page_version_ = 1;  // changes only when the page does; 0: none known
-  std::string dialog_;              // empty: none open
+  std::string log_label_;
+  std::string dialog_;  // empty: none open
   std::uint64_t dialog_id_ = 0;
   std::uint64_t dialogs_ = 0;
   std::optional<DialogAnswer> answer_;

@@ -24,8 +24,17 @@ async function post(path, body) {
   }
 }
 
-function act(kind, id) {
-  post('/api/act', {depth: state.page.depth, kind, id});
+// A switch moves as soon as it is clicked, as a switch under a finger does; once the host has
+// answered (the action done, refused, or waiting in a dialog) every switch shows the state
+// again as the host has it.
+async function act(kind, id, target) {
+  if (target.getAttribute('role') === 'switch')
+    target.setAttribute('aria-checked', String(target.getAttribute('aria-checked') !== 'true'));
+  await post('/api/act', {depth: state.page.depth, kind, id});
+  for (const {row, node} of drawn.values()) {
+    const flip = row.kind === 'switch' && node.querySelector('[role=switch]');
+    if (flip) flip.setAttribute('aria-checked', String(!!row.on));
+  }
 }
 
 // Rows whose title or detail holds the filter text (ignoring case), and the groups that hold
@@ -111,6 +120,14 @@ function listItems(rows) {
   }
   if (footer) items.push(footer);
   if (!rows.length) items.push({key: 'empty', row: {kind: 'empty', id: ''}, empty: true});
+  // Rows may share a kind and identity (groups without one); the later ones are told apart by
+  // their place among them, so each key stands for one element.
+  const seen = new Map();
+  for (const item of items) {
+    const count = seen.get(item.key) || 0;
+    seen.set(item.key, count + 1);
+    if (count) item.key += `\n${count}`;
+  }
   return items;
 }
 
@@ -125,39 +142,121 @@ const sameRow = (a, b) => a.kind === b.kind && a.id === b.id && a.title === b.ti
     a.detail === b.detail && a.on === b.on && a.running === b.running &&
     a.enabled === b.enabled && a.footer === b.footer;
 
-let drawn = new Map();  // key -> {row, node}: what the list shows now
+// The list draws only the items in view and a margin of one window height above and below;
+// two spacers stand for the rest. Heights are measured once an item was drawn and estimated
+// from items of its sort until then, so a list of thousands costs what a screenful does.
+let items = [];           // every item of the page that passes the filter
+let drawn = new Map();    // key -> {row, node}: what the list shows now
+let heights = new Map();  // key -> height in pixels, as last drawn
+const typical = new Map();  // sort of item -> height of the last one drawn
+let wantedFocus = null;   // [kind, id] of a focused row that scrolled out of the drawn part
 
-// Redraws the rows, keeping the focus on the same row and the scroll position while the page
-// stays the same. Rows that did not change keep their elements, so a rebuild or a filter
-// touches only what differs.
-function drawRows(samePage) {
-  const page = state.page;
+const sortOf = (item) => (item.empty ? 'empty' : item.footer ? 'footer' :
+                          `${item.row.kind}${item.row.detail ? '+' : ''}`);
+const heightOf = (item) => heights.get(item.key) ?? typical.get(sortOf(item)) ?? 48;
+
+function spacer() {
+  const node = element('div', 'spacer');
+  node.setAttribute('aria-hidden', 'true');
+  return node;
+}
+
+function itemTops() {
+  const tops = new Float64Array(items.length + 1);
+  items.forEach((item, i) => { tops[i + 1] = tops[i] + heightOf(item); });
+  return tops;
+}
+
+// The range of items that meets the window and its margins, by their estimated tops.
+function windowRange(tops) {
+  const top = -$('rows').getBoundingClientRect().top;
+  const from = top - window.innerHeight;
+  const to = top + 2 * window.innerHeight;
+  let first = 0;
+  while (first < items.length - 1 && tops[first + 1] <= from) ++first;
+  let end = first;
+  while (end < items.length && tops[end] < to) ++end;
+  return [first, Math.max(end, first + 1)];
+}
+
+function focusedRow() {
+  const active = document.activeElement;
+  if (active && $('rows').contains(active) && active.dataset.id !== undefined)
+    return [active.dataset.kind, active.dataset.id];
+  return null;
+}
+
+// Places the drawn items for the current scroll position, reusing the elements of rows that
+// did not change, then measures them; a second pass follows when the measures moved the range.
+function drawWindow() {
+  const list = $('rows');
+  if (!list.firstChild) list.append(spacer(), spacer());
+  wantedFocus = focusedRow() || wantedFocus;
+  for (let pass = 0; pass < 3; ++pass) {
+    const tops = itemTops();
+    const [first, end] = windowRange(tops);
+    const old = drawn;
+    drawn = new Map();
+    let cursor = list.firstChild.nextSibling;
+    for (const item of items.slice(first, end)) {
+      const before = old.get(item.key);
+      old.delete(item.key);
+      const node = before && sameRow(before.row, item.row) ? before.node : itemElement(item);
+      if (node === cursor) cursor = cursor.nextSibling;
+      else list.insertBefore(node, cursor);
+      drawn.set(item.key, {row: item.row, node, sort: sortOf(item)});
+    }
+    while (cursor !== list.lastChild) {  // everything left here was not placed again
+      const next = cursor.nextSibling;
+      cursor.remove();
+      cursor = next;
+    }
+    list.firstChild.style.height = `${tops[first]}px`;
+    list.lastChild.style.height = `${tops[items.length] - tops[end]}px`;
+    let moved = false;
+    for (const [key, {node, sort}] of drawn) {
+      const height = node.offsetHeight;
+      if (heights.get(key) !== height) moved = true;
+      heights.set(key, height);
+      typical.set(sort, height);
+    }
+    if (!moved) break;
+  }
+  restoreFocus();
+}
+
+// A focused row that was redrawn, or scrolled out and back, gets the focus back unless the
+// focus went elsewhere meanwhile.
+function restoreFocus() {
+  if (!wantedFocus) return;
   const list = $('rows');
   const active = document.activeElement;
-  const focused = active && active.dataset.id !== undefined && [active.dataset.kind, active.dataset.id];
+  if (active && active !== document.body && !list.contains(active)) {
+    wantedFocus = null;
+    return;
+  }
+  if (list.contains(active)) return;
+  const again = [...list.querySelectorAll(`[data-id="${CSS.escape(wantedFocus[1])}"]`)]
+      .find((node) => node.dataset.kind === wantedFocus[0]);
+  if (again) again.focus({preventScroll: true});
+}
+
+// Redraws the rows, keeping the focus on the same row and the scroll position while the page
+// stays the same; a new page starts at its top.
+function drawRows(samePage) {
+  const page = state.page;
   const scroll = window.scrollY;
-  const old = samePage ? drawn : new Map();
-  drawn = new Map();
-  let cursor = list.firstChild;
-  for (const item of listItems(visibleRows(page.rows, page.depth === 1 ? $('filter').value : ''))) {
-    const before = old.get(item.key);
-    old.delete(item.key);
-    const node = before && sameRow(before.row, item.row) ? before.node : itemElement(item);
-    if (node === cursor) cursor = cursor.nextSibling;
-    else list.insertBefore(node, cursor);
-    drawn.set(item.key, {row: item.row, node});
+  if (!samePage) {
+    wantedFocus = null;
+    heights = new Map();
+    window.scrollTo(0, 0);
   }
-  while (cursor) {  // everything from here on was not placed again
-    const next = cursor.nextSibling;
-    cursor.remove();
-    cursor = next;
+  items = listItems(visibleRows(page.rows, page.depth === 1 ? $('filter').value : ''));
+  drawWindow();
+  if (samePage && window.scrollY !== scroll) {
+    window.scrollTo(0, scroll);
+    drawWindow();
   }
-  if (focused && !list.contains(document.activeElement)) {
-    const again = [...list.querySelectorAll(`[data-id="${CSS.escape(focused[1])}"]`)]
-        .find((node) => node.dataset.kind === focused[0]);
-    if (again) again.focus({preventScroll: true});
-  }
-  window.scrollTo(0, samePage ? scroll : 0);
 }
 
 function syncHistory(depth) {
@@ -184,9 +283,59 @@ function drawPage(previous) {
   const samePage = previous && previous.depth === page.depth &&
       previous.titles.join('\n') === page.titles.join('\n');
   drawRows(samePage);
+  showLog(page.log);
   $('message').textContent = page.message;
   $('freshness').textContent = page.freshness;
   syncHistory(page.depth);
+}
+
+// The job page's log: the last entries, then those after the cursor, asked for every second
+// while the page is open. A new page starts a new round; an older round stops at its next turn.
+const kLogPoll = 1000;
+const kLogKept = 2000;  // lines the panel keeps; older ones leave as new ones come
+let logRound = {label: '', cursor: ''};
+
+function logLine(entry) {
+  const node = element('div', `log-line ${entry.stream}`);
+  const time = element('time', '', entry.time.slice(0, 23).replace('T', ' '));
+  time.dateTime = entry.time;
+  node.append(time, element('span', 'stream', entry.stream), element('span', 'text', entry.text));
+  return node;
+}
+
+function drawLog(log) {
+  const lines = $('log-lines');
+  const atEnd = lines.scrollTop + lines.clientHeight >= lines.scrollHeight - 4;
+  lines.append(...log.entries.map(logLine));
+  while (lines.childElementCount > kLogKept) lines.firstElementChild.remove();
+  if (atEnd) lines.scrollTop = lines.scrollHeight;
+  $('log-note').textContent = log.note || (lines.childElementCount ? '' : texts.log_empty);
+}
+
+async function followLog(round) {
+  while (logRound === round) {
+    try {
+      const reply = await fetch(`/api/log?after=${encodeURIComponent(round.cursor)}`);
+      const log = await reply.json();
+      if (logRound !== round || log.label !== round.label) return;
+      if (log.cursor) round.cursor = log.cursor;
+      drawLog(log);
+    } catch (error) {
+      if (logRound === round) $('log-note').textContent = texts.offline;
+    }
+    await new Promise((resolve) => setTimeout(resolve, kLogPoll));
+  }
+}
+
+function showLog(log) {
+  $('log').hidden = !log;
+  if ((log ? log.label : '') === logRound.label) return;
+  logRound = {label: log ? log.label : '', cursor: ''};
+  $('log-lines').replaceChildren();
+  $('log-note').textContent = '';
+  if (!log) return;
+  $('log-title').textContent = log.title;
+  followLog(logRound);
 }
 
 function answer(button) {
@@ -226,12 +375,22 @@ function reload() {
   fetch('/api/state').then((reply) => reply.json()).then(show, () => {});
 }
 
+// The host sends rows as [kind, id, title, detail, flags, footer] (see the host's page model).
+const rowOf = ([kind, id, title, detail, flags, footer = '']) => ({
+  kind, id, title, detail, footer,
+  enabled: !!(flags & 1),
+  on: flags & 4 ? !!(flags & 2) : undefined,
+  running: flags & 16 ? !!(flags & 8) : undefined,
+});
+
 function show(next) {
   if (state && next.version <= state.version) return;
   const previous = state;
   if (next.page === null) {  // the host sends a page only when it changed
     if (!previous || previous.page_version !== next.page_version) return reload();
     next.page = previous.page;
+  } else if (next.page.rows) {
+    next.page.rows = next.page.rows.map(rowOf);
   }
   state = next;
   if (!previous || previous.page_version !== next.page_version) drawPage(previous && previous.page);
@@ -239,11 +398,28 @@ function show(next) {
 }
 
 $('filter').addEventListener('input', () => drawRows(true));
+window.addEventListener('scroll', () => state && drawWindow(), {passive: true});
+window.addEventListener('resize', () => state && drawWindow());
+// Tab onto the first or last drawn row scrolls it into view, which draws the rows beyond it.
+$('rows').addEventListener('focusin', () => drawWindow());
+// Tab after the focused row scrolled out of the drawn part goes on from that row, as it would
+// in a list drawn whole: the row comes back into view and takes the focus first.
+document.addEventListener('keydown', (event) => {
+  if (event.key !== 'Tab' || !wantedFocus || document.activeElement !== document.body) return;
+  const index = items.findIndex((item) => item.key === wantedFocus.join(':'));
+  if (index < 0) return;
+  const listTop = $('rows').getBoundingClientRect().top + window.scrollY;
+  window.scrollTo(0, listTop + itemTops()[index] - window.innerHeight / 2);
+  drawWindow();
+});
+document.addEventListener('focusin', (event) => {
+  if (!$('rows').contains(event.target)) wantedFocus = null;
+});
 $('rows').addEventListener('click', (event) => {
   const target = event.target.closest('[data-kind]');
   if (!target) return;
   event.preventDefault();
-  act(target.dataset.kind, target.dataset.id);
+  act(target.dataset.kind, target.dataset.id, target);
 });
 $('back').addEventListener('click', () => history.back());
 $('dialog').addEventListener('cancel', (event) => {
