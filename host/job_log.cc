@@ -44,16 +44,23 @@ std::string local_time(std::chrono::system_clock::time_point time, const char* f
   return text;
 }
 
+// The log has a connection of its own: its requests (the web host's come from HTTP threads)
+// neither wait behind the pages' nor leave their failures for the pages to report as theirs.
+CPDistributedMessagingCenter& log_center() {
+  static CPDistributedMessagingCenter center{std::string(kControlServiceCenterName)};
+  return center;
+}
+
 }  // namespace
 
 tl::expected<LogPage, LogFailure> fetch_log(std::string_view label, std::size_t lines,
                                             const std::string& after) {
-  auto center = CPDistributedMessagingCenter::centerNamed(kControlServiceCenterName);
+  CPDistributedMessagingCenter& center = log_center();
   Dictionary query{{"Label", label}, {"lines", static_cast<std::int64_t>(lines)}};
   if (!after.empty()) query.set("after", after);
-  const Value reply = center->sendMessageAndReceiveReplyName("log", Value(std::move(query)));
+  const Value reply = center.sendMessageAndReceiveReplyName("log", Value(std::move(query)));
   if (reply.is_null()) {
-    auto failure = center->last_failure();
+    auto failure = center.last_failure();
     return tl::unexpected(
         LogFailure{LogTrouble::NoAnswer, failure ? trouble_words(*failure) : "no log request"});
   }
