@@ -1,7 +1,9 @@
 #include "host/browser.h"
 
 #include <algorithm>
+#include <ctime>
 
+#include "host/filter_edit.h"
 #include "host/host_texts.h"
 #include "host/page_selectors.h"
 #include "platform/prefs/user_defaults.h"
@@ -12,7 +14,6 @@ namespace orv::host {
 namespace {
 
 constexpr const char* kWaitingForService = "Waiting for the control service…  q quits";
-constexpr char32_t kCtrlC = 0x03;  // the terminal is in raw mode, so it arrives as a key
 
 // The new position of a row after a rebuild: the row with the same identity, else the row
 // now at the same place.
@@ -267,30 +268,19 @@ void Browser::press_refresh() {
   if (auto row = row_with_action(*current_specifiers(*page), kRefreshAction)) press(row, page);
 }
 
+std::string local_clock_text() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[16] = {};
+  std::strftime(text, sizeof text, "%H:%M:%S", &local);
+  return text;
+}
+
 bool Browser::handle_filter_key(const Key& key) {
-  switch (key.code) {
-    case KeyCode::Escape:
-      stack_.back().filter.clear();
-      editing_filter_ = false;
-      return true;
-    case KeyCode::Enter:
-      editing_filter_ = false;
-      return true;
-    case KeyCode::Backspace:
-      if (std::string& filter = stack_.back().filter; !filter.empty()) {
-        auto points = decode_utf8(filter);
-        points.pop_back();
-        filter.clear();
-        for (char32_t cp : points)
-          filter += encode_utf8(cp);
-      }
-      break;
-    case KeyCode::Char:
-      stack_.back().filter += encode_utf8(key.ch);
-      break;
-    default:
-      return false;  // movement keys still move while the filter is typed
-  }
+  const FilterEdit edit = edit_filter(stack_.back().filter, key);
+  if (edit == FilterEdit::NotAnEdit) return false;  // movement keys still move while typing
+  if (edit == FilterEdit::Ended) editing_filter_ = false;
   // Keep the selection on a row that the filter shows.
   auto candidates = selectable_visible();
   if (!candidates.empty() &&

@@ -27,6 +27,9 @@
 
 namespace orv::host {
 
+// The local time of day as "HH:MM:SS".
+std::string local_clock_text();
+
 struct BrowserContext {
   // The time of day as "HH:MM:SS", for what the bars say about freshness.
   std::function<std::string()> now_text;

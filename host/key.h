@@ -4,6 +4,9 @@
 
 namespace orv::host {
 
+// Ctrl-C: the terminal is in raw mode, so it arrives as a key.
+inline constexpr char32_t kCtrlC = 0x03;
+
 enum class KeyCode {
   Char,
   Up,

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "host/command_line.h"
+#include "host/filter_edit.h"
 #include "host/host_texts.h"
 #include "host/page_renderer.h"
 
@@ -13,7 +14,6 @@ namespace {
 
 constexpr Attr kErrAttr{.color = Color::Red};
 constexpr Attr kServiceAttr{.color = Color::Cyan};
-constexpr char32_t kCtrlC = 0x03;
 
 bool holds(const LogLine& line, const std::string& filter) {
   auto same = [](char a, char b) {
@@ -79,30 +79,9 @@ void LogView::scroll(int steps) {
 }
 
 bool LogView::handle_filter_key(const Key& key) {
-  switch (key.code) {
-    case KeyCode::Escape:
-      filter_.clear();
-      editing_filter_ = false;
-      return true;
-    case KeyCode::Enter:
-      editing_filter_ = false;
-      return true;
-    case KeyCode::Backspace:
-      if (!filter_.empty()) {
-        auto points = decode_utf8(filter_);
-        points.pop_back();
-        filter_.clear();
-        for (char32_t cp : points)
-          filter_ += encode_utf8(cp);
-      }
-      return true;
-    case KeyCode::Char:
-      if (key.ch == kCtrlC) return false;
-      filter_ += encode_utf8(key.ch);
-      return true;
-    default:
-      return false;
-  }
+  const FilterEdit edit = edit_filter(filter_, key);
+  if (edit == FilterEdit::Ended) editing_filter_ = false;
+  return edit != FilterEdit::NotAnEdit;
 }
 
 bool LogView::handle_key(const Key& key) {

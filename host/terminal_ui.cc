@@ -28,16 +28,6 @@ constexpr double kResizeCheckSeconds = 0.25;
 constexpr int kDialogPollMs = 200;
 // A request that takes longer than this is worth telling the user about.
 constexpr std::chrono::milliseconds kWaitNoticeAfter{500};
-constexpr char32_t kCtrlC = 0x03;
-
-std::string clock_text() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[16] = {};
-  std::strftime(text, sizeof text, "%H:%M:%S", &local);
-  return text;
-}
 
 // The UI's log view keeps as many lines as one request may bring.
 tl::expected<LogPage, LogFailure> fetch_job_log(const std::string& label,
@@ -108,7 +98,7 @@ class TerminalUi {
     terminal_ = &terminal;
     set_reply_wait_observer([this](std::chrono::milliseconds waited) { return waiting(waited); });
     browser_ = std::make_unique<Browser>(root, bundle_.display_name,
-                                         BrowserContext{.now_text = clock_text,
+                                         BrowserContext{.now_text = local_clock_text,
                                                         .changed = [this] { repaint(); },
                                                         .service_trouble = control_service_trouble,
                                                         .fetch_log = fetch_job_log});

@@ -31,15 +31,6 @@ constexpr std::chrono::seconds kActionWait{10};
 // The entries a job's page shows when it opens.
 constexpr std::size_t kLogLines = 200;
 
-std::string clock_text() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[16] = {};
-  std::strftime(text, sizeof text, "%H:%M:%S", &local);
-  return text;
-}
-
 // SIGINT and SIGTERM, blocked in every thread and taken by one that waits for them.
 sigset_t stop_signals() {
   sigset_t set;
@@ -181,7 +172,7 @@ int WebHost::run(const std::string& listen, std::FILE* out, std::FILE* err) {
                token->c_str());
   std::fflush(out);
   browser_ = std::make_unique<Browser>(root, bundle_.display_name,
-                                       BrowserContext{.now_text = clock_text,
+                                       BrowserContext{.now_text = local_clock_text,
                                                       .changed = [this] { rebuilt(); },
                                                       .service_trouble = control_service_trouble});
   set_dialog_presenter(std::make_shared<web::WebPresenter>(state_, *browser_));
