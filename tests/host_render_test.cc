@@ -1,6 +1,6 @@
 // The terminal UI without a terminal: text layout, the page renderer's grid and the dialog
 // boxes. The browser's reactions to keys are checked on the plugin's pages (host_browser_test).
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <pty.h>
 #include <unistd.h>
 
@@ -16,6 +16,8 @@
 
 namespace orv::host {
 namespace {
+
+using ::testing::HasSubstr;
 
 RowView row(RowKind kind, std::string title, std::string detail = {}, bool enabled = true) {
   RowView view;
@@ -87,20 +89,20 @@ TEST(HostRendererTest, DrawsGroupsSwitchesLinksAndWrappedCells) {
   auto page = render_page(frame, 40, 16);
   const TextGrid& grid = page.grid;
   EXPECT_EQ(grid.row_text(0), " Orvane");
-  EXPECT_NE(grid.row_text(15).find("12:00:00"), std::string::npos);
+  EXPECT_THAT(grid.row_text(15), HasSubstr("12:00:00"));
 
   int show = line_with(grid, "Show system");
   ASSERT_GE(show, 0);
   EXPECT_EQ(grid.row_text(show).substr(33), "[off]");
   EXPECT_EQ(grid.at(34, show).attr.color, Color::Red);
   int run = line_with(grid, "RunAtLoad");
-  EXPECT_NE(grid.row_text(run).find("[ on]"), std::string::npos);
+  EXPECT_THAT(grid.row_text(run), HasSubstr("[ on]"));
   EXPECT_TRUE(grid.at(2, run).attr.dim);  // disabled: dimmed
   EXPECT_FALSE(grid.at(2, show).attr.dim);
   EXPECT_GT(line_with(grid, "Footer text"), run);
 
   int link = line_with(grid, "com.example.web");
-  EXPECT_NE(grid.row_text(link).find("›"), std::string::npos);
+  EXPECT_THAT(grid.row_text(link), HasSubstr("›"));
   // The detail wraps at word boundaries over several indented lines, never cut.
   EXPECT_EQ(grid.row_text(link + 1), "    A web server that answers on port");
   EXPECT_EQ(grid.row_text(link + 2), "    eighty. Status:running");
@@ -150,8 +152,8 @@ TEST(HostDialogTest, ButtonsFieldAndTimeOutAnswerAsThePlatformDoes) {
   DialogBox box(request);
   TextGrid grid(60, 12);
   box.draw(grid);
-  EXPECT_NE(grid.text().find("Stop it?"), std::string::npos);
-  EXPECT_NE(grid.text().find("< OK >  < CANCEL >"), std::string::npos);
+  EXPECT_THAT(grid.text(), HasSubstr("Stop it?"));
+  EXPECT_THAT(grid.text(), HasSubstr("< OK >  < CANCEL >"));
   // A confirmation's focus starts on CANCEL: Enter alone changes nothing.
   EXPECT_EQ(box.handle_key(Key::special(KeyCode::Enter))->flags,
             kCFUserNotificationAlternateResponse);
