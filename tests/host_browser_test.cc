@@ -1,6 +1,6 @@
 // The terminal UI's browser on the plugin's real pages: keys in, screens out as text, against a
 // scripted control service, with the list's refresh timer on a virtual clock.
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <memory>
 #include <string>
@@ -12,6 +12,9 @@
 
 namespace orv::test {
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using host::Browser;
 using host::Key;
@@ -71,36 +74,34 @@ TEST_F(HostBrowserPagesTest, ActionsSayWhatHappenedAndTheListFollowsThem) {
   std::size_t word = line(web).rfind("running");
   ASSERT_NE(word, std::string::npos) << screen.text();
   EXPECT_EQ(screen.at(static_cast<int>(word), web).attr.color, host::Color::Green);
-  EXPECT_NE(line(0).find("2 jobs"), std::string::npos) << line(0);
-  EXPECT_NE(status().find("updated 10:00:00"), std::string::npos) << status();
+  EXPECT_THAT(line(0), HasSubstr("2 jobs"));
+  EXPECT_THAT(status(), HasSubstr("updated 10:00:00"));
 
   keys("/idle");
   press(KeyCode::Enter);
-  EXPECT_NE(line(0).find("1/1 job"), std::string::npos) << line(0);
+  EXPECT_THAT(line(0), HasSubstr("1/1 job"));
   service->set_daemons(
       {job("com.example.web", {{"Pid", Value(42)}}), job("com.example.idle", {{"Pid", Value(7)}})});
   now = "10:00:03";
   keys("s");
-  EXPECT_NE(status().find("com.example.idle running"), std::string::npos) << status();
-  EXPECT_NE(status().find("updated 10:00:03"), std::string::npos) << status();
-  EXPECT_EQ(screen.text().find("stopped"), std::string::npos) << screen.text();
+  EXPECT_THAT(status(), HasSubstr("com.example.idle running"));
+  EXPECT_THAT(status(), HasSubstr("updated 10:00:03"));
 
   service->set_status("startOne", -1);
   keys("x");
-  EXPECT_NE(status().find("com.example.idle is still running: the service refused or failed"),
-            std::string::npos)
-      << status();
+  EXPECT_THAT(status(),
+              HasSubstr("com.example.idle is still running: the service refused or failed"));
   keys("s");
-  EXPECT_NE(status().find("already running"), std::string::npos) << status();
+  EXPECT_THAT(status(), HasSubstr("already running"));
 
   press(KeyCode::Enter);
   now = "10:00:09";
-  EXPECT_NE(line(0).find("Orvane › com.example.idle"), std::string::npos) << line(0);
-  EXPECT_NE(status().find("read 10:00:03"), std::string::npos) << status();
+  EXPECT_THAT(line(0), HasSubstr("Orvane › com.example.idle"));
+  EXPECT_THAT(status(), HasSubstr("read 10:00:03"));
   keys("x");  // refused again; coming back after it rebuilds the list
   press(KeyCode::Escape);
   EXPECT_EQ(browser->filter(), "idle");
-  EXPECT_NE(status().find("updated 10:00:09"), std::string::npos) << status();
+  EXPECT_THAT(status(), HasSubstr("updated 10:00:09"));
   press(KeyCode::Escape);
   EXPECT_EQ(browser->filter(), "");
 
@@ -108,7 +109,7 @@ TEST_F(HostBrowserPagesTest, ActionsSayWhatHappenedAndTheListFollowsThem) {
   keys("r");
   EXPECT_EQ(request_names(), (std::vector<std::string>{"listAll"}));
   keys("a");
-  EXPECT_NE(status().find(": on"), std::string::npos) << status();
+  EXPECT_THAT(status(), HasSubstr(": on"));
 
   // A settings file that cannot be read or written over (here a folder in its place) leaves the
   // defaults (system jobs hidden) and the switch working for this run, and the status line says
@@ -117,7 +118,7 @@ TEST_F(HostBrowserPagesTest, ActionsSayWhatHappenedAndTheListFollowsThem) {
   std::filesystem::remove(settings);
   std::filesystem::create_directory(settings);
   keys("a");
-  EXPECT_NE(status().find(": on (not saved: "), std::string::npos) << status();
+  EXPECT_THAT(status(), HasSubstr(": on (not saved: "));
   std::filesystem::remove(settings);
 }
 
@@ -152,7 +153,7 @@ TEST_F(HostBrowserPagesTest, KeysActOnlyOnWhatWasSeenAndTheSelectionFollowsItsRo
   screen = browser->draw(kWidth, kHeight);
   keys("j");
   press(KeyCode::Enter);
-  EXPECT_NE(status().find("\"RunAtLoad\" cannot be changed"), std::string::npos) << status();
+  EXPECT_THAT(status(), HasSubstr("\"RunAtLoad\" cannot be changed"));
   keys("k");
   press(KeyCode::Enter);
   EXPECT_EQ(service->requests_named("startOne").size(), 1u);
@@ -183,21 +184,21 @@ TEST_F(HostBrowserPagesTest, SmallTerminalsStillShowJobsAndTheHelpKey) {
   EXPECT_GE(shown, 12) << screen.text();
 
   screen = browser->draw(40, 12);
-  EXPECT_NE(screen.text().find("org.example.job10"), std::string::npos) << screen.text();
-  EXPECT_NE(screen.row_text(11).find("? help"), std::string::npos) << screen.text();
+  EXPECT_THAT(screen.text(), HasSubstr("org.example.job10"));
+  EXPECT_THAT(screen.row_text(11), HasSubstr("? help")) << screen.text();
 
   // The help does not fit there: it scrolls down to its last line, and any other key closes it.
   browser->handle_key(Key::character('?'));
-  EXPECT_NE(browser->draw(40, 12).text().find("Keys"), std::string::npos);
+  EXPECT_THAT(browser->draw(40, 12).text(), HasSubstr("Keys"));
   for (int i = 0; i < 40; ++i)
     browser->handle_key(Key::special(KeyCode::Down));
-  EXPECT_NE(browser->draw(40, 12).text().find("Any other key closes"), std::string::npos);
+  EXPECT_THAT(browser->draw(40, 12).text(), HasSubstr("Any other key closes"));
   browser->handle_key(Key::character('z'));
-  EXPECT_EQ(browser->draw(40, 12).text().find("Keys"), std::string::npos);
+  EXPECT_THAT(browser->draw(40, 12).text(), Not(HasSubstr("Keys")));
 
   // The host's own texts speak the pages' language.
   ::setenv("LANGUAGE", "zh", 1);
-  EXPECT_NE(browser->draw(40, 12).row_text(11).find("? 帮助"), std::string::npos);
+  EXPECT_THAT(browser->draw(40, 12).row_text(11), HasSubstr("? 帮助"));
   ::unsetenv("LANGUAGE");
 }
 
@@ -209,14 +210,11 @@ TEST_F(HostBrowserPagesTest, ADeadServiceLeavesTheLastListMarkedAsStale) {
   RunLoop::main().advance(Duration(10));
   screen = browser->draw(kWidth, kHeight);
   EXPECT_TRUE(shows("com.example.web")) << screen.text();
-  EXPECT_NE(status().find("STALE: no answer since 10:00:10 (not running)"), std::string::npos)
-      << status();
+  EXPECT_THAT(status(), HasSubstr("STALE: no answer since 10:00:10 (not running)"));
 
   keys("G");
   keys("s");
-  EXPECT_NE(status().find("idle is still stopped: no answer from the control service"),
-            std::string::npos)
-      << status();
+  EXPECT_THAT(status(), HasSubstr("idle is still stopped: no answer from the control service"));
 
   service = std::make_unique<ScriptedService>();
   service->set_daemons({job("com.example.new", {{"Pid", Value(3)}})});
@@ -225,7 +223,7 @@ TEST_F(HostBrowserPagesTest, ADeadServiceLeavesTheLastListMarkedAsStale) {
   keys("k");
   EXPECT_TRUE(shows("com.example.new")) << screen.text();
   EXPECT_FALSE(shows("com.example.web")) << screen.text();
-  EXPECT_NE(status().find("updated 10:00:20"), std::string::npos) << status();
+  EXPECT_THAT(status(), HasSubstr("updated 10:00:20"));
 }
 
 }  // namespace

@@ -75,20 +75,4 @@ TEST_F(RunLoopTest, ALateTimerFiresOnceAndCountsItsNextIntervalFromNow) {
   timer->invalidate();
 }
 
-TEST(RunLoopQueue, DispatchSyncRunsInlineOnMainAsyncRunsInOrder) {
-  bool inline_ran = false;
-  RunLoop::main().dispatch_sync([&] { inline_ran = true; });
-  EXPECT_TRUE(inline_ran);
-
-  // From other threads it waits for the main loop: see the alert tests.
-  std::vector<int> order;
-  RunLoop::main().dispatch_async([&] { order.push_back(1); });
-  RunLoop::main().dispatch_async([&] {
-    order.push_back(2);
-    RunLoop::main().stop();
-  });
-  RunLoop::main().run();
-  EXPECT_EQ(order, (std::vector<int>{1, 2}));
-}
-
 }  // namespace

@@ -24,13 +24,12 @@ class Settings : public ::testing::Test {
   static Value stored() { return read_plist_file(file()).value_or(Value()); }
 };
 
-TEST_F(Settings, FirstReadGivesTheDefaultAndStoresAnEmptyDictionary) {
+// A first read gives the default and stores an empty dictionary; writes keep the other keys.
+TEST_F(Settings, WritesKeepEveryOtherKeyAndStoredFalseIsAValue) {
   EXPECT_EQ(getPref("show_sys", Value(false)), Value(false));
   EXPECT_EQ(getPref("usr_pol", Value(Dictionary())), Value(Dictionary()));
   EXPECT_EQ(stored(), Value(Dictionary{{"velnor.orvane", Value(Dictionary())}}));
-}
 
-TEST_F(Settings, WritesKeepEveryOtherKeyAndStoredFalseIsAValue) {
   write_xml_plist(file(), Value(Dictionary{{"someone.else", Value("theirs")}}));
   const Value policy(Dictionary{{"com.example.a", Value(false)}});
   setPref("usr_pol", policy);

@@ -8,26 +8,6 @@ ScriptedPresenter& ScriptedPresenter::push(std::optional<orv::DialogResponse> an
   return *this;
 }
 
-ScriptedPresenter& ScriptedPresenter::ok() {
-  return push(orv::DialogResponse{orv::kCFUserNotificationDefaultResponse, {}});
-}
-
-ScriptedPresenter& ScriptedPresenter::cancel() {
-  return push(orv::DialogResponse{orv::kCFUserNotificationAlternateResponse, {}});
-}
-
-ScriptedPresenter& ScriptedPresenter::text(std::string value) {
-  return push(orv::DialogResponse{orv::kCFUserNotificationDefaultResponse, {std::move(value)}});
-}
-
-ScriptedPresenter& ScriptedPresenter::time_out() {
-  return push(orv::DialogResponse{orv::kCFUserNotificationCancelResponse, {}});
-}
-
-ScriptedPresenter& ScriptedPresenter::fail() {
-  return push(std::nullopt);
-}
-
 std::vector<orv::DialogRequest> ScriptedPresenter::shown() const {
   std::lock_guard lock(mutex_);
   return shown_;

@@ -16,11 +16,20 @@ namespace orv::test {
 
 class ScriptedPresenter : public orv::DialogPresenter {
  public:
-  ScriptedPresenter& ok();                     // next dialog answered with the default button
-  ScriptedPresenter& cancel();                 // next dialog answered "CANCEL" (alternate)
-  ScriptedPresenter& text(std::string value);  // next dialog: default button with field 0 = value
-  ScriptedPresenter& time_out();               // next dialog closes by itself (cancel response)
-  ScriptedPresenter& fail();  // next dialog cannot be shown (nullopt; not recorded in shown())
+  // The next dialog: answered with the default button, with "CANCEL" (alternate), with the
+  // default button and field 0 = value, closed by itself (cancel response), or not shown at all
+  // (nullopt; not recorded in shown()).
+  ScriptedPresenter& ok() { return push(DialogResponse{kCFUserNotificationDefaultResponse, {}}); }
+  ScriptedPresenter& cancel() {
+    return push(DialogResponse{kCFUserNotificationAlternateResponse, {}});
+  }
+  ScriptedPresenter& text(std::string value) {
+    return push(DialogResponse{kCFUserNotificationDefaultResponse, {std::move(value)}});
+  }
+  ScriptedPresenter& time_out() {
+    return push(DialogResponse{kCFUserNotificationCancelResponse, {}});
+  }
+  ScriptedPresenter& fail() { return push(std::nullopt); }
 
   // Every dialog shown so far, in order (a copy: dialogs may be shown on another thread).
   std::vector<orv::DialogRequest> shown() const;

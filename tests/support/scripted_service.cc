@@ -53,14 +53,6 @@ std::optional<Value> ScriptedService::answer(const std::string& message, const V
   return replies_[message];
 }
 
-void ScriptedService::set_daemons(Array records) {
-  set_reply("listAll", Value(Dictionary{{"data", Value(std::move(records))}}));
-}
-
-void ScriptedService::set_status(std::string_view message, int status) {
-  set_reply(message, Value(Dictionary{{"status", Value(status)}}));
-}
-
 void ScriptedService::set_reply(std::string_view message, std::optional<Value> reply) {
   std::lock_guard lock(mutex_);
   replies_[std::string(message)] = std::move(reply);
@@ -76,11 +68,6 @@ std::vector<RecordedRequest> ScriptedService::requests_named(std::string_view me
   for (RecordedRequest& request : requests())
     if (request.name == message) matching.push_back(std::move(request));
   return matching;
-}
-
-void ScriptedService::clear_requests() {
-  std::lock_guard lock(mutex_);
-  requests_.clear();
 }
 
 }  // namespace orv::test

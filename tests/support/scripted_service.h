@@ -55,17 +55,23 @@ class ScriptedService {
   ScriptedService(const ScriptedService&) = delete;
   ScriptedService& operator=(const ScriptedService&) = delete;
 
-  // "listAll" answers {"data": records}.
-  void set_daemons(Array records);
-  // "startOne" or "export" answers {"status": status}.
-  void set_status(std::string_view message, int status);
+  // "listAll" answers {"data": records}; "startOne" or "export" answers {"status": status}.
+  void set_daemons(Array records) {
+    set_reply("listAll", Value(Dictionary{{"data", std::move(records)}}));
+  }
+  void set_status(std::string_view message, int status) {
+    set_reply(message, Value(Dictionary{{"status", status}}));
+  }
   // Any answer for a message: a reply dictionary (or any value, to play a confused service), or
   // nullopt for no reply at all.
   void set_reply(std::string_view message, std::optional<Value> reply);
 
   std::vector<RecordedRequest> requests() const;
   std::vector<RecordedRequest> requests_named(std::string_view message) const;
-  void clear_requests();
+  void clear_requests() {
+    std::lock_guard lock(mutex_);
+    requests_.clear();
+  }
 
   const std::filesystem::path& socket_path() const { return server_.socket_path(); }
 
