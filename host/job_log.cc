@@ -13,9 +13,10 @@ namespace orv::host {
 
 namespace {
 
-// The reply's statuses for a label the service does not know and a job it keeps no log for.
+// The reply's status for a label the service does not know; any other failure means the
+// service keeps no log for the job.
 constexpr int kUnknownLabel = -2;
-constexpr int kNoLog = -4;
+
 std::chrono::system_clock::time_point time_of(const Value& date) {
   const Date* d = date.if_date();
   const double unix_seconds = d ? d->seconds + Date::kUnixSecondsAtEpoch : 0;
