@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "host/text_grid.h"
+#include "platform/ipc/messaging_center.h"
 
 namespace orv::host {
 

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ipc/messaging_center.h"
 #include "platform/result.h"
 
 namespace orv::host {
@@ -28,17 +29,14 @@ enum class Command {
   Logs
 };
 
-// The most log lines one request may ask for, as the control service bounds them.
-inline constexpr std::size_t kMaxLogLines = 10'000;
-
 struct CommandLine {
   Command command = Command::Interactive;
   std::string argument;  // LABEL, NAME or on|off
   bool json = false;
   bool yes = false;
-  std::string listen;  // web: HOST:PORT; empty: the default
-  std::size_t lines = 200;  // logs -n
-  bool follow = false;      // logs -f
+  std::string listen;                    // web: HOST:PORT; empty: the default
+  std::size_t lines = kDefaultLogLines;  // logs -n
+  bool follow = false;                   // logs -f
   bool lines_given = false;
 };
 

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "host/job_log.h"
+#include "platform/ipc/messaging_center.h"
 
 namespace orv::host {
 

@@ -7,6 +7,7 @@
 #include "host/filter_edit.h"
 #include "host/host_texts.h"
 #include "host/page_renderer.h"
+#include "platform/ipc/messaging_center.h"
 
 namespace orv::host {
 

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ipc/messaging_center.h"
 #include "platform/value/value.h"
 
 namespace orv::service {
@@ -34,8 +35,8 @@ struct LogEntry {
 };
 
 struct LogQuery {
-  static constexpr std::size_t kDefaultLines = 200;
-  static constexpr std::size_t kMaxLines = 10'000;
+  static constexpr std::size_t kDefaultLines = kDefaultLogLines;
+  static constexpr std::size_t kMaxLines = kMaxLogLines;
   std::string label;
   std::size_t lines = kDefaultLines;  // the last this many entries (after the cursor, if any)
   std::optional<std::string> after;   // a cursor from an earlier page: only newer entries

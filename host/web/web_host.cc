@@ -28,8 +28,6 @@ using web::Reply;
 // How long a request waits for the page thread before it answers with the state as it is
 // (the event stream brings the rest).
 constexpr std::chrono::seconds kActionWait{10};
-// The entries a job's page shows when it opens.
-constexpr std::size_t kLogLines = 200;
 
 // SIGINT and SIGTERM, blocked in every thread and taken by one that waits for them.
 sigset_t stop_signals() {
@@ -114,7 +112,8 @@ Reply WebHost::log(const std::string& after) {
   std::string label = state_.log_label();
   if (label.empty()) return {404, R"({"error":"no job page is open"})"};
   return {200,
-          web::log_json(label, fetch_log(label, after.empty() ? kLogLines : kMaxLogLines, after))};
+          web::log_json(label,
+                        fetch_log(label, after.empty() ? kDefaultLogLines : kMaxLogLines, after))};
 }
 
 Reply WebHost::on_page_thread(std::function<bool()> work) {

@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -28,6 +29,10 @@ namespace orv {
 
 // The center the control service answers on; the plugin and the service both name it here.
 inline constexpr std::string_view kControlServiceCenterName = "msgport.orvane";
+// How many entries a "log" request of the control service gets when it names no number, and the
+// most it may ask for: the service bounds larger requests to it, and the host asks for no more.
+inline constexpr std::size_t kDefaultLogLines = 200;
+inline constexpr std::size_t kMaxLogLines = 10'000;
 
 // <run dir>/<name>.sock; the run dir is $ORVANE_RUNTIME_DIR when set, otherwise
 // real_path(kRunDirectory). The environment is read on every call.
