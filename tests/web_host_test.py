@@ -129,6 +129,14 @@ class Page:
         self.click("dialog[open] button", text)
         self.wait(lambda: self.dialog_id() != answered)
 
+    def name_file(self, name, outcome):
+        """Answers the file-name prompt with OK, then the result alert, which must say outcome."""
+        self.dialog(role="dialog")
+        self.driver.switch_to.active_element.send_keys(name)
+        self.answer("OK")
+        assert outcome in self.dialog().text
+        self.answer("OK")
+
     def dialog_id(self):
         boxes = self.driver.find_elements(By.CSS_SELECTOR, "dialog[open]")
         return boxes[0].get_attribute("data-dialog") if boxes else None
@@ -201,11 +209,7 @@ def drive(page, url, root, cli):
 
     # Export under a name, start the job again elsewhere, import: the file stops it again.
     page.press("Export")
-    page.dialog(role="dialog")
-    page.driver.switch_to.active_element.send_keys("choices")
-    page.answer("OK")
-    assert "Exported" in page.dialog().text
-    page.answer("OK")
+    page.name_file("choices", "Exported")
     assert (root / "var/mobile/Media/choices").exists()
     cli("start", "org.example.heartbeat")
     page.press("Refresh")
@@ -213,11 +217,7 @@ def drive(page, url, root, cli):
     page.press("Import")
     page.dialog()
     page.answer("OK")
-    page.dialog(role="dialog")
-    page.driver.switch_to.active_element.send_keys("choices")
-    page.answer("OK")
-    assert "Imported" in page.dialog().text
-    page.answer("OK")
+    page.name_file("choices", "Imported")
     page.wait(lambda: page.state_of("org.example.heartbeat") == "stopped")
 
     # A job stopped from the command line shows as stopped at the next rebuild, with the
