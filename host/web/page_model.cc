@@ -60,32 +60,36 @@ Value texts() {
 
 // Text from outside (labels, file names) that is not valid UTF-8 cannot go into JSON; the
 // page says so rather than showing nothing.
+constexpr const char* kNotUtf8 = R"({"error":"the page holds text that is not valid UTF-8"})";
+
 std::string json_or_error(const Value& value) {
   if (auto text = write_json(value)) return *text;
-  return R"({"error":"the page holds text that is not valid UTF-8"})";
+  return kNotUtf8;
 }
 
 }  // namespace
 
-std::string page_json(const Browser& browser) {
+PageJson page_json(const Browser& browser) {
   Array titles;
   for (auto& title : browser.titles())
     titles.push_back(Value(title));
-  Array rows;
-  rows.reserve(browser.rows().size());
-  for (const auto& row : browser.rows())
-    rows.push_back(row_value(row));
-  Dictionary page{{"lang", Value(NSLocale::currentLocale().languageCode() == "zh" ? "zh" : "en")},
+  Dictionary head{{"lang", Value(NSLocale::currentLocale().languageCode() == "zh" ? "zh" : "en")},
                   {"depth", Value(static_cast<std::int64_t>(browser.depth()))},
                   {"titles", Value(std::move(titles))},
-                  {"rows", Value(std::move(rows))},
                   {"message", Value(browser.message())},
                   {"freshness", Value(browser.freshness())},
                   {"texts", texts()}};
   if (std::string label = log_label(browser); !label.empty())
-    page.set("log", Value(Dictionary{{"label", Value(label)},
+    head.set("log", Value(Dictionary{{"label", Value(label)},
                                      {"title", Value(tr_format("Log of {}", {label}))}}));
-  return json_or_error(Value(std::move(page)));
+  PageJson page{json_or_error(Value(std::move(head))), {}};
+  page.rows.reserve(browser.rows().size());
+  for (const auto& row : browser.rows()) {
+    auto text = write_json(row_value(row));
+    if (!text) return {kNotUtf8, {}};
+    page.rows.push_back(std::move(*text));
+  }
+  return page;
 }
 
 std::string dialog_json(const DialogRequest& request, const DialogBox& box) {

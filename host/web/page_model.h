@@ -7,14 +7,16 @@
 #include "host/browser.h"
 #include "host/dialog_box.h"
 #include "host/job_log.h"
+#include "host/web/web_state.h"
 #include "platform/ui/user_notification.h"
 
 namespace orv::host::web {
 
-// {"lang", "titles", "depth", "rows": [[kind, id, title, detail, flags, footer?]], "message",
-// "freshness", "stale", "texts": {...}, "log": {"label", "title"}}; "log" only on a job's page.
-// A row's flags: 1 enabled, 2 on, 4 has a switch, 8 running, 16 is a job with a state.
-std::string page_json(const Browser& browser);
+// The page as JSON, its rows apart: the head is {"lang", "titles", "depth", "message",
+// "freshness", "texts": {...}, "log": {"label", "title"}} ("log" only on a job's page), or
+// {"error"} for a page that cannot be written; each row is [kind, id, title, detail, flags,
+// footer?]. A row's flags: 1 enabled, 2 on, 4 has a switch, 8 running, 16 is a job with a state.
+PageJson page_json(const Browser& browser);
 
 // The label of the job whose page is on top (the page with the job's "Alive" switch), or "".
 std::string log_label(const Browser& browser);

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <ctime>
@@ -52,7 +53,7 @@ class WebHost {
   // Runs `work` on the page thread unless another action or a dialog is under way; answers
   // with the state once it is done or waits for a dialog's answer. `work` returns false when
   // the request no longer fits the page.
-  Reply on_page_thread(std::function<bool()> work);
+  Reply on_page_thread(std::function<bool()> work, std::uint64_t known_page);
   void publish() { state_.set_page(web::page_json(*browser_), web::log_label(*browser_)); }
   // A page rebuilt by the page's own timer goes out at once; one rebuilt during an action goes
   // out with the action's outcome, once.
@@ -78,23 +79,33 @@ Reply bad_request(const char* why) {
   return {400, std::string(R"({"error":")") + why + "\"}"};
 }
 
+// The page version the browser has, so the answer brings only what changed since.
+std::uint64_t known_page(const Value& request) {
+  return static_cast<std::uint64_t>(
+      std::max<std::int64_t>(request["page_version"].read_int64(), 0));
+}
+
 Reply WebHost::act(const Value& request) {
   auto kind = row_kind(request["kind"].read_string().value_or(""));
   const std::string* id = request["id"].if_string();
   std::int64_t depth = request["depth"].read_int64();
   if (!kind || !id || depth < 1) return bad_request("act takes depth, kind and id");
-  return on_page_thread([this, kind = *kind, id = *id, depth] {
-    return browser_->act_on(static_cast<std::size_t>(depth), kind, id);
-  });
+  return on_page_thread(
+      [this, kind = *kind, id = *id, depth] {
+        return browser_->act_on(static_cast<std::size_t>(depth), kind, id);
+      },
+      known_page(request));
 }
 
 Reply WebHost::back(const Value& request) {
   std::int64_t depth = request["depth"].read_int64();
   if (depth < 1) return bad_request("back takes depth");
-  return on_page_thread([this, depth] {
-    browser_->back_to(static_cast<std::size_t>(depth));
-    return true;
-  });
+  return on_page_thread(
+      [this, depth] {
+        browser_->back_to(static_cast<std::size_t>(depth));
+        return true;
+      },
+      known_page(request));
 }
 
 Reply WebHost::answer(const Value& request) {
@@ -103,8 +114,8 @@ Reply WebHost::answer(const Value& request) {
   if (!button.is_integer()) return bad_request("answer takes dialog, button and text");
   std::string text(request["text"].read_string().value_or(""));
   if (!state_.answer(id, {button.read_int32(), std::move(text)}))
-    return {409, state_.snapshot().json};
-  return {200, state_.wait_settled(id, kActionWait).json};
+    return {409, state_.snapshot(known_page(request)).json};
+  return {200, state_.wait_settled(id, kActionWait, known_page(request)).json};
 }
 
 // Served on the HTTP thread, so the pages go on while the control service answers.
@@ -116,8 +127,8 @@ Reply WebHost::log(const std::string& after) {
                         fetch_log(label, after.empty() ? kDefaultLogLines : kMaxLogLines, after))};
 }
 
-Reply WebHost::on_page_thread(std::function<bool()> work) {
-  if (!state_.begin_action()) return {409, state_.snapshot().json};
+Reply WebHost::on_page_thread(std::function<bool()> work, std::uint64_t known_page) {
+  if (!state_.begin_action()) return {409, state_.snapshot(known_page).json};
   auto refused = std::make_shared<std::atomic<bool>>(false);
   RunLoop::main().dispatch_async([this, work = std::move(work), refused] {
     acting_ = true;
@@ -126,7 +137,7 @@ Reply WebHost::on_page_thread(std::function<bool()> work) {
     publish();
     state_.end_action();
   });
-  auto now = state_.wait_settled(0, kActionWait);
+  auto now = state_.wait_settled(0, kActionWait, known_page);
   return {*refused ? 409 : 200, std::move(now.json)};
 }
 

@@ -1,19 +1,46 @@
 #include "host/web/web_state.h"
 
+#include <numeric>
 #include <utility>
 
+#include "host/web/row_patch.h"
+
 namespace orv::host::web {
+
+namespace {
+
+// Enough for the page versions a reader may lag behind while a request is on its way.
+constexpr std::size_t kKeptSteps = 8;
+
+std::string whole_page(const PageJson& page) {
+  std::string rows;
+  for (const auto& row : page.rows)
+    rows.append(rows.empty() ? "" : ",").append(row);
+  return "{\"rows\":[" + rows + "]" + (page.head.size() > 2 ? "," : "") + page.head.substr(1);
+}
+
+}  // namespace
 
 void WebState::changed_locked() {
   ++version_;
   changed_.notify_all();
 }
 
-void WebState::set_page(std::string json, std::string log_label) {
+// Only the page thread changes the page, so it reads page_ without the lock.
+void WebState::set_page(PageJson page, std::string log_label) {
+  if (page == page_) {
+    std::lock_guard lock(mutex_);
+    log_label_ = std::move(log_label);
+    return;
+  }
+  std::string steps = row_patch(page_.rows, page.rows);
+  std::string whole = whole_page(page);
   std::lock_guard lock(mutex_);
   log_label_ = std::move(log_label);
-  if (json == page_) return;
-  page_ = std::move(json);
+  page_ = std::move(page);
+  whole_page_ = std::move(whole);
+  steps_.push_back(std::move(steps));
+  if (steps_.size() > kKeptSteps) steps_.pop_front();
   ++page_version_;
   changed_locked();
 }
@@ -65,11 +92,29 @@ bool WebState::answer(std::uint64_t id, DialogAnswer answer) {
   return true;
 }
 
+// The changes since the reader's page when they are kept and shorter than the page itself.
+std::string WebState::page_field_locked(std::uint64_t known_page) const {
+  if (known_page == page_version_) return "\"page\":null";
+  std::uint64_t behind = page_version_ - known_page;
+  if (known_page == 0 || known_page > page_version_ || behind > steps_.size())
+    return "\"page\":" + whole_page_;
+  auto first = steps_.end() - static_cast<std::ptrdiff_t>(behind);
+  std::size_t size =
+      std::accumulate(first, steps_.end(), page_.head.size(),
+                      [](std::size_t sum, const std::string& s) { return sum + s.size(); });
+  if (size >= whole_page_.size()) return "\"page\":" + whole_page_;
+  std::string steps;
+  for (auto step = first; step != steps_.end(); ++step)
+    steps.append(steps.empty() ? "" : ",").append(*step);
+  return "\"patch\":{\"from\":" + std::to_string(known_page) + ",\"head\":" + page_.head +
+         ",\"steps\":[" + steps + "]}";
+}
+
 StateSnapshot WebState::snapshot_locked(std::uint64_t known_page) const {
   std::string json = "{\"version\":" + std::to_string(version_) +
                      ",\"page_version\":" + std::to_string(page_version_) +
-                     ",\"busy\":" + (busy_ ? "true" : "false") + ",\"page\":";
-  json += known_page == page_version_ ? "null" : page_;
+                     ",\"busy\":" + (busy_ ? "true" : "false") + "," +
+                     page_field_locked(known_page);
   json += ",\"dialog\":" + (dialog_.empty() ? std::string("null") : dialog_) + "}";
   return {version_, page_version_, std::move(json)};
 }
@@ -86,12 +131,13 @@ StateSnapshot WebState::wait_changed(std::uint64_t since, std::uint64_t known_pa
   return snapshot_locked(known_page);
 }
 
-StateSnapshot WebState::wait_settled(std::uint64_t answered, Clock::duration wait) const {
+StateSnapshot WebState::wait_settled(std::uint64_t answered, Clock::duration wait,
+                                     std::uint64_t known_page) const {
   std::unique_lock lock(mutex_);
   changed_.wait_for(lock, wait, [&] {
     return closed_ || !busy_ || (dialog_id_ != 0 && dialog_id_ != answered && !answer_);
   });
-  return snapshot_locked();
+  return snapshot_locked(known_page);
 }
 
 std::string WebState::log_label() const {

@@ -13,7 +13,8 @@ async function post(path, body) {
     const reply = await fetch(path, {
       method: 'POST',
       headers: {'Content-Type': 'application/json'},
-      body: JSON.stringify(body),
+      // The answer then brings only what changed since the page this one has.
+      body: JSON.stringify({...body, page_version: state ? state.page_version : 0}),
     });
     if (!(reply.headers.get('Content-Type') || '').startsWith('application/json')) return;
     const next = await reply.json();
@@ -104,30 +105,43 @@ function rowElement(row) {
   return node;
 }
 
-// The list as flat items, each with a key that stays the same across rebuilds: a group's
-// heading, its rows, its footer.
+// The list as flat items, each with a key that stays the same across rebuilds (a group's
+// heading, its rows, its footer) and the sort of element it draws. A row keeps its items for as
+// long as the host's changes keep the row, so going over a long list again costs little.
+const itemsOfRow = new WeakMap();
+
+function itemsOf(row) {
+  let made = itemsOfRow.get(row);
+  if (!made) {
+    made = {item: {key: `${row.kind}:${row.id}`, row, sort: `${row.kind}${row.detail ? '+' : ''}`}};
+    if (row.kind === 'group' && row.footer)
+      made.footer = {key: `footer:${row.id}`, row, footer: true, sort: 'footer'};
+    itemsOfRow.set(row, made);
+  }
+  return made;
+}
+
 function listItems(rows) {
   const items = [];
   let footer = null;
   for (const row of rows) {
+    const made = itemsOf(row);
     if (row.kind === 'group') {
       if (footer) items.push(footer);
-      items.push({key: `group:${row.id}`, row});
-      footer = row.footer ? {key: `footer:${row.id}`, row, footer: true} : null;
-    } else {
-      items.push({key: `${row.kind}:${row.id}`, row});
+      footer = made.footer || null;
     }
+    items.push(made.item);
   }
   if (footer) items.push(footer);
-  if (!rows.length) items.push({key: 'empty', row: {kind: 'empty', id: ''}, empty: true});
+  if (!rows.length) items.push({key: 'empty', row: {kind: 'empty', id: ''}, empty: true, sort: 'empty'});
   // Rows may share a kind and identity (groups without one); the later ones are told apart by
   // their place among them, so each key stands for one element.
   const seen = new Map();
-  for (const item of items) {
+  items.forEach((item, index) => {
     const count = seen.get(item.key) || 0;
     seen.set(item.key, count + 1);
-    if (count) item.key += `\n${count}`;
-  }
+    if (count) items[index] = {...item, key: `${item.key}\n${count}`};
+  });
   return items;
 }
 
@@ -151,9 +165,7 @@ let heights = new Map();  // key -> height in pixels, as last drawn
 const typical = new Map();  // sort of item -> height of the last one drawn
 let wantedFocus = null;   // [kind, id] of a focused row that scrolled out of the drawn part
 
-const sortOf = (item) => (item.empty ? 'empty' : item.footer ? 'footer' :
-                          `${item.row.kind}${item.row.detail ? '+' : ''}`);
-const heightOf = (item) => heights.get(item.key) ?? typical.get(sortOf(item)) ?? 48;
+const heightOf = (item) => heights.get(item.key) ?? typical.get(item.sort) ?? 48;
 
 function spacer() {
   const node = element('div', 'spacer');
@@ -204,7 +216,7 @@ function drawWindow() {
       const node = before && sameRow(before.row, item.row) ? before.node : itemElement(item);
       if (node === cursor) cursor = cursor.nextSibling;
       else list.insertBefore(node, cursor);
-      drawn.set(item.key, {row: item.row, node, sort: sortOf(item)});
+      drawn.set(item.key, {row: item.row, node, sort: item.sort});
     }
     while (cursor !== list.lastChild) {  // everything left here was not placed again
       const next = cursor.nextSibling;
@@ -371,6 +383,7 @@ function drawDialog(dialog) {
   (dialog.focus < 0 ? $('dialog-field') : buttons[dialog.focus]).focus();
 }
 
+// The whole state, for a page that cannot follow the changes it was sent.
 function reload() {
   fetch('/api/state').then((reply) => reply.json()).then(show, () => {});
 }
@@ -383,16 +396,48 @@ const rowOf = ([kind, id, title, detail, flags, footer = '']) => ({
   running: flags & 16 ? !!(flags & 8) : undefined,
 });
 
+// The rows after one version's steps: n > 0 keeps the next n rows, n < 0 drops them, an array
+// inserts its rows; null when the steps do not fit the rows.
+function patched(rows, steps) {
+  const out = [];
+  let at = 0;
+  for (const step of steps) {
+    if (Array.isArray(step)) {
+      for (const row of step) out.push(rowOf(row));
+    } else {
+      if (at + Math.abs(step) > rows.length) return null;
+      if (step > 0) for (const end = at + step; at < end; ++at) out.push(rows[at]);
+      else at -= step;
+    }
+  }
+  return at === rows.length ? out : null;
+}
+
+// The page of a state from the host: sent whole, as steps from a page version this page has
+// (while a request's answer and the event stream race, this page may be some steps ahead of
+// where they start), or not at all when it did not change. Undefined when it cannot be had
+// from what this page holds.
+function pageOf(next) {
+  if (next.page === null)
+    return state && state.page_version === next.page_version ? state.page : undefined;
+  if (next.page) return {...next.page, rows: (next.page.rows || []).map(rowOf)};
+  const ahead = state ? state.page_version - next.patch.from : -1;
+  if (ahead < 0 || ahead > next.patch.steps.length) return undefined;
+  let rows = state.page.rows;
+  for (const steps of next.patch.steps.slice(ahead)) {
+    rows = patched(rows, steps);
+    if (!rows) return undefined;
+  }
+  return {...next.patch.head, rows};
+}
+
 function show(next) {
   if (state && next.version <= state.version) return;
+  const page = pageOf(next);
+  if (page === undefined) return reload();
   const previous = state;
-  if (next.page === null) {  // the host sends a page only when it changed
-    if (!previous || previous.page_version !== next.page_version) return reload();
-    next.page = previous.page;
-  } else if (next.page.rows) {
-    next.page.rows = next.page.rows.map(rowOf);
-  }
-  state = next;
+  state = {...next, page};
+  delete state.patch;
   if (!previous || previous.page_version !== next.page_version) drawPage(previous && previous.page);
   drawDialog(next.dialog);
 }
