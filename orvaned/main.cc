@@ -181,7 +181,9 @@ int run(const Options& options) {
 int main(int argc, char** argv) {
   orv::Result<Options> options = parse_options(argc, argv);
   if (!options) {
-    std::fprintf(stderr, "orvaned: %s\nTry 'orvaned --help'.\n", options.error().message.c_str());
+    // The message quotes the argument as given, which may hold anything a shell can pass.
+    std::fprintf(stderr, "orvaned: %s\nTry 'orvaned --help'.\n",
+                 escaped(options.error().message).c_str());
     return 2;
   }
   if (options->help) {
