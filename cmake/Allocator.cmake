@@ -18,5 +18,6 @@ function(orvane_use_program_allocator target)
     # what puts its malloc ahead of glibc's.
     target_link_libraries(${target} PRIVATE -Wl,--push-state,--no-as-needed mimalloc
       -Wl,--pop-state)
+    target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/platform/program_allocator.cc)
   endif()
 endfunction()

@@ -4,14 +4,17 @@
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <map>
 
+#include "orvaned/job_starter.h"
 #include "platform/fs/file_descriptor.h"
 
 extern char** environ;
@@ -102,81 +105,82 @@ std::vector<char*> c_strings(std::vector<std::string>& strings) {
   return out;
 }
 
-enum class ChildStep : int { Stdin, Output, Groups, Gid, Uid, Chdir, Exec };
-
-const char* step_name(ChildStep step) {
+const char* step_name(StartStep step) {
   switch (step) {
-    case ChildStep::Stdin:
-      return "opening /dev/null";
-    case ChildStep::Output:
-      return "connecting standard output and error";
-    case ChildStep::Groups:
+    case StartStep::Starter:
+      break;
+    case StartStep::Groups:
       return "setgroups";
-    case ChildStep::Gid:
+    case StartStep::Gid:
       return "setgid";
-    case ChildStep::Uid:
+    case StartStep::Uid:
       return "setuid";
-    case ChildStep::Chdir:
+    case StartStep::Chdir:
       return "chdir";
-    case ChildStep::Exec:
+    case StartStep::Exec:
       return "exec";
   }
   return "start";
 }
 
-struct ChildFailure {
-  ChildStep step;
-  int error;
+// Beside the service, in the build tree as where it is installed.
+std::string starter_path() {
+  std::error_code error;
+  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  return (self.parent_path().parent_path() / ORVANED_STARTER).string();
+}
+
+// "uid:gid,group,group...", as the starter reads it.
+std::string identity_argument(const std::optional<Identity>& identity) {
+  if (!identity) return {};
+  std::string out = std::to_string(identity->uid) + ":" + std::to_string(identity->gid);
+  for (gid_t group : identity->groups)
+    out += "," + std::to_string(group);
+  return out;
+}
+
+// A copy of `fd` numbered above the starter's fixed descriptors, so that placing one of them
+// cannot overwrite another before it was placed.
+Result<FileDescriptor> above_starter_fds(int fd) {
+  int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, kStarterReportFd + 1);
+  if (copy < 0) return fail_errno("dup");
+  return FileDescriptor(copy);
+}
+
+// posix_spawn's attributes and file actions, released however the spawn ends.
+struct SpawnSetup {
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_t actions;
+  SpawnSetup() {
+    ::posix_spawnattr_init(&attributes);
+    ::posix_spawn_file_actions_init(&actions);
+  }
+  ~SpawnSetup() {
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::posix_spawnattr_destroy(&attributes);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
 };
 
-[[noreturn]] void fail_in_child(int report_fd, ChildStep step) {
-  ChildFailure failure{step, errno};
-  ssize_t ignored = ::write(report_fd, &failure, sizeof failure);
-  (void)ignored;
-  ::_exit(127);
-}
-
-// Blocks until the parent lets the child go on; a parent that dies (or refuses) first leaves
-// the gate closed without a byte, and the child ends before it runs anything of the job.
-void wait_at_gate(int gate_fd) {
-  char go = 0;
-  ssize_t n;
-  do {
-    n = ::read(gate_fd, &go, 1);
-  } while (n < 0 && errno == EINTR);
-  if (n != 1) ::_exit(127);
-  ::close(gate_fd);
-}
-
-// Runs in the forked child: async-signal-safe calls only.
-[[noreturn]] void exec_in_child(const LaunchPlan& plan, char* const* argv, char* const* envp,
-                                StandardStreams streams, int gate_fd, int report_fd) {
-  ::setpgid(0, 0);
-  wait_at_gate(gate_fd);
-  for (int sig = 1; sig < NSIG; ++sig)
-    ::signal(sig, SIG_DFL);
-  sigset_t none;
+// The starter runs in a process group of its own with every signal at its default and none
+// blocked, reads /dev/null, writes to the job's streams and holds the gate and the report.
+void prepare(SpawnSetup& setup, StandardStreams streams, int gate, int report) {
+  sigset_t all, none;
+  ::sigfillset(&all);
   ::sigemptyset(&none);
-  ::sigprocmask(SIG_SETMASK, &none, nullptr);
-
-  int null_fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  if (null_fd < 0 || ::dup2(null_fd, STDIN_FILENO) < 0) fail_in_child(report_fd, ChildStep::Stdin);
-  if ((streams.out >= 0 && ::dup2(streams.out, STDOUT_FILENO) < 0) ||
-      (streams.err >= 0 && ::dup2(streams.err, STDERR_FILENO) < 0))
-    fail_in_child(report_fd, ChildStep::Output);
-  if (plan.identity) {
-    const Identity& id = *plan.identity;
-    if (::setgroups(id.groups.size(), id.groups.data()) != 0)
-      fail_in_child(report_fd, ChildStep::Groups);
-    if (::setgid(id.gid) != 0) fail_in_child(report_fd, ChildStep::Gid);
-    if (::setuid(id.uid) != 0) fail_in_child(report_fd, ChildStep::Uid);
-  }
-  if (plan.working_directory && ::chdir(plan.working_directory->c_str()) != 0)
-    fail_in_child(report_fd, ChildStep::Chdir);
-  // Descriptors the service holds (sockets, signalfd) must not leak into jobs.
-  ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
-  ::execve(plan.executable.c_str(), argv, envp);
-  fail_in_child(report_fd, ChildStep::Exec);
+  ::posix_spawnattr_setflags(
+      &setup.attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  ::posix_spawnattr_setpgroup(&setup.attributes, 0);
+  ::posix_spawnattr_setsigdefault(&setup.attributes, &all);
+  ::posix_spawnattr_setsigmask(&setup.attributes, &none);
+  ::posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  if (streams.out >= 0)
+    ::posix_spawn_file_actions_adddup2(&setup.actions, streams.out, STDOUT_FILENO);
+  if (streams.err >= 0)
+    ::posix_spawn_file_actions_adddup2(&setup.actions, streams.err, STDERR_FILENO);
+  ::posix_spawn_file_actions_adddup2(&setup.actions, gate, kStarterGateFd);
+  ::posix_spawn_file_actions_adddup2(&setup.actions, report, kStarterReportFd);
 }
 
 }  // namespace
@@ -213,7 +217,10 @@ Result<LaunchPlan> plan_launch(const JobSpec& job) {
 
 Result<pid_t> spawn_process(const LaunchPlan& plan, const BeforeExec& before_exec,
                             StandardStreams streams) {
-  std::vector<std::string> argv_strings = plan.argv;
+  std::vector<std::string> argv_strings{starter_path(), plan.executable,
+                                        plan.working_directory.value_or(""),
+                                        identity_argument(plan.identity)};
+  argv_strings.insert(argv_strings.end(), plan.argv.begin(), plan.argv.end());
   std::vector<std::string> env_strings = plan.environment;
   std::vector<char*> argv = c_strings(argv_strings);
   std::vector<char*> envp = c_strings(env_strings);
@@ -222,33 +229,36 @@ Result<pid_t> spawn_process(const LaunchPlan& plan, const BeforeExec& before_exe
   if (!gate) return fail(gate.error());
   auto report = close_on_exec_pipe();
   if (!report) return fail(report.error());
-  pid_t pid = ::fork();
-  if (pid < 0) return fail_errno("fork");
-  if (pid == 0) {
-    gate->write_end = FileDescriptor();
-    report->read_end = FileDescriptor();
-    exec_in_child(plan, argv.data(), envp.data(), streams, gate->read_end.get(),
-                  report->write_end.get());
-  }
+  auto gate_end = above_starter_fds(gate->read_end.get());
+  if (!gate_end) return fail(gate_end.error());
+  auto report_end = above_starter_fds(report->write_end.get());
+  if (!report_end) return fail(report_end.error());
   gate->read_end = FileDescriptor();
   report->write_end = FileDescriptor();
-  // Also set here, so a stop that comes before the child ran reaches the group.
-  ::setpgid(pid, pid);
+
+  SpawnSetup setup;
+  prepare(setup, streams, gate_end->get(), report_end->get());
+  pid_t pid = -1;
+  int spawned = ::posix_spawn(&pid, argv.front(), &setup.actions, &setup.attributes, argv.data(),
+                              envp.data());
+  if (spawned != 0) return fail_errno("cannot run " + argv_strings.front(), spawned);
+  *gate_end = FileDescriptor();
+  *report_end = FileDescriptor();
   if (Status held = before_exec(pid); !held) {
-    gate->write_end = FileDescriptor();  // the child sees the end of the gate and exits
+    gate->write_end = FileDescriptor();  // the starter sees the end of the gate and exits
     ::waitpid(pid, nullptr, 0);
     return fail(held.error());
   }
   const char go = 1;
   [[maybe_unused]] ssize_t released = ::write(gate->write_end.get(), &go, 1);
-  ChildFailure failure{};
+  StartFailure failure{};
   ssize_t n;
   do {
     n = ::read(report->read_end.get(), &failure, sizeof failure);
   } while (n < 0 && errno == EINTR);
   if (n == 0) return pid;
   ::waitpid(pid, nullptr, 0);
-  if (n != static_cast<ssize_t>(sizeof failure)) return fail("child failed before exec");
+  if (n != static_cast<ssize_t>(sizeof failure)) return fail("the job starter failed before exec");
   return fail(std::string(step_name(failure.step)) + ": " + std::strerror(failure.error),
               failure.error);
 }

@@ -1,8 +1,8 @@
-// Starting a job's process. Everything the child needs (argument and environment arrays, the
-// resolved executable, the user to become) is prepared in the parent, because the service is
-// multi-threaded and a forked child may only make async-signal-safe calls before exec.
+// Starting a job's process. Everything the job needs (argument and environment arrays, the
+// resolved executable, the user to become) is prepared here; the job starter (job_starter.h)
+// applies it in the new process and execs the job there.
 //
-// The child gets its own process group (so a stop reaches everything it started), standard
+// The job gets its own process group (so a stop reaches everything it started), standard
 // input from /dev/null, and the standard output and error it is given (by default the
 // service's own).
 #pragma once
@@ -57,9 +57,9 @@ struct StandardStreams {
   int err = -1;
 };
 
-// Forks and execs, returning the child's id. Failures up to and including exec are reported
-// (through a close-on-exec pipe: the step that failed and why), and the failed child is already
-// reaped. A child whose parent dies before releasing it exits without running the job.
+// Spawns the job starter and lets it exec the job, returning the job's process id. Failures up
+// to and including exec are reported (the step that failed and why), and the failed process is
+// already reaped. A starter whose service dies before releasing it exits without running the job.
 Result<pid_t> spawn_process(const LaunchPlan& plan, const BeforeExec& before_exec,
                             StandardStreams streams = {});
 
