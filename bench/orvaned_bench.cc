@@ -1,9 +1,11 @@
-// "listAll" latency of a real orvaned while a stop waits for a job that ignores SIGTERM, against
-// the same round trip with no stop under way. A stop may take up to the stop timeout; other
-// clients must not wait for it. The built orvaned (or $ORVANE_BENCH_ORVANED) runs on a temporary
-// root with 30 jobs, one of which traps TERM. Each timed run stops that job from a second
-// connection, times listAll round trips while the stop waits, then kills the job so the stop
-// ends, and starts it again for the next run.
+// "listAll" latency of a real orvaned (the built one, or $ORVANE_BENCH_ORVANED, on a temporary
+// root), against the same round trip with nothing else under way:
+// - while a stop waits for a job that ignores SIGTERM (30 jobs, one of which traps TERM). A stop
+//   may take up to the stop timeout; other clients must not wait for it. Each timed run stops
+//   that job from a second connection, times listAll round trips while the stop waits, then
+//   kills the job so the stop ends, and starts it again for the next run;
+// - with 5,000 jobs, right after a job was started (what a job's page does after its own
+//   start), and from a new client a while after the last one (what each command does).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -17,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -30,6 +33,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kJobs = 30;
+constexpr int kManyJobs = 5000;
 constexpr const char* kStubborn = "org.bench.stubborn";
 
 // Polls until the file exists; false after 10 s.
@@ -44,10 +48,11 @@ bool wait_for_file(const fs::path& path) {
 
 class Service {
  public:
-  Service() {
+  explicit Service(int jobs) : jobs_(jobs) {
     char pattern[] = "/tmp/orvane-orvaned-bench-XXXXXX";
     root_ = ::mkdtemp(pattern);
     ::setenv("ORVANE_RUNTIME_DIR", (root_ / "run").c_str(), 1);
+    client_ = std::make_unique<orv::CPDistributedMessagingCenter>("msgport.orvane");
     write_jobs();
     const char* program = std::getenv("ORVANE_BENCH_ORVANED");
     std::string orvaned = program ? program : ORVANED_PROGRAM;
@@ -75,7 +80,12 @@ class Service {
   }
 
   bool ready() const { return ready_; }
-  orv::Value list_all() { return client_.sendMessageAndReceiveReplyName("listAll"); }
+  int jobs() const { return jobs_; }
+  orv::Value list_all() { return client_->sendMessageAndReceiveReplyName("listAll"); }
+  void start_or_stop(const std::string& label, bool start) {
+    client_->sendMessageAndReceiveReplyName(
+        "startOne", orv::Dictionary{{"Label", label}, {"isStart", start}, {"flag", 0}});
+  }
   std::int32_t stubborn_pid() {
     const orv::Value reply = list_all();
     for (const orv::Value& record : reply["data"].as_array())
@@ -86,8 +96,7 @@ class Service {
   bool start_stubborn() {
     fs::remove(mark("ready"));
     fs::remove(mark("term"));
-    client_.sendMessageAndReceiveReplyName(
-        "startOne", orv::Dictionary{{"Label", kStubborn}, {"isStart", true}, {"flag", 0}});
+    start_or_stop(kStubborn, true);
     return wait_for_file(mark("ready"));
   }
 
@@ -100,9 +109,11 @@ class Service {
                                "; while :; do sleep 100000 & wait; done";
     write_job(dir, kStubborn,
               {{"ProgramArguments", orv::Array{"/bin/sh", "-c", script}}, {"RunAtLoad", true}});
-    for (int i = 1; i < kJobs; ++i)
-      write_job(dir, "org.bench.job" + std::to_string(i),
-                {{"ProgramArguments", orv::Array{"/bin/sleep", "100000"}}, {"KeepAlive", true}});
+    // The first 30 run; any beyond them are stopped until started.
+    for (int i = 1; i < jobs_; ++i)
+      write_job(
+          dir, "org.bench.job" + std::to_string(i),
+          {{"ProgramArguments", orv::Array{"/bin/sleep", "100000"}}, {"KeepAlive", i < kJobs}});
   }
   static void write_job(const fs::path& dir, const std::string& label, orv::Dictionary job) {
     job.set("Label", label);
@@ -110,10 +121,11 @@ class Service {
                                      orv::PlistFormat::Xml);
   }
 
+  int jobs_;
   fs::path root_;
   pid_t pid_ = -1;
   bool ready_ = false;
-  orv::CPDistributedMessagingCenter client_{"msgport.orvane"};
+  std::unique_ptr<orv::CPDistributedMessagingCenter> client_;
 };
 
 Service* service = nullptr;
@@ -125,7 +137,8 @@ void time_list_all(benchmark::State& state) {
     orv::Value reply = service->list_all();
     slowest =
         std::max(slowest, std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-    if (reply["data"].as_array().size() != kJobs) state.SkipWithError("no full answer");
+    if (reply["data"].as_array().size() != static_cast<std::size_t>(service->jobs()))
+      state.SkipWithError("no full answer");
   }
   state.counters["slowest_us"] = slowest;
 }
@@ -157,17 +170,71 @@ void BM_ListAllDuringSlowStop(benchmark::State& state) {
 }
 BENCHMARK(BM_ListAllDuringSlowStop)->UseRealTime();
 
+// The steps before each timed round trip run outside the timing.
+template <typename Before>
+void time_list_all_after(benchmark::State& state, Before before) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    before();
+    state.ResumeTiming();
+    orv::Value reply = service->list_all();
+    if (reply["data"].as_array().size() != static_cast<std::size_t>(service->jobs()))
+      state.SkipWithError("no full answer");
+  }
+}
+
+void BM_ManyJobsListAll(benchmark::State& state) {
+  time_list_all_after(state, [] {});
+}
+BENCHMARK(BM_ManyJobsListAll)->UseRealTime()->Iterations(40);
+
+void BM_ManyJobsListAllAfterAStart(benchmark::State& state) {
+  time_list_all_after(state, [] {
+    service->start_or_stop("org.bench.job1", false);
+    service->start_or_stop("org.bench.job1", true);
+  });
+}
+BENCHMARK(BM_ManyJobsListAllAfterAStart)->UseRealTime()->Iterations(40);
+
+// What a user's commands do: each comes on a new connection, which the service serves on a
+// thread of its own; here a stop and a start, a pause, then a list.
+void BM_ManyJobsListAllFromANewClient(benchmark::State& state) {
+  auto send = [](const char* name, orv::Dictionary request = {}) {
+    orv::CPDistributedMessagingCenter client("msgport.orvane");
+    return client.sendMessageAndReceiveReplyName(name, orv::Value(std::move(request)));
+  };
+  for (auto _ : state) {
+    state.PauseTiming();
+    for (bool start : {false, true})
+      send("startOne", {{"Label", "org.bench.job1"}, {"isStart", start}, {"flag", 0}});
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    state.ResumeTiming();
+    if (send("listAll")["data"].as_array().size() != static_cast<std::size_t>(service->jobs()))
+      state.SkipWithError("no full answer");
+  }
+}
+BENCHMARK(BM_ManyJobsListAllFromANewClient)->UseRealTime()->Iterations(20);
+
+// Runs the benchmarks named by `filter` against a service with `jobs` jobs.
+bool run_with(int jobs, const std::string& filter) {
+  Service running(jobs);
+  if (!running.ready()) {
+    std::fprintf(stderr, "orvaned_bench: the service or its stubborn job did not start\n");
+    return false;
+  }
+  service = &running;
+  // A reporter of its own for each run: the library's default one does not survive a second.
+  benchmark::ConsoleReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
+  benchmark::RunSpecifiedBenchmarks(&reporter, filter);
+  service = nullptr;
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  Service running;
-  if (!running.ready()) {
-    std::fprintf(stderr, "orvaned_bench: the service or its stubborn job did not start\n");
-    return 1;
-  }
-  service = &running;
-  benchmark::RunSpecifiedBenchmarks();
+  bool ran = run_with(kJobs, "BM_ListAll") && run_with(kManyJobs, "BM_ManyJobs");
   benchmark::Shutdown();
-  return 0;
+  return ran ? 0 : 1;
 }
