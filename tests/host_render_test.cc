@@ -30,12 +30,6 @@ RowView row(RowKind kind, std::string title, std::string detail = {}, bool enabl
   return view;
 }
 
-RowView switch_row(std::string title, bool on, bool enabled = true) {
-  RowView view = row(RowKind::Switch, std::move(title), {}, enabled);
-  view.switch_on = on;
-  return view;
-}
-
 TEST(HostTextTest, WrapsAtWordsAndMeasuresWideGlyphs) {
   EXPECT_EQ(wrap_words("the quick brown fox jumps", 10),
             (std::vector<std::string>{"the quick", "brown fox", "jumps"}));
@@ -69,10 +63,12 @@ TEST(HostTextTest, WrapsAtWordsAndMeasuresWideGlyphs) {
 }
 
 TEST(HostRendererTest, DrawsGroupsSwitchesLinksAndWrappedCells) {
-  std::vector<RowView> rows = {row(RowKind::Group, "Options"), switch_row("Show system", false),
-                               switch_row("RunAtLoad", true, false),
+  std::vector<RowView> rows = {row(RowKind::Group, "Options"), row(RowKind::Switch, "Show system"),
+                               row(RowKind::Switch, "RunAtLoad", {}, false),
                                row(RowKind::Button, "Refresh"), row(RowKind::Group, "Jobs")};
   rows[0].footer = "Footer text of the options";
+  rows[1].switch_on = false;
+  rows[2].switch_on = true;
   RowView job = row(RowKind::Link, "com.example.web",
                     "A web server that answers on port eighty. Status:running");
   job.wrap_detail = true;

@@ -22,18 +22,20 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
+const std::string kTmux = "/usr/bin/tmux";
+
 // One tmux server of its own per session, so nothing else's sessions or config interfere.
 class Tmux {
  public:
-  Tmux(std::string binary, const std::string& command, int width, int height)
-      : binary_(std::move(binary)), socket_("orvane-tui-" + std::to_string(getpid())) {
+  Tmux(const std::string& command, int width, int height)
+      : socket_("orvane-tui-" + std::to_string(getpid())) {
     run({"-f", "/dev/null", "new-session", "-d", "-s", "ui", "-x", std::to_string(width), "-y",
          std::to_string(height), command});
   }
   ~Tmux() { run({"kill-server"}); }
 
   ProcessResult run(std::vector<std::string> args) {
-    args.insert(args.begin(), {binary_, "-L", socket_});
+    args.insert(args.begin(), {kTmux, "-L", socket_});
     return run_process(args);
   }
   void keys(std::vector<std::string> keys) {
@@ -41,7 +43,6 @@ class Tmux {
     run(keys);
   }
   std::string screen() { return run({"capture-pane", "-p", "-t", "ui"}).out; }
-  bool running() { return run({"has-session", "-t", "ui"}).status == 0; }
 
   // Polls the screen until `ready` holds, up to a deadline; the last screen is kept for
   // failure messages.
@@ -61,7 +62,6 @@ class Tmux {
   std::string last;
 
  private:
-  std::string binary_;
   std::string socket_;
 };
 
@@ -72,8 +72,6 @@ std::vector<std::string> lines_of(const std::string& text) {
     lines.push_back(line);
   return lines;
 }
-
-const std::string kTmux = "/usr/bin/tmux";
 
 // The line of the screen that holds `text`, or "".
 std::string line_with(const std::string& screen, std::string_view text) {
@@ -108,7 +106,7 @@ class TuiTest : public OrvanedTest {
 };
 
 TEST_F(TuiTest, AsksBeforeAStopFollowsResizesAndQuitsWhileTheServiceHangs) {
-  Tmux ui(kTmux, host_command(), 80, 24);
+  Tmux ui(host_command(), 80, 24);
   ASSERT_TRUE(ui.wait_for_text(kWebcache)) << ui.last;
 
   ui.keys({"/", "apple"});
@@ -156,12 +154,16 @@ TEST_F(TuiTest, AsksBeforeAStopFollowsResizesAndQuitsWhileTheServiceHangs) {
   ASSERT_TRUE(ui.wait_for_text("Waiting for the control service")) << ui.last;
   const auto asked = std::chrono::steady_clock::now();
   ui.keys({"q"});
-  EXPECT_TRUE(eventually([&] { return !ui.running(); }, std::chrono::milliseconds(kIpcTimeoutMs)));
+  EXPECT_TRUE(eventually(
+      [&] {
+        return ui.run({"has-session", "-t", "ui"}).status != 0;
+      },
+      std::chrono::milliseconds(kIpcTimeoutMs)));
   EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(5));
 }
 
 TEST_F(TuiTest, AJobPageOpensItsLogWhichFollowsFiltersAndCloses) {
-  Tmux ui(kTmux, host_command(), 100, 24);
+  Tmux ui(host_command(), 100, 24);
   ASSERT_TRUE(ui.wait_for_text(kWebcache)) << ui.last;
   ui.keys({"/", "webcache", "Enter", "Enter"});
   ASSERT_TRUE(ui.wait_for_text("Alive")) << ui.last;
