@@ -9,9 +9,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 #include "platform/fs/file_descriptor.h"
-#include "tests/support/test_support.h"
 
 namespace orv::test {
 
@@ -36,7 +37,8 @@ namespace {
 // The output lands in memory files, read back through /proc once the child is gone, so nothing
 // waits on pipes that a daemon the child started may still hold.
 std::string contents(const FileDescriptor& file) {
-  return read_file("/proc/self/fd/" + std::to_string(file.get()));
+  std::ifstream in("/proc/self/fd/" + std::to_string(file.get()), std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 }  // namespace
