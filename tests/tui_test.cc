@@ -6,10 +6,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/host_process.h"
@@ -46,14 +44,9 @@ class Tmux {
 
   // Polls the screen until `ready` holds, up to a deadline; the last screen is kept for
   // failure messages.
-  bool wait_for(const std::function<bool(const std::string&)>& ready) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (std::chrono::steady_clock::now() < deadline) {
-      last = screen();
-      if (ready(last)) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+  template <class Ready>
+  bool wait_for(Ready ready) {
+    return eventually([&] { return ready(last = screen()); }, std::chrono::seconds(15));
   }
   bool wait_for_text(const std::string& text) {
     return wait_for([&](const std::string& s) { return s.find(text) != std::string::npos; });
