@@ -3,7 +3,6 @@
 #include <string>
 
 #include "list/root_list_controller.h"
-#include "services/control_service.h"
 #include "services/descriptions.h"
 #include "services/localization.h"
 #include "services/settings.h"
@@ -108,22 +107,6 @@ TEST_F(RootListPage, EveryRebuildAsksAgainAndMakesAFreshList) {
   }
   EXPECT_EQ(page->specifiers()->at(5)->propertyForKey("footerText"),
             Value(localize("$DAEMONS_FOOTER")));
-}
-
-TEST_F(RootListPage, StopOneSendsOneStopRequestAndReadsTheStatus) {
-  const Value with_plist = job("a", {{"Plist", Value("/Library/LaunchDaemons/a.plist")}});
-  EXPECT_TRUE(page->stopOne(with_plist));
-  EXPECT_TRUE(page->stopOne(job("b")));
-  service->set_status("startOne", -1);
-  EXPECT_FALSE(page->stopOne(job("c")));
-  service->set_reply("startOne", std::nullopt);
-  EXPECT_FALSE(page->stopOne(job("e")));
-
-  auto sent = service->requests_named("startOne");
-  ASSERT_EQ(sent.size(), 4u);
-  EXPECT_EQ(sent[0].user_info, Value(make_start_one_request(with_plist, false)));
-  EXPECT_EQ(getPref("usr_pol", Value()), Value()) << "stopOne keeps no policy";
-  EXPECT_TRUE(service->requests_named("listAll").empty()) << "and does not rebuild";
 }
 
 TEST_F(RootListPage, RefreshTimerTicksWhileThePageLivesAndStopsWithIt) {

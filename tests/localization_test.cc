@@ -106,11 +106,6 @@ TEST_F(BundleTexts, DescriptionsAreReadOnceAndNeverAgain) {
     std::filesystem::remove(bundle() / "KnownDaemon.plist");
     EXPECT_EQ(get_desc("job", true), "first");
   });
-  run_in_fresh_process([&] {
-    EXPECT_EQ(get_desc("job", false), "Unknown job") << "missing at the first call";
-    describe_job_as("late");
-    EXPECT_EQ(get_desc("job", false), "Unknown job");
-  });
   write_file(bundle() / "KnownDaemon.plist", "<plist><dict><key>");
   run_in_fresh_process([] { EXPECT_EQ(get_desc("job", false), "Unknown job"); });
 }

@@ -27,7 +27,6 @@ class Settings : public ::testing::Test {
 // A first read gives the default and stores an empty dictionary; writes keep the other keys.
 TEST_F(Settings, WritesKeepEveryOtherKeyAndStoredFalseIsAValue) {
   EXPECT_EQ(getPref("show_sys", Value(false)), Value(false));
-  EXPECT_EQ(getPref("usr_pol", Value(Dictionary())), Value(Dictionary()));
   EXPECT_EQ(stored(), Value(Dictionary{{"velnor.orvane", Value(Dictionary())}}));
 
   write_xml_plist(file(), Value(Dictionary{{"someone.else", Value("theirs")}}));

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -66,13 +67,6 @@ std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
-// The line of the screen that holds `text`, or "".
-std::string line_with(const std::string& screen, std::string_view text) {
-  for (const auto& line : lines_of(screen))
-    if (line.find(text) != std::string::npos) return line;
-  return {};
-}
-
 // The host against a real orvaned, on one root that holds the jobs and the staged bundle.
 class TuiTest : public OrvanedTest {
  protected:
@@ -121,7 +115,7 @@ TEST_F(TuiTest, AsksBeforeAStopFollowsResizesAndQuitsWhileTheServiceHangs) {
   ui.keys({"Left", "Enter"});
   // The switch and the status line may reach the screen in separate frames.
   ASSERT_TRUE(ui.wait_for([](const std::string& s) {
-    return line_with(s, "Alive").find("[off]") != std::string::npos &&
+    return std::regex_search(s, std::regex("Alive.*\\[off\\]")) &&
            s.find(std::string(kHelper) + " stopped") != std::string::npos;
   })) << ui.last;
   EXPECT_THAT(ui.last, Not(HasSubstr("< CANCEL >")));
