@@ -1,5 +1,7 @@
 // The orvane command line end to end: the real binary, the staged bundle in a temporary root,
-// and a scripted control service on the root's real socket.
+// and a scripted control service on the root's real socket; and the plugin as the host meets it,
+// loaded with dlopen (this program does not link it, so what it finds was registered by loading).
+#include <dlfcn.h>
 #include <gmock/gmock.h>
 #include <sys/socket.h>
 
@@ -13,6 +15,7 @@
 #include "platform/json/json.h"
 #include "platform/plist/plist_file.h"
 #include "platform/plist/xml_plist.h"
+#include "platform/ui/class_registry.h"
 #include "tests/host_process.h"
 #include "tests/support/scripted_service.h"
 
@@ -27,7 +30,6 @@ const std::string kOrvane = ORVANE_BINARY_DIR "/bin/orvane";
 class HostCliTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_.reset_settings();
     service_.set_daemons({
         job("com.example.web", 42, 0),
         job("com.example.idle", -1, 0),
@@ -222,6 +224,21 @@ TEST_F(HostCliTest, UsageErrorsAndBrokenBundlesExitWithStatusTwo) {
     EXPECT_EQ(result.status, 2) << named;
     EXPECT_THAT(result.err, HasSubstr(named));
   }
+}
+
+TEST(PluginLoad, RegistersItsClassesAndExportsItsFunctions) {
+  const ClassRegistry& registry = ClassRegistry::shared();
+  ASSERT_FALSE(registry.hasPage("OrvaneRootListController"));
+  const std::string library =
+      ORVANE_BINARY_DIR "/root" + std::string(kPluginBundle) + "/OrvanePrefs.so";
+  void* plugin = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(plugin, nullptr) << ::dlerror();
+
+  EXPECT_TRUE(registry.hasPage("OrvaneRootListController"));
+  EXPECT_TRUE(registry.hasPage("OrvaneDetailController"));
+  EXPECT_TRUE(registry.hasCell("OrvaneMultilineCell"));
+  for (const char* symbol : {"alert", "prompt", "ns_2_json", "json_2_ns"})
+    EXPECT_NE(::dlsym(plugin, symbol), nullptr) << symbol;
 }
 
 }  // namespace

@@ -17,12 +17,10 @@ constexpr const char* kBundle = "/Library/PreferenceBundles/Test.bundle";
 class TestPage : public orv::ListController {
  public:
   std::string_view className() const override { return "TestPage"; }
-  void init() override { initialised = true; }
   std::shared_ptr<orv::SpecifierList> specifiers() override {
     if (!_specifiers) _specifiers = loadSpecifiersFromPlistName("Root", shared_from_this());
     return _specifiers;
   }
-  bool initialised = false;
 };
 
 const orv::Registrar kRegisterTestClasses([] {
@@ -56,7 +54,6 @@ TEST(ListControllerTest, LoadsEveryCellKindFromTheResource) {
   write_resource(root, "Root", std::move(items));
 
   auto page = make_page();
-  EXPECT_TRUE(page->initialised);
   int redraws = 0;
   page->setReloadObserver([&](orv::ListController&) { ++redraws; });
   auto first = page->specifiers();
