@@ -87,7 +87,7 @@ TEST_F(RootListPage, EveryRebuildAsksAgainAndMakesAFreshList) {
   EXPECT_EQ(names(*first), names(*second));
   EXPECT_EQ(second->size(), kRootEntries + 2);
   ASSERT_EQ(service->requests_named("listAll").size(), 2u);
-  EXPECT_FALSE(service->requests_named("listAll")[0].has_user_info());
+  EXPECT_TRUE(service->requests_named("listAll")[0].user_info.is_null());
   EXPECT_EQ(service->socket_path().parent_path(), root().real("/var/run/orvane"))
       << "the page reached the service through the socket under the root";
 

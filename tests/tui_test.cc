@@ -3,11 +3,11 @@
 #include <gmock/gmock.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -58,14 +58,6 @@ class Tmux {
  private:
   std::string socket_;
 };
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::stringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
-  return lines;
-}
 
 // The host against a real orvaned, on one root that holds the jobs and the staged bundle.
 class TuiTest : public OrvanedTest {
@@ -123,9 +115,9 @@ TEST_F(TuiTest, AsksBeforeAStopFollowsResizesAndQuitsWhileTheServiceHangs) {
 
   ui.run({"resize-window", "-t", "ui", "-x", "200", "-y", "60"});
   ASSERT_TRUE(ui.wait_for([](const std::string& s) {
-    auto lines = lines_of(s);
-    return lines.size() == 60 && lines.back().find("read") != std::string::npos &&
-           lines.back().size() > 150;
+    const std::string last = s.substr(s.rfind('\n', s.size() - 2) + 1);  // the status line
+    return std::count(s.begin(), s.end(), '\n') == 60 && last.find("read") != std::string::npos &&
+           last.size() > 150;
   })) << ui.last;
 
   ui.keys({"Escape"});  // back on the list, which keeps its filter until Esc clears it

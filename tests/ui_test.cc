@@ -45,7 +45,7 @@ Value entry(std::string_view cell, std::string label, orv::Dictionary more = {})
   return Value(std::move(more));
 }
 
-TEST(ListControllerTest, LoadsEveryCellKindFromTheResource) {
+TEST(ListControllerTest, LoadsEveryCellKindAndNeverBreaksOnJunk) {
   orv::test::TempDir root(orv::test::TempDir::AsRoot::Yes);
   orv::Array items;
   for (int i = 0; i < 15; ++i)
@@ -68,11 +68,8 @@ TEST(ListControllerTest, LoadsEveryCellKindFromTheResource) {
     EXPECT_EQ(s->propertyForKey("id"), Value("Row " + std::to_string(i)));
   }
   EXPECT_EQ((*list)[15]->detailControllerClass(), "TestPage");
-}
 
-TEST(ListControllerTest, MissingFileAndJunkItemsNeverBreakTheList) {
-  orv::test::TempDir root(orv::test::TempDir::AsRoot::Yes);
-  auto page = make_page();
+  // A missing or broken file gives an empty list; junk entries are skipped or kept as text.
   EXPECT_TRUE(page->loadSpecifiersFromPlistName("Absent", page)->empty());
   orv::test::write_file(root.real(std::string(kBundle) + "/Broken.plist"), "<plist><dict>");
   EXPECT_TRUE(page->loadSpecifiersFromPlistName("Broken", page)->empty());
@@ -85,7 +82,7 @@ TEST(ListControllerTest, MissingFileAndJunkItemsNeverBreakTheList) {
                                   {"detail", "NoSuchPage"},
                                   {"cellClass", "NoSuchCell"}},
                   entry("PSFancyCell", "Odd"), orv::Dictionary{}});
-  auto list = page->loadSpecifiersFromPlistName("Junk", page);
+  list = page->loadSpecifiersFromPlistName("Junk", page);
   ASSERT_EQ(list->size(), 3u);
   const auto& numbers = (*list)[0];
   EXPECT_EQ(numbers->name(), std::nullopt);

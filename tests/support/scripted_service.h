@@ -49,7 +49,6 @@ class PluginTestRoot {
 struct RecordedRequest {
   std::string name;
   Value user_info;  // null when the request carried no "userInfo" key
-  bool has_user_info() const { return !user_info.is_null(); }
 };
 
 class ScriptedService {
