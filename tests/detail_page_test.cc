@@ -1,6 +1,7 @@
 // The job page: the rows it builds from its record, the launch-option switches, and the
 // "Alive" switch's start, stop, refusal and confirmation against a scripted service.
 #include <string>
+#include <tuple>
 
 #include "detail/detail_controller.h"
 #include "detail/multiline_cell.h"
@@ -83,8 +84,6 @@ TEST_F(DetailPage, MissingAndOddValuesTakeTheDefaults) {
        "pid=- switches=101 program= user=mobile"},  // kept alive under conditions
       {job("a", {{"Program", Value("/bin/true")}}),
        "pid=- switches=100 program=/bin/true user=mobile"},
-      {job("a", {{"ProgramArguments", Value(Array{})}, {"Program", Value("/bin/true")}}),
-       "pid=- switches=100 program= user=mobile"},
       {job("a", {{"ProgramArguments", Value(Array{"/bin/echo", Value(7), "x"})}}),
        "pid=- switches=100 program=/bin/echo x user=mobile"},
       {job("a", {{"ProgramArguments", Value("/bin/sh -c")}, {"Program", Value("/bin/true")}}),
@@ -113,14 +112,9 @@ class AliveSwitch : public DetailPage {
 // holds the (case-sensitive) system marker are stopped only after the user confirms.
 TEST_F(AliveSwitch, StopsOnlyWhatTheGuardsAndTheUserAllow) {
   enum Answer { kLeftAlone, kOk, kCancel, kTimeOut };
-  struct Case {
-    const char* label;
-    bool on;
-    Answer answer;
-    const char* dialog;  // the header's key, or nullptr for no dialog
-    Strings sent;
-  };
-  const Case cases[] = {
+  // The job, the switch's new state, the answer, the dialog's header key (nullptr: no dialog) and
+  // the requests sent.
+  const std::tuple<const char*, bool, Answer, const char*, Strings> cases[] = {
       {"com.apple.SpringBoard", true, kLeftAlone, nullptr, {"startOne", "listAll"}},
       {"com.apple.SpringBoard", false, kLeftAlone, "$STOPKEY", {"listAll"}},
       {"com.apple.backboardd", false, kLeftAlone, "$STOPKEY", {"listAll"}},
@@ -129,29 +123,29 @@ TEST_F(AliveSwitch, StopsOnlyWhatTheGuardsAndTheUserAllow) {
       {"com.apple.locationd", false, kTimeOut, "$STOPSYS", {"listAll", "listAll"}},
       {"COM.APPLE.upper", false, kLeftAlone, nullptr, {"startOne", "listAll"}},
   };
-  for (const Case& c : cases) {
+  for (const auto& [label, on, answer, dialog, sent_requests] : cases) {
     root().reset_settings();
     service->clear_requests();
-    if (c.answer == kOk) presenter->ok();
-    if (c.answer == kCancel) presenter->cancel();
-    if (c.answer == kTimeOut) presenter->time_out();
+    if (answer == kOk) presenter->ok();
+    if (answer == kCancel) presenter->cancel();
+    if (answer == kTimeOut) presenter->time_out();
     const std::size_t dialogs = presenter->shown().size();
-    flip(c.label, c.on);
+    flip(label, on);
 
-    ASSERT_EQ(request_names(), c.sent) << c.label;
-    const bool sent = c.sent.front() == "startOne";
+    ASSERT_EQ(request_names(), sent_requests) << label;
+    const bool sent = sent_requests.front() == "startOne";
     if (sent) {
       EXPECT_EQ(service->requests()[0].user_info,
-                Value(Dictionary{{"Label", c.label},
-                                 {"isStart", c.on},
+                Value(Dictionary{{"Label", label},
+                                 {"isStart", on},
                                  {"flag", 0},
-                                 {"Plist", "/L/" + std::string(c.label)}}));
+                                 {"Plist", "/L/" + std::string(label)}}));
     }
-    EXPECT_EQ(policy(), sent ? Value(Dictionary{{c.label, Value(c.on)}}) : Value()) << c.label;
-    ASSERT_EQ(presenter->shown().size(), dialogs + (c.dialog ? 1 : 0)) << c.label;
-    if (!c.dialog) continue;
-    EXPECT_EQ(presenter->last_shown().header, localize(c.dialog)) << c.label;
-    EXPECT_EQ(presenter->last_shown().alternate_button.has_value(), c.answer != kLeftAlone);
+    EXPECT_EQ(policy(), sent ? Value(Dictionary{{label, Value(on)}}) : Value()) << label;
+    ASSERT_EQ(presenter->shown().size(), dialogs + (dialog ? 1 : 0)) << label;
+    if (!dialog) continue;
+    EXPECT_EQ(presenter->last_shown().header, localize(dialog)) << label;
+    EXPECT_EQ(presenter->last_shown().alternate_button.has_value(), answer != kLeftAlone);
   }
 }
 

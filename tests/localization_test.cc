@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include "platform/plist/plist_file.h"
 #include "services/descriptions.h"
@@ -65,30 +66,26 @@ TEST_F(BundleTexts, DescriptionsFromWellFormedAndMalformedEntries) {
       {"non_string_element", simple(Value(Array{Value("english"), Value(5)}))},
       {"bare_string", simple(Value("plain"))},
       {"bad_detail", Value(Dictionary{{"simple", pair("short", "短")}, {"detail", Value(3)}})}});
-  struct Case {
-    const char* label;
-    bool long_form;
-    const char* english;
-    const char* chinese;
-  };
-  const Case cases[] = {{"both", false, "short", "短"},
-                        {"both", true, "long", "长"},
-                        {"short_only", true, "only short", "仅短"},
-                        {"absent", true, "Unknown job", "未知任务"},
-                        {"BOTH", false, "Unknown job", "未知任务"},
-                        {"not_a_dictionary", false, "Unknown job", "未知任务"},
-                        {"no_simple", false, "Unknown job", "未知任务"},  // never the long text
-                        {"no_simple", true, "long", "长"},
-                        {"one_element", false, "english only", "english only"},
-                        {"non_string_element", false, "english", "english"},
-                        {"bare_string", false, "plain", "plain"},
-                        {"bad_detail", true, "short", "短"}};
+  // Label, long form or not, the English and the Chinese text shown.
+  const std::tuple<const char*, bool, const char*, const char*> cases[] = {
+      {"both", false, "short", "短"},
+      {"both", true, "long", "长"},
+      {"short_only", true, "only short", "仅短"},
+      {"absent", true, "Unknown job", "未知任务"},
+      {"BOTH", false, "Unknown job", "未知任务"},
+      {"not_a_dictionary", false, "Unknown job", "未知任务"},
+      {"no_simple", false, "Unknown job", "未知任务"},  // never the long text
+      {"no_simple", true, "long", "长"},
+      {"one_element", false, "english only", "english only"},
+      {"non_string_element", false, "english", "english"},
+      {"bare_string", false, "plain", "plain"},
+      {"bad_detail", true, "short", "短"}};
   run_in_fresh_process([&] {
     for (const char* locale : {"en_US.UTF-8", "C", "zh_CN.UTF-8", "zh-Hant"}) {
       ScopedLocale env{{"LANG", locale}};
-      for (const Case& c : cases)
-        EXPECT_EQ(get_desc(c.label, c.long_form), locale[0] == 'z' ? c.chinese : c.english)
-            << locale << " " << c.label << " " << c.long_form;
+      for (const auto& [label, long_form, english, chinese] : cases)
+        EXPECT_EQ(get_desc(label, long_form), locale[0] == 'z' ? chinese : english)
+            << locale << " " << label << " " << long_form;
     }
   });
 }

@@ -73,7 +73,6 @@ class ScopedPresenter {
   ScopedPresenter(const ScopedPresenter&) = delete;
   ScopedPresenter& operator=(const ScopedPresenter&) = delete;
 
-  ScriptedPresenter& operator*() { return *presenter_; }
   ScriptedPresenter* operator->() { return presenter_.get(); }
 
  private:

@@ -66,8 +66,6 @@ class ScriptedService {
       throw std::runtime_error("scripted service: cannot listen on " + socket_path().string());
   }
   ~ScriptedService() { server_.stop(); }
-  ScriptedService(const ScriptedService&) = delete;
-  ScriptedService& operator=(const ScriptedService&) = delete;
 
   // "listAll" answers {"data": records}; "startOne" or "export" answers {"status": status}.
   void set_daemons(Array records) {
