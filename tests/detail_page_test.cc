@@ -154,8 +154,7 @@ TEST_F(AliveSwitch, ChoiceIsRecordedWhateverTheReply) {
   flip("com.example.a", true);
   service->set_reply("startOne", std::nullopt);
   flip("com.example.b", false);
-  auto with_no_plist = open_on(job("com.example.c"));
-  with_no_plist->startOne(true);
+  open_on(job("com.example.c"))->startOne(true);  // no Plist
   EXPECT_EQ(policy(), Value(Dictionary{{"com.example.a", Value(true)},
                                        {"com.example.b", Value(false)},
                                        {"com.example.c", Value(true)}}));

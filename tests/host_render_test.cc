@@ -106,8 +106,7 @@ TEST(HostRendererTest, DrawsGroupsSwitchesLinksAndWrappedCells) {
   EXPECT_FALSE(grid.at(1, 2).attr.reverse);
 
   // On a wide terminal a switch's state stays within reach of its title.
-  auto wide = render_page(frame, 200, 16);
-  std::string wide_switch = wide.grid.row_text(2);
+  const std::string wide_switch = render_page(frame, 200, 16).grid.row_text(2);
   EXPECT_TRUE(wide_switch.ends_with("[off]"));
   EXPECT_LE(wide_switch.size(), 100u);
 }

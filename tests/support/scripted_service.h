@@ -37,7 +37,6 @@ inline void link_staged_bundle(const TempDir& root) {
 class PluginTestRoot {
  public:
   PluginTestRoot() { link_staged_bundle(dir_); }
-  const std::filesystem::path& path() const { return dir_.path(); }
   std::filesystem::path real(std::string_view logical) const { return dir_.real(logical); }
   // Empties the plugin's settings file ("show_sys", "usr_pol" and everything else).
   void reset_settings() const { write_xml_plist(real(kSettingsFile), Value(Dictionary{})); }
