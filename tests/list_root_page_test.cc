@@ -52,7 +52,6 @@ TEST_F(RootListPage, JobRowsFollowTheReplyAndCarryTheirRecord) {
       status("com.example.odd", "$RUNNING")};
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const Specifier& row = *rows[i];
-    EXPECT_EQ(row.detailControllerClass(), "OrvaneDetailController") << i;
     EXPECT_EQ(row.propertyForKey("content"), Value(contents[i])) << i;
     EXPECT_EQ(row.propertyForKey("key"), Value(*row.name())) << i;
   }
