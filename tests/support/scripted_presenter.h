@@ -32,13 +32,33 @@ class ScriptedPresenter : public orv::DialogPresenter {
   ScriptedPresenter& fail() { return push(std::nullopt); }
 
   // Every dialog shown so far, in order (a copy: dialogs may be shown on another thread).
-  std::vector<orv::DialogRequest> shown() const;
-  orv::DialogRequest last_shown() const;
+  std::vector<orv::DialogRequest> shown() const {
+    std::lock_guard lock(mutex_);
+    return shown_;
+  }
+  orv::DialogRequest last_shown() const {
+    std::lock_guard lock(mutex_);
+    return shown_.empty() ? orv::DialogRequest{} : shown_.back();
+  }
 
-  std::optional<orv::DialogResponse> present(const orv::DialogRequest& request) override;
+  std::optional<orv::DialogResponse> present(const orv::DialogRequest& request) override {
+    std::lock_guard lock(mutex_);
+    if (script_.empty()) {
+      shown_.push_back(request);
+      return orv::DialogResponse{orv::kCFUserNotificationCancelResponse, {}};
+    }
+    auto answer = std::move(script_.front());
+    script_.pop_front();
+    if (answer) shown_.push_back(request);  // a dialog that could not be shown was never seen
+    return answer;
+  }
 
  private:
-  ScriptedPresenter& push(std::optional<orv::DialogResponse> answer);
+  ScriptedPresenter& push(std::optional<orv::DialogResponse> answer) {
+    std::lock_guard lock(mutex_);
+    script_.push_back(std::move(answer));
+    return *this;
+  }
 
   mutable std::mutex mutex_;
   std::deque<std::optional<orv::DialogResponse>> script_;
@@ -48,17 +68,16 @@ class ScriptedPresenter : public orv::DialogPresenter {
 // Installs a ScriptedPresenter for the current scope and restores the previous presenter after.
 class ScopedPresenter {
  public:
-  ScopedPresenter();
-  ~ScopedPresenter();
+  ScopedPresenter() { orv::set_dialog_presenter(presenter_); }
+  ~ScopedPresenter() { orv::set_dialog_presenter(previous_); }
   ScopedPresenter(const ScopedPresenter&) = delete;
   ScopedPresenter& operator=(const ScopedPresenter&) = delete;
 
-  ScriptedPresenter& operator*() { return *presenter_; }
   ScriptedPresenter* operator->() { return presenter_.get(); }
 
  private:
-  std::shared_ptr<ScriptedPresenter> presenter_;
-  std::shared_ptr<orv::DialogPresenter> previous_;
+  std::shared_ptr<ScriptedPresenter> presenter_ = std::make_shared<ScriptedPresenter>();
+  std::shared_ptr<orv::DialogPresenter> previous_ = orv::dialog_presenter();
 };
 
 }  // namespace orv::test
