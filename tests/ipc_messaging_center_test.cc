@@ -10,7 +10,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -26,40 +26,6 @@ namespace {
 using namespace std::chrono_literals;
 
 using test::ScopedEnv;
-
-// Plays a service that speaks garbage: answers the first request on path with fixed raw bytes.
-class RawPeer {
- public:
-  RawPeer(const std::filesystem::path& path, Bytes answer)
-      : listener_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    const Result<sockaddr_un> address = ipc::unix_socket_address(path);
-    EXPECT_EQ(
-        ::bind(listener_.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof(*address)), 0);
-    EXPECT_EQ(::listen(listener_.get(), 1), 0);
-    thread_ = std::thread([this, answer = std::move(answer)] {
-      FileDescriptor connection(::accept(listener_.get(), nullptr, nullptr));
-      connection_ = connection.get();
-      Bytes request;
-      if (connection_ >= 0 &&
-          ipc::read_frame(connection_, request, std::nullopt) == ipc::Arrival::Frame)
-        (void)!::send(connection_, answer.data(), answer.size(), MSG_NOSIGNAL);
-      ::shutdown(connection_, SHUT_WR);  // nothing more will come
-      char drain;
-      while (::recv(connection_, &drain, 1, 0) > 0) {
-      }
-    });
-  }
-  ~RawPeer() {
-    ::shutdown(listener_.get(), SHUT_RDWR);
-    if (connection_ >= 0) ::shutdown(connection_, SHUT_RDWR);
-    thread_.join();
-  }
-
- private:
-  FileDescriptor listener_;
-  std::atomic<int> connection_{-1};
-  std::thread thread_;
-};
 
 Bytes frame_of(std::uint32_t announced, Bytes payload) {
   std::uint8_t header[ipc::kFrameHeaderSize];
@@ -206,8 +172,20 @@ TEST_F(MessagingCenterTest, GarbageFromThePeerGivesNull) {
       plist_frame(Value(Dictionary{{"reply", "text"}})),
   };
   for (const Bytes& answer : answers) {
-    RawPeer peer(socket_, answer);
-    EXPECT_TRUE(client_.sendMessageAndReceiveReplyName("listAll").is_null());
+    // A service that speaks garbage: it answers the request with raw bytes, then closes.
+    const FileDescriptor listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const Result<sockaddr_un> address = ipc::unix_socket_address(socket_);
+    ASSERT_EQ(
+        ::bind(listener.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof(*address)), 0);
+    ASSERT_EQ(::listen(listener.get(), 1), 0);
+    auto reply = std::async(std::launch::async,
+                            [&] { return client_.sendMessageAndReceiveReplyName("listAll"); });
+    const FileDescriptor peer(::accept(listener.get(), nullptr, nullptr));
+    Bytes request;
+    EXPECT_EQ(ipc::read_frame(peer.get(), request, std::nullopt), ipc::Arrival::Frame);
+    send_bytes(peer.get(), answer);
+    ::shutdown(peer.get(), SHUT_WR);
+    EXPECT_TRUE(reply.get().is_null());
     EXPECT_THAT(client_.last_failure()->code, ::testing::AnyOf(EPROTO, EMSGSIZE));
     std::filesystem::remove(socket_);
   }

@@ -1,22 +1,54 @@
+// Our property list codecs: round trips through both forms, what the writers refuse, the XML
+// reader's variants and errors, libplist reading what we write (and we reading its output),
+// the files of other projects, and plist files on disk.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <plist/plist.h>
 
-#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "platform/plist/binary_plist.h"
 #include "platform/plist/plist_file.h"
 #include "platform/plist/xml_plist.h"
-#include "tests/plist_sample.h"
 #include "tests/support/test_support.h"
 
 namespace orv {
 namespace {
 
 using test::keys_of;
-using test::plist_sample;
 using ::testing::HasSubstr;
+
+// A property list holding every kind of value.
+Value plist_sample() {
+  Bytes all_bytes(256);
+  for (int i = 0; i < 256; ++i)
+    all_bytes[i] = static_cast<std::uint8_t>(i);
+  return Dictionary{
+      {"string", "hello <&> world"},
+      {"empty", ""},
+      {"unicode", "h\xC3\xA9llo \xE2\x9C\x93 \xF0\x9F\x98\x80"},  // héllo ✓ 😀
+      {"int", 42},
+      {"negative", -1},
+      {"int64_min", std::numeric_limits<std::int64_t>::min()},
+      {"int64_max", std::numeric_limits<std::int64_t>::max()},
+      {"uint64_max", Value::unsigned_integer(std::numeric_limits<std::uint64_t>::max())},
+      {"wide", std::int64_t{1} << 40},
+      {"real", 3.25},
+      {"tiny", -1e-300},
+      {"date", Date{604672496}},  // 2020-02-29T12:34:56Z
+      {"data", Value::data(all_bytes)},
+      {"no_data", Value::data({})},
+      {"yes", true},
+      {"no", false},
+      {"array", Array{1, "two", Array{}, Dictionary{}}},
+      {"nested", Dictionary{{"b", Dictionary{{"a", Array{Dictionary{{"c", 1}}}}}}}},
+  };
+}
 
 Result<Value> round_trip(const Value& v, PlistFormat format) {
   if (format == PlistFormat::Binary) {
@@ -183,6 +215,87 @@ TEST(PlistFile, DictionaryWithContentsOfFileMapsThroughTheRootWantsADictionaryAn
     const Value expected = *body ? Value(Dictionary{{"a", body[9] - '0'}}) : Value();
     EXPECT_EQ(dictionary_with_contents_of_file("/var/mobile/Media/x"), expected) << body;
   }
+}
+
+TEST(PlistPeer, LibplistReadsWhatWeWriteAndWeReadItsOutput) {
+  const Value sample = plist_sample();
+  const Bytes binary = *encode_binary_plist(sample);
+  const std::string xml = *encode_xml_plist(sample);
+  plist_t from_bin = nullptr;
+  plist_t from_xml = nullptr;
+  plist_from_bin(reinterpret_cast<const char*>(binary.data()),
+                 static_cast<std::uint32_t>(binary.size()), &from_bin);
+  plist_from_xml(xml.data(), static_cast<std::uint32_t>(xml.size()), &from_xml);
+  for (plist_t parsed : {from_bin, from_xml}) {
+    ASSERT_NE(parsed, nullptr);
+    char* out = nullptr;
+    std::uint32_t length = 0;
+    plist_to_bin(parsed, &out, &length);
+    const Result<Value> read =
+        decode_binary_plist({reinterpret_cast<const std::uint8_t*>(out), length});
+    std::free(out);
+    EXPECT_EQ(read, sample);
+    EXPECT_EQ(keys_of(read.value_or(Value(Dictionary{}))), keys_of(sample));
+    plist_to_xml(parsed, &out, &length);
+    EXPECT_EQ(decode_xml_plist(std::string_view(out, length)), sample);
+    std::free(out);
+    plist_free(parsed);
+  }
+}
+
+namespace fs = std::filesystem;
+
+Result<Value> read_data(std::string_view name) {
+  return read_plist_file(test::shared_data_dir() / "plist" / name);
+}
+
+TEST(PlistData, BinaryAndXmlFormsAgree) {
+  ORV_REQUIRE_SHARED_DATA();
+  const Value numbers =
+      Array{-1, Value::unsigned_integer(std::numeric_limits<std::uint64_t>::max()),
+            std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::min(),
+            Value::unsigned_integer(std::uint64_t{1} << 63)};
+  EXPECT_EQ(read_data("signedunsigned.bplist"), numbers);
+  EXPECT_EQ(read_data("signedunsigned.plist"), numbers);
+  for (std::string name : {"order", "signed", "unsigned"}) {
+    const Value binary = read_data(name + ".bplist").value_or(Value());
+    EXPECT_FALSE(binary.is_null()) << name;
+    EXPECT_EQ(read_data(name + ".plist"), binary) << name;
+  }
+  EXPECT_EQ(keys_of(read_data("order.bplist").value_or(Value())),
+            (std::vector<std::string>{"test", "foo"}));
+  EXPECT_EQ(read_data("hex.plist"), Value(std::int64_t{0x73709551615}));
+  EXPECT_EQ(read_data("entities.plist").value_or(Value())["some test entitites"]["copyright"],
+            Value("\xC2\xA9"));
+  for (std::string name : {"1.plist", "2.plist", "3.plist", "4.plist", "6.plist", "7.plist",
+                           "offxml.plist", "cdata.plist", "data.bplist"})
+    EXPECT_TRUE(read_data(name)) << name;
+}
+
+// Whatever a hostile file decodes to must survive both writers and read back equal.
+void expect_refused_or_sound(const Result<Value>& v, const fs::path& file) {
+  if (!v) return;
+  for (PlistFormat format : {PlistFormat::Binary, PlistFormat::Xml}) {
+    if (const Result<Value> again = round_trip(*v, format)) {
+      EXPECT_EQ(*again, *v) << file;
+    }
+  }
+}
+
+TEST(PlistData, HostileInputsAreRefusedOrReadSoundly) {
+  ORV_REQUIRE_SHARED_DATA();
+  int files = 0;
+  for (std::string kind : {"binary", "xml"}) {
+    for (const auto& entry :
+         fs::directory_iterator(test::shared_data_dir() / "plist-hostile" / kind)) {
+      const std::string text = test::read_file(entry.path());
+      const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+      expect_refused_or_sound(decode_binary_plist({bytes, text.size()}), entry.path());
+      expect_refused_or_sound(decode_xml_plist(text), entry.path());
+      ++files;
+    }
+  }
+  EXPECT_GT(files, 20);
 }
 
 }  // namespace
