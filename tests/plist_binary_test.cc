@@ -15,16 +15,11 @@ void put_be(Bytes& out, std::uint64_t v, unsigned size) {
     out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
-Bytes ref_bytes(std::initializer_list<std::uint64_t> refs, unsigned ref_size) {
-  Bytes out;
+// A container object: its marker, then its references of ref_size bytes each.
+Bytes object(Bytes marker, std::initializer_list<std::uint64_t> refs, unsigned ref_size = 1) {
   for (std::uint64_t r : refs)
-    put_be(out, r, ref_size);
-  return out;
-}
-
-Bytes concat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
+    put_be(marker, r, ref_size);
+  return marker;
 }
 
 // A document of the given objects, object 0 at the top unless said otherwise.
@@ -54,11 +49,8 @@ struct Document {
   }
 };
 
-Result<Value> decode(const Bytes& b) {
-  return decode_binary_plist(b);
-}
 Result<Value> decode(const Document& d) {
-  return decode(d.bytes());
+  return decode_binary_plist(d.bytes());
 }
 
 const Bytes kKeyA = {0x51, 'a'};
@@ -70,7 +62,7 @@ Document nested_arrays(std::uint64_t depth) {
   d.offset_size = depth < 40000 ? 3 : 4;
   d.ref_size = 3;
   for (std::uint64_t i = 0; i + 1 < depth; ++i)
-    d.objects.push_back(concat({0xA1}, ref_bytes({i + 1}, 3)));
+    d.objects.push_back(object({0xA1}, {i + 1}, 3));
   d.objects.push_back({0xA0});
   return d;
 }
@@ -78,10 +70,7 @@ Document nested_arrays(std::uint64_t depth) {
 TEST(BinaryPlist, ReadsEveryWidthOfReferencesAndOffsets) {
   for (unsigned ref_size = 1; ref_size <= 8; ++ref_size) {
     for (unsigned offset_size = 1; offset_size <= 8; ++offset_size) {
-      Document d{{concat(concat({0xD1}, ref_bytes({1}, ref_size)), ref_bytes({2}, ref_size)), kKeyA,
-                  kStringB},
-                 offset_size,
-                 ref_size};
+      Document d{{object({0xD1}, {1, 2}, ref_size), kKeyA, kStringB}, offset_size, ref_size};
       EXPECT_EQ(decode(d), Value(Dictionary{{"a", "b"}})) << ref_size << " " << offset_size;
     }
   }
@@ -91,19 +80,16 @@ TEST(BinaryPlist, SharedObjectsReadAlikeEverywhereAndOnlyInTheirOwnDocument) {
   const Bytes seven = {0x10, 7};
   const Bytes blob = {0x42, 0xAB, 0xCD};
   const Bytes utf16_e = {0x61, 0x00, 0xE9};  // "é"
-  Document shared{
-      {concat({0xA7}, ref_bytes({1, 2, 1, 3, 2, 4, 4}, 1)), kStringB, seven, blob, utf16_e}};
+  Document shared{{object({0xA7}, {1, 2, 1, 3, 2, 4, 4}), kStringB, seven, blob, utf16_e}};
   const Value data = Value::data({0xAB, 0xCD});
   EXPECT_EQ(decode(shared), Value(Array{"b", 7, "b", data, 7, "\xC3\xA9", "\xC3\xA9"}));
   // One object as both a key and a value.
-  EXPECT_EQ(decode(Document{{concat({0xD1}, ref_bytes({1, 1}, 1)), kKeyA}}),
-            Value(Dictionary{{"a", "a"}}));
+  EXPECT_EQ(decode(Document{{object({0xD1}, {1, 1}), kKeyA}}), Value(Dictionary{{"a", "a"}}));
   // A document that fails after its shared objects were read leaves nothing behind for the
   // next one, which has other objects at the same places.
-  EXPECT_FALSE(decode(Document{{concat({0xA3}, ref_bytes({1, 1, 2}, 1)), kStringB, {0x00}}}));
-  EXPECT_EQ(decode(Document{{concat({0xA2}, ref_bytes({1, 1}, 1)), seven}}), Value(Array{7, 7}));
-  EXPECT_EQ(decode(Document{{concat({0xA2}, ref_bytes({1, 1}, 1)), {0x51, 'c'}}}),
-            Value(Array{"c", "c"}));
+  EXPECT_FALSE(decode(Document{{object({0xA3}, {1, 1, 2}), kStringB, {0x00}}}));
+  EXPECT_EQ(decode(Document{{object({0xA2}, {1, 1}), seven}}), Value(Array{7, 7}));
+  EXPECT_EQ(decode(Document{{object({0xA2}, {1, 1}), {0x51, 'c'}}}), Value(Array{"c", "c"}));
 }
 
 // Trailers, offsets, references and counts that lie, cycles and documents that expand far
@@ -120,36 +106,34 @@ TEST(BinaryPlist, RefusesObjectsWithoutAValueForm) {
   EXPECT_FALSE(single({0x0F}));                            // fill
   EXPECT_FALSE(single({0x80, 0x07}));                      // UID
   for (std::uint8_t length = 1; length <= 20; ++length) {  // "ASCII" above 0x7F, at every place
-    const Bytes marker =
+    Bytes text =
         length < 15 ? Bytes{static_cast<std::uint8_t>(0x50 | length)} : Bytes{0x5F, 0x10, length};
-    EXPECT_EQ(single(concat(marker, Bytes(length, 'x'))), Value(std::string(length, 'x')));
-    for (std::uint8_t at = 0; at < length; ++at) {
-      Bytes text(length, 'x');
-      text[at] = 0xE9;
-      EXPECT_FALSE(single(concat(marker, text))) << int{length} << " " << int{at};
+    const std::size_t start = text.size();
+    text.insert(text.end(), length, 'x');
+    EXPECT_EQ(single(text), Value(std::string(length, 'x')));
+    for (std::size_t at = start; at < text.size(); ++at) {
+      Bytes bad = text;
+      bad[at] = 0xE9;
+      EXPECT_FALSE(single(bad)) << int{length} << " " << at;
     }
   }
   EXPECT_FALSE(single({0x61, 0xD8, 0x3D}));  // lone lead surrogate
   EXPECT_EQ(single({0x62, 0xD8, 0x3D, 0xDE, 0x00}), Value("\xF0\x9F\x98\x80"));
   // Keys must be strings, and unique.
-  EXPECT_FALSE(decode(Document{{concat({0xD1}, ref_bytes({1, 1}, 1)), {0x10, 1}}}));
-  EXPECT_FALSE(decode(Document{{concat({0xD2}, ref_bytes({1, 1, 2, 2}, 1)), kKeyA, kStringB}}));
+  EXPECT_FALSE(decode(Document{{object({0xD1}, {1, 1}), {0x10, 1}}}));
+  EXPECT_FALSE(decode(Document{{object({0xD2}, {1, 1, 2, 2}), kKeyA, kStringB}}));
   // Equal texts in different objects (ASCII and UTF-16 "a") are the same key too, in a small
   // dictionary and in one large enough to be indexed.
   const Bytes utf16_a = {0x61, 0x00, 'a'};
-  EXPECT_FALSE(
-      decode(Document{{concat({0xD2}, ref_bytes({1, 2, 3, 3}, 1)), kKeyA, utf16_a, kStringB}}));
-  for (std::uint64_t count : {16, 17, 40}) {
-    Document d{{concat({0xDF, 0x10, static_cast<std::uint8_t>(count)}, {})}};
-    for (std::uint64_t i = 0; i < count; ++i)  // keys: objects 1..count, all one value
+  EXPECT_FALSE(decode(Document{{object({0xD2}, {1, 2, 3, 3}), kKeyA, utf16_a, kStringB}}));
+  for (std::uint8_t count : {16, 17, 40}) {
+    Document d{{{0xDF, 0x10, count}}};
+    for (std::uint8_t i = 0; i < count; ++i) {  // keys: objects 1..count, all one value
       d.objects.push_back({0x51, static_cast<std::uint8_t>('A' + i)});
+      d.objects[0].push_back(static_cast<std::uint8_t>(1 + i));
+    }
+    d.objects[0].insert(d.objects[0].end(), count, static_cast<std::uint8_t>(count + 1));
     d.objects.push_back(kStringB);
-    Bytes refs;
-    for (std::uint64_t i = 0; i < count; ++i)
-      refs.push_back(static_cast<std::uint8_t>(1 + i));
-    for (std::uint64_t i = 0; i < count; ++i)
-      refs.push_back(static_cast<std::uint8_t>(count + 1));
-    d.objects[0] = concat(d.objects[0], refs);
     ASSERT_TRUE(decode(d)) << count;
     d.objects[count] = d.objects[1];  // the last key's text becomes the first's
     EXPECT_FALSE(decode(d)) << count;
@@ -160,7 +144,7 @@ TEST(BinaryPlist, RefusesObjectsWithoutAValueForm) {
     Document d;
     d.offset_size = 2;
     const std::uint8_t wide = small_first ? 2 : 1, small = small_first ? 1 : 2;
-    d.objects.push_back(concat({0xA2}, ref_bytes({1, 2}, 1)));  // read in this order
+    d.objects.push_back(object({0xA2}, {1, 2}));  // read in this order
     d.objects.push_back({});
     d.objects.push_back({});
     for (std::uint8_t i = 0; i < 70; ++i)  // objects 3..72: keys "k0" to "kE"
@@ -172,9 +156,9 @@ TEST(BinaryPlist, RefusesObjectsWithoutAValueForm) {
       wide_dict.push_back(static_cast<std::uint8_t>(3 + i));
     wide_dict.insert(wide_dict.end(), 70, 73);
     d.objects[wide] = wide_dict;
-    d.objects[small] = concat({0xD3}, ref_bytes({3 + 66, 3 + 67, 3 + 68, 73, 73, 73}, 1));
+    d.objects[small] = object({0xD3}, {3 + 66, 3 + 67, 3 + 68, 73, 73, 73});
     ASSERT_TRUE(decode(d)) << small_first;
-    d.objects[small] = concat({0xD3}, ref_bytes({3 + 66, 3 + 67, 74, 73, 73, 73}, 1));
+    d.objects[small] = object({0xD3}, {3 + 66, 3 + 67, 74, 73, 73, 73});
     EXPECT_FALSE(decode(d)) << small_first;
   }
 }
