@@ -3,7 +3,6 @@
 #include <pwd.h>
 
 #include "tests/orvaned_fixture.h"
-#include "tests/support/scripted_service.h"
 
 namespace orv::test {
 namespace {
@@ -143,17 +142,6 @@ TEST_F(OrvanedSystemdTest, StartsAndStopsUnitsAsTheManagersJobsAndReadsTheirJour
   const Value log = read_log("admin.service");
   EXPECT_TRUE(log["status"] == Value(0) && log["entries"].is_array());
   EXPECT_EQ(read_log("nosuch.service")["status"].read_int32(), -2);
-}
-
-// The import of the list page stops what a file marks as stopped, through the real host.
-TEST_F(OrvanedSystemdTest, AnImportStopsNoProtectedUnit) {
-  PluginTestRoot plugin;
-  write_xml_plist(plugin.real("/var/mobile/Media/policy.plist"),
-                  Value(Dictionary{{"dbus.service", false}, {"admin.service", false}}));
-  auto imported = run_process({ORVANE_BINARY_DIR "/bin/orvane", "import", "policy.plist", "--yes"});
-  EXPECT_EQ(imported.status, 0) << imported.err;
-  EXPECT_EQ(pid_of("admin.service"), -1);
-  EXPECT_EQ(pid_of("dbus.service"), 11);
 }
 
 TEST_F(OrvanedSystemdTest, FollowsChangesReloadsAndRestartsOfTheManager) {

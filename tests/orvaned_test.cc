@@ -43,8 +43,6 @@ TEST_F(OrvanedTest, ListsEveryUsableJobOnceSystemJobsFirstThenByLabel) {
 
 TEST_F(OrvanedTest, StartsAndStopsJobsOnRequestAndRefusesWhatItCannot) {
   write_job("org.job", {{"ProgramArguments", sleeper()}});
-  write_job("org.shell", {{"ProgramArguments", Array{"/bin/sh", "-c", "sleep 100000 & wait"}},
-                          {"RunAtLoad", true}});
   write_job("org.nouser", {{"ProgramArguments", sleeper()}, {"UserName", "no-such-user-xyz"}});
   start_daemon();
 
@@ -58,12 +56,6 @@ TEST_F(OrvanedTest, StartsAndStopsJobsOnRequestAndRefusesWhatItCannot) {
   EXPECT_EQ(pid_of("org.job"), -1) << "the reply comes once the job has stopped";
   EXPECT_FALSE(process_exists(pid));
   EXPECT_EQ(start_one("org.job", false), 0) << "stopping a stopped job succeeds";
-
-  // A stop reaches the whole process group, not only the job's first process.
-  pid_t shell = pid_of("org.shell");
-  EXPECT_EQ(start_one("org.shell", false), 0);
-  EXPECT_FALSE(process_exists(shell));
-  EXPECT_TRUE(eventually([&] { return ::kill(-shell, 0) != 0; }));
 
   // A missing program is refused in the log's test.
   EXPECT_LT(start_one("org.nouser", true), 0);

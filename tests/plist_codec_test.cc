@@ -66,16 +66,12 @@ Value nested_arrays(int depth) {
   return v;
 }
 
-TEST(PlistCodec, RoundTripKeepsEveryKindAndKeyOrder) {
-  const Value sample = plist_sample();
-  for (PlistFormat format : {PlistFormat::Binary, PlistFormat::Xml}) {
-    Result<Value> back = round_trip(sample, format);
-    ASSERT_TRUE(back);
-    EXPECT_EQ(*back, sample);
-    EXPECT_EQ(keys_of(*back), keys_of(sample));
-    // Carriage returns are escaped in XML, so they do not come back as newlines.
+// Every kind of value crosses both forms in the libplist test below, which reads our output and
+// gives us its own.
+TEST(PlistCodec, RoundTripKeepsControlCharactersAndWideDictionaries) {
+  // Carriage returns are escaped in XML, so they do not come back as newlines.
+  for (PlistFormat format : {PlistFormat::Binary, PlistFormat::Xml})
     EXPECT_EQ(round_trip(Value("a\r\nb"), format), Value("a\r\nb"));
-  }
   EXPECT_EQ(round_trip(std::string("a\0b", 3), PlistFormat::Binary), Value(std::string("a\0b", 3)));
   // Wide dictionaries whose texts repeat between keys and values, with containers among them.
   for (int width : {15, 16, 17, 40}) {
