@@ -118,11 +118,8 @@ TEST_F(MessagingCenterTest, RequestsArriveUnchangedAndRepliesComeBack) {
                    static_cast<std::uint8_t>(payload.size())};
     frame.insert(frame.end(), payload.begin(), payload.end());
     send_bytes(raw->get(), frame);
-    std::uint8_t length[4] = {};
-    EXPECT_EQ(::recv(raw->get(), length, 4, MSG_WAITALL), 4);
-    Bytes reply(std::size_t{length[0]} << 24 | length[1] << 16 | length[2] << 8 | length[3]);
-    EXPECT_EQ(::recv(raw->get(), reply.data(), reply.size(), MSG_WAITALL),
-              static_cast<ssize_t>(reply.size()));
+    Bytes reply;
+    EXPECT_EQ(ipc::read_frame(raw->get(), reply, std::nullopt), ipc::Arrival::Frame);
     return decode_binary_plist(reply).value_or(Value("undecodable"));
   };
   EXPECT_EQ(
