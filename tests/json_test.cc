@@ -111,7 +111,6 @@ TEST(JsonRead, RefusesEveryMalformedInput) {
 TEST(JsonDepth, ReaderAndWriterShareOneLimit) {
   const Value deepest = nested_array_value(512, Array{1});
   EXPECT_EQ(json_2_ns(ns_2_json(deepest)), deepest);
-  EXPECT_EQ(parsed(nested_arrays(512)), nested_array_value(512));
   EXPECT_TRUE(ns_2_json(nested_array_value(513)).is_null());
   EXPECT_TRUE(parsed(nested_arrays(513)).is_null());
   EXPECT_TRUE(parsed(nested_arrays(200000)).is_null());
