@@ -59,6 +59,11 @@ TEST(UserDefaults, WritesThroughAndSeesOtherWriters) {
   EXPECT_TRUE(second.setObject(Value("com.example.\x1b[2J"), "b"));
   EXPECT_TRUE(first.setObject(Value(), "a"));
   EXPECT_EQ(dictionary_in_file(file), (Dictionary{{"b", Value("com.example.\x1b[2J")}}));
+
+  // A file replaced behind the cache's back is read anew.
+  orv::test::write_xml_plist(file, Value(Dictionary{{"c", Value(3)}}));
+  EXPECT_EQ(second.objectForKey("c"), Value(3));
+  EXPECT_TRUE(second.objectForKey("b").is_null());
 }
 
 TEST(UserDefaults, AFileItCannotReadIsLeftAloneAndFailedWritesAreReported) {
