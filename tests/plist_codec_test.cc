@@ -184,8 +184,6 @@ TEST(PlistCodec, XmlReaderRefusesMalformedDocuments) {
 TEST(PlistFile, ReadsEitherFormByContentAndRefusesTheRest) {
   test::TempDir dir;
   ASSERT_TRUE(write_plist_file_atomically(dir.path() / "a.plist", Array{1}, PlistFormat::Binary));
-  EXPECT_EQ(test::read_file(dir.path() / "a.plist").substr(0, 8), "bplist00");
-  EXPECT_EQ(read_plist_file(dir.path() / "a.plist"), Value(Array{1}));
   test::write_file(dir.path() / "empty.plist", "");
   test::write_file(dir.path() / "bad.plist", "bplist00 but nothing else");
   for (const char* name : {"empty.plist", "bad.plist", "missing.plist", ""})
