@@ -111,45 +111,25 @@ TEST(JsonRead, RefusesEveryMalformedInput) {
 TEST(JsonDepth, ReaderAndWriterShareOneLimit) {
   const Value deepest = nested_array_value(512, Array{1});
   EXPECT_EQ(json_2_ns(ns_2_json(deepest)), deepest);
-  EXPECT_EQ(parsed(nested_arrays(512)), nested_array_value(512));
   EXPECT_TRUE(ns_2_json(nested_array_value(513)).is_null());
   EXPECT_TRUE(parsed(nested_arrays(513)).is_null());
   EXPECT_TRUE(parsed(nested_arrays(200000)).is_null());
   EXPECT_TRUE(parsed(std::string(200000, '[')).is_null());
 }
 
-std::filesystem::path json_data(std::string_view name) {
-  return orv::test::shared_data_dir() / "json" / name;
-}
-
+// The JSON checker's verdicts, but for fail18: 20 levels deep is well inside our limit.
 TEST(JsonSharedData, CheckerVerdicts) {
   ORV_REQUIRE_SHARED_DATA();
   int seen = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(json_data("jsonchecker"))) {
-    std::string name = entry.path().filename().string();
+  for (const auto& entry :
+       std::filesystem::directory_iterator(orv::test::shared_data_dir() / "json/jsonchecker")) {
+    const std::string name = entry.path().filename().string();
     if (entry.path().extension() != ".json") continue;
-    orv::Result<Value> value = orv::parse_json(orv::test::read_file(entry.path()));
+    const bool passes = name.starts_with("pass") || name == "fail18_EXCLUDE.json";
+    EXPECT_EQ(orv::parse_json(orv::test::read_file(entry.path())).has_value(), passes) << name;
     ++seen;
-    if (name.starts_with("pass"))
-      EXPECT_TRUE(value) << name;
-    else if (name == "fail18_EXCLUDE.json")
-      EXPECT_TRUE(value) << name;  // 20 levels deep: well inside our limit
-    else
-      EXPECT_FALSE(value) << name;
   }
   EXPECT_GT(seen, 30);
-}
-
-// The documents of the round-trip collection are replayed through the JSON fuzz check by CTest.
-TEST(JsonSharedData, RoundTripsLargeDocuments) {
-  ORV_REQUIRE_SHARED_DATA();
-  for (const char* name : {"canada.json", "citm_catalog.json"}) {
-    orv::Result<Value> value = orv::parse_json(orv::test::read_file(json_data(name)));
-    ASSERT_TRUE(value) << name;
-    std::optional<std::string> text = orv::write_json(*value);
-    ASSERT_TRUE(text) << name;
-    EXPECT_EQ(orv::parse_json(*text), *value) << name;
-  }
 }
 
 }  // namespace

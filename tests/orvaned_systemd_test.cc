@@ -1,9 +1,15 @@
 // orvaned's systemd backend, run for real against a systemd manager that a D-Bus mock plays on
-// a private bus (tests/peers/systemd_manager_mock.py), and reached over its real socket.
+// a private bus (tests/peers/systemd_manager_mock.py), and reached over its real socket; then
+// on a real systemd user manager; and its reader of journal files.
+#include <gmock/gmock.h>
 #include <pwd.h>
 
+#include <cstdio>
+
+#include "orvaned/journal_log.h"
 #include "tests/orvaned_fixture.h"
 #include "tests/support/scripted_service.h"
+#include "tests/support/user_manager.h"
 
 namespace orv::test {
 namespace {
@@ -145,17 +151,6 @@ TEST_F(OrvanedSystemdTest, StartsAndStopsUnitsAsTheManagersJobsAndReadsTheirJour
   EXPECT_EQ(read_log("nosuch.service")["status"].read_int32(), -2);
 }
 
-// The import of the list page stops what a file marks as stopped, through the real host.
-TEST_F(OrvanedSystemdTest, AnImportStopsNoProtectedUnit) {
-  PluginTestRoot plugin;
-  write_xml_plist(plugin.real("/var/mobile/Media/policy.plist"),
-                  Value(Dictionary{{"dbus.service", false}, {"admin.service", false}}));
-  auto imported = run_process({ORVANE_BINARY_DIR "/bin/orvane", "import", "policy.plist", "--yes"});
-  EXPECT_EQ(imported.status, 0) << imported.err;
-  EXPECT_EQ(pid_of("admin.service"), -1);
-  EXPECT_EQ(pid_of("dbus.service"), 11);
-}
-
 TEST_F(OrvanedSystemdTest, FollowsChangesReloadsAndRestartsOfTheManager) {
   call_manager("org.freedesktop.systemd1.Manager",
                {"StartUnit", "ss", "vendor.service", "replace"});
@@ -177,6 +172,151 @@ TEST_F(OrvanedSystemdTest, FollowsChangesReloadsAndRestartsOfTheManager) {
   EXPECT_TRUE(eventually([&] { return ::waitpid(daemon_, &status, WNOHANG) == daemon_; }));
   daemon_ = -1;
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+}
+
+// The same backend on a real systemd user manager of the test's own, used through the real
+// host: the units it lists, the processes its start and stop really end and start, and a change
+// made with systemctl seen in the next list.
+constexpr const char* kSleeper = "orvane-sleeper.service";
+constexpr const char* kIdle = "orvane-idle.service";
+
+class SystemdUserManagerTest : public OrvanedTest {
+ protected:
+  void SetUp() override {
+    program_ = sleeper_named("orvane-test-sleeper");
+    auto manager = UserManager::start({
+        {kSleeper, "[Unit]\nDescription=Sleeps for the test\n[Service]\nExecStart=" + program_ +
+                       " 100000\n[Install]\nWantedBy=default.target\n"},
+        {kIdle, "[Service]\nExecStart=/bin/sleep 100000\n"},
+    });
+    if (!manager && manager.error().code == EPERM) GTEST_SKIP() << manager.error().message;
+    ASSERT_TRUE(manager) << manager.error().message;
+    manager_ = std::move(*manager);
+    auto enabled = manager_->systemctl({"enable", "--now", kSleeper});
+    ASSERT_EQ(enabled.status, 0) << enabled.err;
+    link_staged_bundle(root_);
+    start_daemon({"--backend", "systemd", "--bus", manager_->address()});
+  }
+  ~SystemdUserManagerTest() override {
+    terminate_daemon();  // before its manager goes away
+  }
+
+  // A line of "orvane list": the label, then its status text.
+  static auto lists(const std::string& label, const std::string& status) {
+    return testing::ContainsRegex("(^|\n)" + label + " +" + status + "\n");
+  }
+  std::int32_t main_pid(const std::string& unit) {
+    return std::stoi(manager_->systemctl({"show", "-P", "MainPID", unit}).out);
+  }
+
+  std::string program_;
+  std::unique_ptr<UserManager> manager_;
+};
+
+TEST_F(SystemdUserManagerTest, TheHostListsStartsAndStopsTheManagersUnits) {
+  // The fields a real manager gives, mapped in detail by the mock manager's test.
+  const Value sleeper = record(kSleeper);
+  EXPECT_EQ(sleeper,
+            Value(Dictionary{
+                {"Label", kSleeper},
+                {"Pid", main_pid(kSleeper)},
+                {"Type", 0},
+                {"Plist", (manager_->dir() / "home/.config/systemd/user/" / kSleeper).string()},
+                {"ProgramArguments", Array{program_, "100000"}},
+                {"Program", program_},
+                {"User", "root"},
+                {"RunAtLoad", true},
+                {"KeepAlive", false},
+                {"Description", "Sleeps for the test"}}));
+  EXPECT_EQ(processes_running(program_), 1);
+  const std::string list = orvane({"list"}).out;
+  EXPECT_THAT(list, lists(kSleeper, "Sleeps for the test Status:running"));
+  EXPECT_THAT(list, lists(kIdle, "orvane-idle.service Status:stopped"));  // its file only
+
+  auto stopped = orvane({"stop", kSleeper});
+  EXPECT_EQ(stopped.status, 0) << stopped.out << stopped.err;
+  EXPECT_EQ(main_pid(kSleeper), 0);
+  EXPECT_EQ(processes_running(program_), 0);
+  EXPECT_EQ(pid_of(kSleeper), -1);
+
+  auto started = orvane({"start", kSleeper});
+  EXPECT_EQ(started.status, 0) << started.out << started.err;
+  EXPECT_NE(main_pid(kSleeper), sleeper["Pid"].read_int32());
+  EXPECT_EQ(processes_running(program_), 1);
+  EXPECT_EQ(pid_of(kSleeper), main_pid(kSleeper));
+
+  ASSERT_EQ(manager_->systemctl({"start", kIdle}).status, 0);
+  EXPECT_THAT(orvane({"list"}).out, lists(kIdle, "orvane-idle.service Status:running"));
+  EXPECT_EQ(pid_of(kIdle), main_pid(kIdle));
+}
+
+// A unit's log read from journal files that the test writes with the journal's own remote
+// writer (from the export format), as the backend reads the machine's journal.
+using service::JournalPlace;
+using service::LogQuery;
+
+const char* const kRemoteWriter = "/lib/systemd/systemd-journal-remote";
+
+// One entry of the export format; entries of a file follow each other in time.
+std::string entry(int second, const std::string& fields) {
+  return "__REALTIME_TIMESTAMP=" + std::to_string(1'700'000'000 + second) + "000000\n" +
+         "__MONOTONIC_TIMESTAMP=" + std::to_string(second + 1) + "000000\n" +
+         "_BOOT_ID=0123456789abcdef0123456789abcdef\n" + fields + "\n";
+}
+
+void write_journal(const std::filesystem::path& file, const std::string& export_text) {
+  std::string command =
+      std::string(kRemoteWriter) + " --output=" + file.string() + " - 2>/dev/null";
+  std::FILE* writer = ::popen(command.c_str(), "w");
+  ASSERT_NE(writer, nullptr);
+  std::fwrite(export_text.data(), 1, export_text.size(), writer);
+  ASSERT_EQ(::pclose(writer), 0);
+}
+
+std::vector<std::string> lines(const Result<service::LogPage>& page) {
+  if (!page) return {"error: " + page.error().message};
+  constexpr const char* kStreams[] = {"out ", "err ", "service "};  // in LogStream's order
+  std::vector<std::string> out;
+  for (const service::LogEntry& e : page->entries)
+    out.push_back(kStreams[static_cast<int>(e.stream)] + e.text);
+  return out;
+}
+
+TEST(JournalLog, ReadsAUnitsLastEntriesAndFollowsWithTheCursor) {
+  if (!std::filesystem::exists(kRemoteWriter)) GTEST_SKIP() << "no journal remote writer";
+  TempDir dir;
+  write_journal(
+      dir.path() / "a.journal",
+      entry(0, "_SYSTEMD_UNIT=a.service\n_PID=10\nPRIORITY=6\nMESSAGE=one\n") +
+          entry(1, "_SYSTEMD_UNIT=b.service\nMESSAGE=other\n") +
+          entry(2, "_SYSTEMD_UNIT=init.scope\nUNIT=a.service\n_PID=1\nMESSAGE=Started a.\n") +
+          entry(3, "_SYSTEMD_UNIT=a.service\nPRIORITY=3\nMESSAGE=two\x1b[2J\n") +
+          entry(4, "_SYSTEMD_UNIT=a.service\nMESSAGE=three\n") +
+          entry(5, "_SYSTEMD_USER_UNIT=a.service\nMESSAGE=a user's\n"));
+  const JournalPlace place{JournalPlace::Kind::Directory, dir.path()};
+
+  LogQuery query;
+  query.lines = 3;
+  auto last = service::read_journal("a.service", query, place);
+  EXPECT_EQ(lines(last),
+            (std::vector<std::string>{"service Started a.", "err two\\x1b[2J", "out three"}));
+  ASSERT_TRUE(last);
+  EXPECT_EQ(last->entries.back().time.time_since_epoch(), std::chrono::seconds(1'700'000'004));
+  query.lines = LogQuery::kDefaultLines;
+  EXPECT_EQ(lines(service::read_journal("a.service", query, place)).size(), 4u);
+
+  query.after = last->cursor;
+  auto nothing_new = service::read_journal("a.service", query, place);
+  EXPECT_EQ(lines(nothing_new), std::vector<std::string>{});
+  write_journal(dir.path() / "b.journal", entry(6, "_SYSTEMD_UNIT=a.service\nMESSAGE=four\n"));
+  auto next = service::read_journal("a.service", query, place);
+  EXPECT_EQ(lines(next), std::vector<std::string>{"out four"});
+  ASSERT_TRUE(next);
+  EXPECT_NE(next->cursor, last->cursor);
+
+  const JournalPlace user{JournalPlace::Kind::Directory, dir.path(), true};
+  EXPECT_EQ(lines(service::read_journal("a.service", LogQuery{}, user)),
+            std::vector<std::string>{"out a user's"});
 }
 
 }  // namespace

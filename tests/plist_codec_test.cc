@@ -1,22 +1,55 @@
+// Our property list codecs: round trips through both forms, what the writers refuse, the XML
+// reader's variants and errors, libplist reading what we write (and we reading its output),
+// the files of other projects, plist files on disk, and the binary reader on hand-made
+// documents.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <plist/plist.h>
 
-#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "platform/plist/binary_plist.h"
 #include "platform/plist/plist_file.h"
 #include "platform/plist/xml_plist.h"
-#include "tests/plist_sample.h"
 #include "tests/support/test_support.h"
 
 namespace orv {
 namespace {
 
 using test::keys_of;
-using test::plist_sample;
 using ::testing::HasSubstr;
+
+// A property list holding every kind of value.
+Value plist_sample() {
+  Bytes all_bytes(256);
+  for (int i = 0; i < 256; ++i)
+    all_bytes[i] = static_cast<std::uint8_t>(i);
+  return Dictionary{
+      {"string", "hello <&> world"},
+      {"empty", ""},
+      {"unicode", "h\xC3\xA9llo \xE2\x9C\x93 \xF0\x9F\x98\x80"},  // héllo ✓ 😀
+      {"int", 42},
+      {"negative", -1},
+      {"int64_min", std::numeric_limits<std::int64_t>::min()},
+      {"int64_max", std::numeric_limits<std::int64_t>::max()},
+      {"uint64_max", Value::unsigned_integer(std::numeric_limits<std::uint64_t>::max())},
+      {"wide", std::int64_t{1} << 40},
+      {"real", 3.25},
+      {"tiny", -1e-300},
+      {"date", Date{604672496}},  // 2020-02-29T12:34:56Z
+      {"data", Value::data(all_bytes)},
+      {"no_data", Value::data({})},
+      {"yes", true},
+      {"no", false},
+      {"array", Array{1, "two", Array{}, Dictionary{}}},
+      {"nested", Dictionary{{"b", Dictionary{{"a", Array{Dictionary{{"c", 1}}}}}}}},
+  };
+}
 
 Result<Value> round_trip(const Value& v, PlistFormat format) {
   if (format == PlistFormat::Binary) {
@@ -34,16 +67,12 @@ Value nested_arrays(int depth) {
   return v;
 }
 
-TEST(PlistCodec, RoundTripKeepsEveryKindAndKeyOrder) {
-  const Value sample = plist_sample();
-  for (PlistFormat format : {PlistFormat::Binary, PlistFormat::Xml}) {
-    Result<Value> back = round_trip(sample, format);
-    ASSERT_TRUE(back);
-    EXPECT_EQ(*back, sample);
-    EXPECT_EQ(keys_of(*back), keys_of(sample));
-    // Carriage returns are escaped in XML, so they do not come back as newlines.
+// Every kind of value crosses both forms in the libplist test below, which reads our output and
+// gives us its own.
+TEST(PlistCodec, RoundTripKeepsControlCharactersAndWideDictionaries) {
+  // Carriage returns are escaped in XML, so they do not come back as newlines.
+  for (PlistFormat format : {PlistFormat::Binary, PlistFormat::Xml})
     EXPECT_EQ(round_trip(Value("a\r\nb"), format), Value("a\r\nb"));
-  }
   EXPECT_EQ(round_trip(std::string("a\0b", 3), PlistFormat::Binary), Value(std::string("a\0b", 3)));
   // Wide dictionaries whose texts repeat between keys and values, with containers among them.
   for (int width : {15, 16, 17, 40}) {
@@ -155,8 +184,6 @@ TEST(PlistCodec, XmlReaderRefusesMalformedDocuments) {
 TEST(PlistFile, ReadsEitherFormByContentAndRefusesTheRest) {
   test::TempDir dir;
   ASSERT_TRUE(write_plist_file_atomically(dir.path() / "a.plist", Array{1}, PlistFormat::Binary));
-  EXPECT_EQ(test::read_file(dir.path() / "a.plist").substr(0, 8), "bplist00");
-  EXPECT_EQ(read_plist_file(dir.path() / "a.plist"), Value(Array{1}));
   test::write_file(dir.path() / "empty.plist", "");
   test::write_file(dir.path() / "bad.plist", "bplist00 but nothing else");
   for (const char* name : {"empty.plist", "bad.plist", "missing.plist", ""})
@@ -183,6 +210,233 @@ TEST(PlistFile, DictionaryWithContentsOfFileMapsThroughTheRootWantsADictionaryAn
     const Value expected = *body ? Value(Dictionary{{"a", body[9] - '0'}}) : Value();
     EXPECT_EQ(dictionary_with_contents_of_file("/var/mobile/Media/x"), expected) << body;
   }
+}
+
+TEST(PlistPeer, LibplistReadsWhatWeWriteAndWeReadItsOutput) {
+  const Value sample = plist_sample();
+  const Bytes binary = *encode_binary_plist(sample);
+  const std::string xml = *encode_xml_plist(sample);
+  plist_t from_bin = nullptr;
+  plist_t from_xml = nullptr;
+  plist_from_bin(reinterpret_cast<const char*>(binary.data()),
+                 static_cast<std::uint32_t>(binary.size()), &from_bin);
+  plist_from_xml(xml.data(), static_cast<std::uint32_t>(xml.size()), &from_xml);
+  for (plist_t parsed : {from_bin, from_xml}) {
+    ASSERT_NE(parsed, nullptr);
+    char* out = nullptr;
+    std::uint32_t length = 0;
+    plist_to_bin(parsed, &out, &length);
+    const Result<Value> read =
+        decode_binary_plist({reinterpret_cast<const std::uint8_t*>(out), length});
+    std::free(out);
+    EXPECT_EQ(read, sample);
+    EXPECT_EQ(keys_of(read.value_or(Value(Dictionary{}))), keys_of(sample));
+    plist_to_xml(parsed, &out, &length);
+    EXPECT_EQ(decode_xml_plist(std::string_view(out, length)), sample);
+    std::free(out);
+    plist_free(parsed);
+  }
+}
+
+namespace fs = std::filesystem;
+
+Result<Value> read_data(std::string_view name) {
+  return read_plist_file(test::shared_data_dir() / "plist" / name);
+}
+
+TEST(PlistData, BinaryAndXmlFormsAgree) {
+  ORV_REQUIRE_SHARED_DATA();
+  const Value numbers =
+      Array{-1, Value::unsigned_integer(std::numeric_limits<std::uint64_t>::max()),
+            std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::min(),
+            Value::unsigned_integer(std::uint64_t{1} << 63)};
+  EXPECT_EQ(read_data("signedunsigned.bplist"), numbers);
+  EXPECT_EQ(read_data("signedunsigned.plist"), numbers);
+  for (std::string name : {"order", "signed", "unsigned"}) {
+    const Value binary = read_data(name + ".bplist").value_or(Value());
+    EXPECT_FALSE(binary.is_null()) << name;
+    EXPECT_EQ(read_data(name + ".plist"), binary) << name;
+  }
+  EXPECT_EQ(keys_of(read_data("order.bplist").value_or(Value())),
+            (std::vector<std::string>{"test", "foo"}));
+  EXPECT_EQ(read_data("hex.plist"), Value(std::int64_t{0x73709551615}));
+  EXPECT_EQ(read_data("entities.plist").value_or(Value())["some test entitites"]["copyright"],
+            Value("\xC2\xA9"));
+  for (std::string name : {"1.plist", "2.plist", "3.plist", "4.plist", "6.plist", "7.plist",
+                           "offxml.plist", "cdata.plist", "data.bplist"})
+    EXPECT_TRUE(read_data(name)) << name;
+}
+
+// Whatever a hostile file decodes to must survive both writers and read back equal.
+void expect_refused_or_sound(const Result<Value>& v, const fs::path& file) {
+  if (!v) return;
+  for (PlistFormat format : {PlistFormat::Binary, PlistFormat::Xml}) {
+    if (const Result<Value> again = round_trip(*v, format)) {
+      EXPECT_EQ(*again, *v) << file;
+    }
+  }
+}
+
+TEST(PlistData, HostileInputsAreRefusedOrReadSoundly) {
+  ORV_REQUIRE_SHARED_DATA();
+  int files = 0;
+  for (std::string kind : {"binary", "xml"}) {
+    for (const auto& entry :
+         fs::directory_iterator(test::shared_data_dir() / "plist-hostile" / kind)) {
+      const std::string text = test::read_file(entry.path());
+      const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+      expect_refused_or_sound(decode_binary_plist({bytes, text.size()}), entry.path());
+      expect_refused_or_sound(decode_xml_plist(text), entry.path());
+      ++files;
+    }
+  }
+  EXPECT_GT(files, 20);
+}
+
+// The binary reader against hand-assembled documents: every width of references and offsets,
+// shared objects, the depth limit and objects that have no value form.
+
+void put_be(Bytes& out, std::uint64_t v, unsigned size) {
+  for (unsigned i = size; i-- > 0;)
+    out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+// A container object: its marker, then its references of ref_size bytes each.
+Bytes object(Bytes marker, std::initializer_list<std::uint64_t> refs, unsigned ref_size = 1) {
+  for (std::uint64_t r : refs)
+    put_be(marker, r, ref_size);
+  return marker;
+}
+
+// A document of the given objects, object 0 at the top unless said otherwise.
+struct Document {
+  std::vector<Bytes> objects;
+  unsigned offset_size = 1;
+  unsigned ref_size = 1;
+  std::uint64_t top = 0;
+
+  Bytes bytes() const {
+    Bytes out = {'b', 'p', 'l', 'i', 's', 't', '0', '0'};
+    std::vector<std::uint64_t> offsets;
+    for (const Bytes& o : objects) {
+      offsets.push_back(out.size());
+      out.insert(out.end(), o.begin(), o.end());
+    }
+    const std::uint64_t table = out.size();
+    for (std::uint64_t offset : offsets)
+      put_be(out, offset, offset_size);
+    out.insert(out.end(), 6, 0);
+    out.push_back(static_cast<std::uint8_t>(offset_size));
+    out.push_back(static_cast<std::uint8_t>(ref_size));
+    put_be(out, objects.size(), 8);
+    put_be(out, top, 8);
+    put_be(out, table, 8);
+    return out;
+  }
+};
+
+Result<Value> decode(const Document& d) {
+  return decode_binary_plist(d.bytes());
+}
+
+const Bytes kKeyA = {0x51, 'a'};
+const Bytes kStringB = {0x51, 'b'};
+
+// A chain of arrays, each holding the next; the innermost is empty.
+Document nested_array_document(std::uint64_t depth) {
+  Document d;
+  d.offset_size = depth < 40000 ? 3 : 4;
+  d.ref_size = 3;
+  for (std::uint64_t i = 0; i + 1 < depth; ++i)
+    d.objects.push_back(object({0xA1}, {i + 1}, 3));
+  d.objects.push_back({0xA0});
+  return d;
+}
+
+TEST(BinaryPlist, ReadsEveryWidthOfReferencesAndOffsets) {
+  for (unsigned ref_size = 1; ref_size <= 8; ++ref_size) {
+    for (unsigned offset_size = 1; offset_size <= 8; ++offset_size) {
+      Document d{{object({0xD1}, {1, 2}, ref_size), kKeyA, kStringB}, offset_size, ref_size};
+      EXPECT_EQ(decode(d), Value(Dictionary{{"a", "b"}})) << ref_size << " " << offset_size;
+    }
+  }
+}
+
+TEST(BinaryPlist, SharedObjectsReadAlikeEverywhereAndOnlyInTheirOwnDocument) {
+  const Bytes seven = {0x10, 7};
+  const Bytes blob = {0x42, 0xAB, 0xCD};
+  const Bytes utf16_e = {0x61, 0x00, 0xE9};  // "é"
+  Document shared{{object({0xA7}, {1, 2, 1, 3, 2, 4, 4}), kStringB, seven, blob, utf16_e}};
+  const Value data = Value::data({0xAB, 0xCD});
+  EXPECT_EQ(decode(shared), Value(Array{"b", 7, "b", data, 7, "\xC3\xA9", "\xC3\xA9"}));
+  // One object as both a key and a value.
+  EXPECT_EQ(decode(Document{{object({0xD1}, {1, 1}), kKeyA}}), Value(Dictionary{{"a", "a"}}));
+  // A document that fails after its shared objects were read leaves nothing behind for the
+  // next one, which has other objects at the same places.
+  EXPECT_FALSE(decode(Document{{object({0xA3}, {1, 1, 2}), kStringB, {0x00}}}));
+  EXPECT_EQ(decode(Document{{object({0xA2}, {1, 1}), seven}}), Value(Array{7, 7}));
+  EXPECT_EQ(decode(Document{{object({0xA2}, {1, 1}), {0x51, 'c'}}}), Value(Array{"c", "c"}));
+}
+
+// Trailers, offsets, references and counts that lie, cycles and documents that expand far
+// beyond their size are seeds of the fuzz corpus, which every test build replays.
+TEST(BinaryPlist, RefusesDeepNesting) {
+  EXPECT_EQ(decode(nested_array_document(513)).error().message, "containers nested too deep");
+  EXPECT_FALSE(decode(nested_array_document(200000)));
+}
+
+TEST(BinaryPlist, RefusesObjectsWithoutAValueForm) {
+  auto single = [](Bytes bytes) { return decode(Document{{std::move(bytes)}}); };
+  EXPECT_FALSE(single({0x00}));                            // null
+  EXPECT_FALSE(single({0x0F}));                            // fill
+  EXPECT_FALSE(single({0x80, 0x07}));                      // UID
+  for (std::uint8_t length = 1; length <= 20; ++length) {  // "ASCII" above 0x7F, at every place
+    Bytes text =
+        length < 15 ? Bytes{static_cast<std::uint8_t>(0x50 | length)} : Bytes{0x5F, 0x10, length};
+    const std::size_t start = text.size();
+    text.insert(text.end(), length, 'x');
+    EXPECT_EQ(single(text), Value(std::string(length, 'x')));
+    for (std::size_t at = start; at < text.size(); ++at) {
+      Bytes bad = text;
+      bad[at] = 0xE9;
+      EXPECT_FALSE(single(bad)) << int{length} << " " << at;
+    }
+  }
+  EXPECT_FALSE(single({0x61, 0xD8, 0x3D}));  // lone lead surrogate
+  EXPECT_EQ(single({0x62, 0xD8, 0x3D, 0xDE, 0x00}), Value("\xF0\x9F\x98\x80"));
+  // Keys must be strings, and unique.
+  EXPECT_FALSE(decode(Document{{object({0xD1}, {1, 1}), {0x10, 1}}}));
+  EXPECT_FALSE(decode(Document{{object({0xD2}, {1, 1, 2, 2}), kKeyA, kStringB}}));
+  // Equal texts in different objects (ASCII and UTF-16 "a") are the same key too, in a small
+  // dictionary and in one large enough to be indexed.
+  const Bytes utf16_a = {0x61, 0x00, 'a'};
+  EXPECT_FALSE(decode(Document{{object({0xD2}, {1, 2, 3, 3}), kKeyA, utf16_a, kStringB}}));
+  for (std::uint8_t count : {16, 17, 40}) {
+    Document d{{{0xDF, 0x10, count}}};
+    for (std::uint8_t i = 0; i < count; ++i) {  // keys: objects 1..count, all one value
+      d.objects.push_back({0x51, static_cast<std::uint8_t>('A' + i)});
+      d.objects[0].push_back(static_cast<std::uint8_t>(1 + i));
+    }
+    d.objects[0].insert(d.objects[0].end(), count, static_cast<std::uint8_t>(count + 1));
+    d.objects.push_back(kStringB);
+    ASSERT_TRUE(decode(d)) << count;
+    d.objects[count] = d.objects[1];  // the last key's text becomes the first's
+    EXPECT_FALSE(decode(d)) << count;
+  }
+  // A small dictionary whose keys come after 64 other key texts in the document, with a
+  // repeated text among them.
+  Document d{{object({0xA2}, {1, 2}), {0xDF, 0x10, 70}, {}}, 2};  // read in this order
+  for (std::uint8_t i = 0; i < 70; ++i) {  // objects 3..72: keys "k0" to "kE"
+    d.objects.push_back({0x52, 'k', static_cast<std::uint8_t>('0' + i)});
+    d.objects[1].push_back(static_cast<std::uint8_t>(3 + i));
+  }
+  d.objects[1].insert(d.objects[1].end(), 70, 73);
+  d.objects.push_back(kStringB);               // 73: every value
+  d.objects.push_back({0x52, 'k', '0' + 66});  // 74: a second "k" + 66
+  d.objects[2] = object({0xD3}, {3 + 66, 3 + 67, 3 + 68, 73, 73, 73});
+  ASSERT_TRUE(decode(d));
+  d.objects[2] = object({0xD3}, {3 + 66, 3 + 67, 74, 73, 73, 73});
+  EXPECT_FALSE(decode(d));
 }
 
 }  // namespace

@@ -29,12 +29,10 @@ def unit_path(name):
 
 
 def exec_start(argv):
-    if not argv:
-        return dbus.Array([], signature='(sasbttttuii)')
-    entry = dbus.Struct((argv[0], dbus.Array(argv, signature='s'), False,
-                         dbus.UInt64(0), dbus.UInt64(0), dbus.UInt64(0), dbus.UInt64(0),
-                         dbus.UInt32(0), dbus.Int32(0), dbus.Int32(0)))
-    return dbus.Array([entry], signature='(sasbttttuii)')
+    entries = [dbus.Struct((argv[0], dbus.Array(argv, signature='s'), False,
+                            *[dbus.UInt64(0)] * 4, dbus.UInt32(0), dbus.Int32(0), dbus.Int32(0)))
+               ] if argv else []
+    return dbus.Array(entries, signature='(sasbttttuii)')
 
 
 def add_unit(mock, unit):

@@ -80,14 +80,6 @@ ScopedEnv::~ScopedEnv() {
                : ::unsetenv(it->first.c_str());
 }
 
-ScopedEnv::Settings ScopedLocale::with_locale_cleared(
-    std::initializer_list<std::pair<const char*, const char*>> given) {
-  Settings all{
-      {"LANGUAGE", nullptr}, {"LC_ALL", nullptr}, {"LC_MESSAGES", nullptr}, {"LANG", nullptr}};
-  all.insert(all.end(), given.begin(), given.end());
-  return all;
-}
-
 std::vector<std::string> keys_of(const Value& dictionary) {
   std::vector<std::string> keys;
   for (const auto& entry : dictionary.as_dictionary())

@@ -49,11 +49,15 @@ class ScopedEnv {
 class ScopedLocale : public ScopedEnv {
  public:
   ScopedLocale(std::initializer_list<std::pair<const char*, const char*>> given)
-      : ScopedEnv(with_locale_cleared(given)) {}
+      : ScopedEnv(cleared_then(given)) {}
 
  private:
-  static Settings with_locale_cleared(
-      std::initializer_list<std::pair<const char*, const char*>> given);
+  static Settings cleared_then(std::initializer_list<std::pair<const char*, const char*>> given) {
+    Settings all{
+        {"LANGUAGE", nullptr}, {"LC_ALL", nullptr}, {"LC_MESSAGES", nullptr}, {"LANG", nullptr}};
+    all.insert(all.end(), given.begin(), given.end());
+    return all;
+  }
 };
 
 void write_file(const std::filesystem::path& path, std::string_view contents);
