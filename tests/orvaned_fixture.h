@@ -35,8 +35,9 @@ inline bool process_exists(pid_t pid) {
   return pid > 0 && ::kill(pid, 0) == 0;
 }
 
-// A field of /proc/PID/status in KiB ("VmRSS", "VmHWM"), -1 when unreadable.
-inline long proc_status_kib(pid_t pid, const std::string& field) {
+// The number of a field of /proc/PID/status ("VmRSS" and "VmHWM" in KiB, the real "Uid"), -1
+// when unreadable.
+inline long proc_status_number(pid_t pid, const std::string& field) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   for (std::string line; std::getline(status, line);)
     if (line.starts_with(field + ":")) return std::stol(line.substr(field.size() + 1));

@@ -94,7 +94,7 @@ TEST_F(OrvanedTest, AFloodOfOutputKeepsMemoryBoundedAndOtherRequestsAnswered) {
              (std::string(options ? options : "") + ":quarantine_size_mb=8").c_str(), 1);
   }
   start_daemon();
-  const long before = proc_status_kib(daemon_, "VmRSS");
+  const long before = proc_status_number(daemon_, "VmRSS");
   ASSERT_EQ(start_one("org.flood", true), 0);
   ASSERT_TRUE(eventually(
       [&] {
@@ -103,7 +103,7 @@ TEST_F(OrvanedTest, AFloodOfOutputKeepsMemoryBoundedAndOtherRequestsAnswered) {
                std::vector<std::string>{"service exited with status 0"};
       },
       60s));
-  const long peak = proc_status_kib(daemon_, "VmHWM");
+  const long peak = proc_status_number(daemon_, "VmHWM");
   EXPECT_LT(peak - before, 64 * 1024) << "KiB above the resident memory before the flood";
   // One line without end, in pieces of 4096 bytes, each byte shown as "\x00".
   const Array kept = read_log("org.flood", {{"lines", 10'000}})["entries"].as_array();

@@ -1,9 +1,11 @@
 // orvaned as a running process: job listing, start and stop, KeepAlive restarts, clients
 // answered while stops wait, a restart after a kill, termination, and stalled peers.
+#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "platform/ipc/socket_io.h"
 #include "tests/orvaned_fixture.h"
@@ -47,13 +49,20 @@ TEST_F(OrvanedTest, ListsEveryUsableJobOnceSystemJobsFirstThenByLabel) {
 }
 
 TEST_F(OrvanedTest, StartsAndStopsJobsOnRequestAndRefusesWhatItCannot) {
-  write_job("org.job", {{"ProgramArguments", sleeper()}});
+  write_job(
+      "org.job",
+      {{"ProgramArguments", sleeper()}, {"UserName", "nobody"}, {"WorkingDirectory", "/tmp"}});
   write_job("org.nouser", {{"ProgramArguments", sleeper()}, {"UserName", "no-such-user-xyz"}});
   start_daemon();
 
   EXPECT_EQ(start_one("org.job", true), 0);
   pid_t pid = pid_of("org.job");
   EXPECT_TRUE(process_exists(pid));
+  // As its user where the service may switch users, in its directory, leading its own group.
+  EXPECT_EQ(proc_status_number(pid, "Uid"),
+            ::geteuid() == 0 ? ::getpwnam("nobody")->pw_uid : ::geteuid());
+  EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/cwd"), "/tmp");
+  EXPECT_EQ(::getpgid(pid), pid);
   EXPECT_EQ(start_one("org.job", true), 0) << "starting a running job succeeds";
   EXPECT_EQ(pid_of("org.job"), pid) << "without a second process";
 
@@ -215,14 +224,15 @@ TEST_F(StalledPeersTest, AThousandAnnouncedFramesNeitherFillMemoryNorLockOutClie
   // A sanitized service starts larger and keeps freed buffers in quarantine; there the bound is
   // on what the peers add, and wider, still far below the 16 MiB per peer of a reserving server.
   const long limit_kib =
-      kSanitized ? proc_status_kib(daemon_, "VmRSS") + 4 * kResidentLimitKib : kResidentLimitKib;
+      kSanitized ? proc_status_number(daemon_, "VmRSS") + 4 * kResidentLimitKib : kResidentLimitKib;
   // Checked as the crowd grows, so a server that reserves memory per frame is caught long
   // before it fills the machine.
   for (int batch = 0; batch < kPeers / 25; ++batch) {
     for (int i = 0; i < 25; ++i)
       add_peer(true);
     ASSERT_TRUE(fresh_client_answered()) << "with " << peers_.size() << " stalled peers";
-    ASSERT_LT(proc_status_kib(daemon_, "VmRSS"), limit_kib) << "with " << peers_.size() << " peers";
+    ASSERT_LT(proc_status_number(daemon_, "VmRSS"), limit_kib)
+        << "with " << peers_.size() << " peers";
   }
 }
 
