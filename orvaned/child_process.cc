@@ -133,9 +133,10 @@ std::string starter_path() {
 // "uid:gid,group,group...", as the starter reads it.
 std::string identity_argument(const std::optional<Identity>& identity) {
   if (!identity) return {};
-  std::string out = std::to_string(identity->uid) + ":" + std::to_string(identity->gid);
+  std::string out = std::to_string(identity->uid);
+  out.append(":").append(std::to_string(identity->gid));
   for (gid_t group : identity->groups)
-    out += "," + std::to_string(group);
+    out.append(",").append(std::to_string(group));
   return out;
 }
 
