@@ -3,6 +3,7 @@
 # A default build installs everything under one root, the install prefix:
 #   bin/orvane, bin/orvaned             the host and the control service (RUNPATH $ORIGIN/../lib)
 #   lib/libOrvanePlatform.so            the platform library (private to these programs)
+#   lib/orvaned-exec                    the job starter that orvaned spawns for each job
 #   lib/systemd/system/orvaned.service  the service unit
 #   Library/PreferenceBundles/OrvanePrefs.bundle   the plugin with its resources
 #   Library/LaunchDaemons, System/Library/LaunchDaemons, var/mobile/Media   (empty)
@@ -12,6 +13,7 @@
 # with the layout compiled in for when ORVANE_ROOT is not set:
 #   /usr/bin/orvane, /usr/bin/orvaned             RUNPATH $ORIGIN/../lib/orvane
 #   /usr/lib/orvane/libOrvanePlatform.so          ORVANE_LIBRARY_INSTALL_DIR
+#   /usr/lib/orvane/orvaned-exec                  beside it
 #   /usr/lib/orvane/OrvanePrefs.bundle            ORVANE_DEFAULT_BUNDLES_DIR
 #   /var/lib/orvane/...                           ORVANE_DEFAULT_ROOT: job files, settings, media
 #   /run/orvane/msgport.orvane.sock               ORVANE_DEFAULT_RUN_DIR (the unit's
