@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/fs/file_descriptor.h"
@@ -23,6 +24,7 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
+using ::testing::StartsWith;
 
 const std::string kOrvane = ORVANE_BINARY_DIR "/bin/orvane";
 using Args = std::vector<std::string>;
@@ -138,8 +140,17 @@ TEST_F(HostCliTest, LogsPrintsTheJobsLinesWithLocalTimesOrAsJson) {
   EXPECT_EQ(json.out,
             "{\"time\":\"2001-01-01T08:00:10.250+08:00\",\"stream\":\"err\","
             "\"text\":\"bad\\u001b[2J\"}\n");
-  service_.set_reply("log", Value(Dictionary{{"status", -2}}));
-  EXPECT_EQ(orvane({"logs", "no.such"}).status, 2);
+
+  // Following asks again after the last cursor, prints what comes, and ends when the job goes.
+  std::jthread job_goes([this] {
+    eventually([this] { return service_.requests_named("log").size() >= 4; });
+    service_.set_reply("log", Value(Dictionary{{"status", -2}}));
+  });
+  auto followed = orvane({"logs", "-f", "com.example.web"}, {{"TZ", "UTC-8"}});
+  EXPECT_EQ(followed.status, 2) << followed.err;
+  EXPECT_THAT(followed.out, StartsWith(logs.out + logs.out));
+  EXPECT_EQ(service_.requests_named("log")[3].user_info,
+            Value(Dictionary{{"Label", "com.example.web"}, {"lines", 10000}, {"after", "c9"}}));
 }
 
 // A service that is not running, refuses the host or never answers must not pass for an empty

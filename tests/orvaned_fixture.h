@@ -20,17 +20,6 @@
 
 namespace orv::test {
 
-// Polls until the condition holds or the deadline passes; true when it held.
-template <class Condition>
-bool eventually(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
-
 inline bool process_exists(pid_t pid) {
   return pid > 0 && ::kill(pid, 0) == 0;
 }

@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -25,6 +27,17 @@ inline constexpr bool kSanitized = true;
 #else
 inline constexpr bool kSanitized = false;
 #endif
+
+// Polls until the condition holds or the deadline passes; true when it held.
+template <class Condition>
+bool eventually(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
 
 // Where the plugin's bundle and the host's settings file live under a root.
 inline constexpr std::string_view kPluginBundle = "/Library/PreferenceBundles/OrvanePrefs.bundle";
