@@ -123,10 +123,13 @@ const char* step_name(StartStep step) {
   return "start";
 }
 
-// Beside the service, in the build tree as where it is installed.
-std::string starter_path() {
+// Beside the service, in the build tree as where it is installed; never a path relative to
+// the working directory.
+Result<std::string> starter_path() {
   std::error_code error;
   std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error || !self.is_absolute())
+    return fail("cannot find the job starter: /proc/self/exe does not name this program");
   return (self.parent_path().parent_path() / ORVANED_STARTER).string();
 }
 
@@ -218,7 +221,9 @@ Result<LaunchPlan> plan_launch(const JobSpec& job) {
 
 Result<pid_t> spawn_process(const LaunchPlan& plan, const BeforeExec& before_exec,
                             StandardStreams streams) {
-  std::vector<std::string> argv_strings{starter_path(), plan.executable,
+  Result<std::string> starter = starter_path();
+  if (!starter) return fail(starter.error());
+  std::vector<std::string> argv_strings{*starter, plan.executable,
                                         plan.working_directory.value_or(""),
                                         identity_argument(plan.identity)};
   argv_strings.insert(argv_strings.end(), plan.argv.begin(), plan.argv.end());
