@@ -49,9 +49,12 @@ void become(const char* identity) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc <= orv::service::kStarterJobArgv ||
-      ::fcntl(orv::service::kStarterReportFd, F_SETFD, FD_CLOEXEC) != 0)
-    return 127;
+  // The report must close when the job's program starts: that is how the service sees it start.
+  if (::fcntl(orv::service::kStarterReportFd, F_SETFD, FD_CLOEXEC) != 0) fail(StartStep::Starter);
+  if (argc <= orv::service::kStarterJobArgv) {
+    errno = EINVAL;
+    fail(StartStep::Starter);
+  }
   wait_at_gate();
   if (argv[3][0] != '\0') become(argv[3]);
   if (argv[2][0] != '\0' && ::chdir(argv[2]) != 0) fail(StartStep::Chdir);
