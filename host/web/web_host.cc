@@ -53,7 +53,8 @@ class WebHost {
   // Runs `work` on the page thread unless another action or a dialog is under way; answers
   // with the state once it is done or waits for a dialog's answer. `work` returns false when
   // the request no longer fits the page.
-  Reply on_page_thread(std::function<bool()> work, std::uint64_t known_page);
+  // `page_version`: the page the browser has.
+  Reply on_page_thread(std::function<bool()> work, std::uint64_t page_version);
   void publish() { state_.set_page(web::page_json(*browser_), web::log_label(*browser_)); }
   // A page rebuilt by the page's own timer goes out at once; one rebuilt during an action goes
   // out with the action's outcome, once.
@@ -127,8 +128,8 @@ Reply WebHost::log(const std::string& after) {
                         fetch_log(label, after.empty() ? kDefaultLogLines : kMaxLogLines, after))};
 }
 
-Reply WebHost::on_page_thread(std::function<bool()> work, std::uint64_t known_page) {
-  if (!state_.begin_action()) return {409, state_.snapshot(known_page).json};
+Reply WebHost::on_page_thread(std::function<bool()> work, std::uint64_t page_version) {
+  if (!state_.begin_action()) return {409, state_.snapshot(page_version).json};
   auto refused = std::make_shared<std::atomic<bool>>(false);
   RunLoop::main().dispatch_async([this, work = std::move(work), refused] {
     acting_ = true;
@@ -137,7 +138,7 @@ Reply WebHost::on_page_thread(std::function<bool()> work, std::uint64_t known_pa
     publish();
     state_.end_action();
   });
-  auto now = state_.wait_settled(0, kActionWait, known_page);
+  auto now = state_.wait_settled(0, kActionWait, page_version);
   return {*refused ? 409 : 200, std::move(now.json)};
 }
 
