@@ -53,7 +53,7 @@ def until(condition, seconds=5.0):
 
 
 def request(authority, method, path, headers):
-    connection = http.client.HTTPConnection(authority, timeout=5)
+    connection = http.client.HTTPConnection(authority, timeout=15)
     connection.request(method, path, body="{}" if method == "POST" else None, headers=headers)
     reply = connection.getresponse()
     reply.read()
@@ -84,8 +84,9 @@ class Page:
     def __init__(self, driver):
         self.driver = driver
 
-    def wait(self, condition, seconds=5.0):
-        """Waits for the condition, looking again when the page redrew what it looked at."""
+    def wait(self, condition, seconds=15.0):
+        """Waits for the condition, looking again when the page redrew what it looked at. The
+        bound is generous: sanitized programs on a loaded machine are many times slower."""
         return WebDriverWait(self.driver, seconds, ignored_exceptions=[
             StaleElementReferenceException]).until(lambda _: condition())
 
