@@ -1,15 +1,18 @@
-// The terminal UI without a terminal: text layout, the page renderer's grid and the dialog
-// boxes. The browser's reactions to keys are checked on the plugin's pages (host_browser_test).
+// The terminal UI without a terminal: text layout, the page renderer's grid, the log view and the
+// dialog boxes. The browser's reactions to keys are checked on the plugin's pages
+// (host_browser_test).
 #include <gmock/gmock.h>
 #include <pty.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/cli_presenter.h"
 #include "host/dialog_box.h"
+#include "host/log_view.h"
 #include "host/page_renderer.h"
 #include "host/terminal_locale.h"
 #include "host/text_grid.h"
@@ -17,7 +20,9 @@
 namespace orv::host {
 namespace {
 
+using ::testing::AllOf;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 RowView row(RowKind kind, std::string title, std::string detail = {}, bool enabled = true) {
   RowView view;
@@ -128,6 +133,32 @@ TEST(HostRendererTest, FiltersRowsAndScrollsTheSelectionIntoView) {
   auto scrolled = render_page(frame, 40, 10);
   EXPECT_GT(scrolled.scroll_top, 0);
   EXPECT_THAT(scrolled.grid.text(), HasSubstr("job.29"));
+}
+
+// Scrolled up, the log stays where it is while lines come; G follows the newest again.
+TEST(HostLogViewTest, ScrollingPausesTheFollowUntilG) {
+  int next = 0;
+  auto lines = [&next](int count) {
+    LogPage page;
+    for (int end = next + count; next < end; ++next)
+      page.lines.push_back({{}, "out", "line " + std::to_string(next) + "."});
+    page.cursor = std::to_string(next);
+    return page;
+  };
+  int coming = 30;
+  LogView view("org.example.job",
+               [&](const std::string&) { return lines(std::exchange(coming, 0)); });
+  EXPECT_THAT(view.draw(60, 12).text(), HasSubstr("line 29."));
+  view.handle_key(Key::special(KeyCode::PageUp));
+  const std::string paused = view.draw(60, 12).text();
+  EXPECT_THAT(paused, HasSubstr("paused"));
+  EXPECT_THAT(paused, Not(HasSubstr("line 29.")));
+  coming = 5;
+  EXPECT_TRUE(view.poll());
+  auto above_status = [](const std::string& text) { return text.substr(0, text.rfind(" Up/")); };
+  EXPECT_EQ(above_status(view.draw(60, 12).text()), above_status(paused));
+  view.handle_key(Key::character('G'));
+  EXPECT_THAT(view.draw(60, 12).text(), AllOf(HasSubstr("line 34."), HasSubstr("following")));
 }
 
 TEST(HostDialogTest, ButtonsFieldAndTimeOutAnswerAsThePlatformDoes) {
