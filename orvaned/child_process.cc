@@ -124,13 +124,16 @@ const char* step_name(StartStep step) {
 }
 
 // Beside the service, in the build tree as where it is installed; never a path relative to
-// the working directory.
-Result<std::string> starter_path() {
-  std::error_code error;
-  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error || !self.is_absolute())
-    return fail("cannot find the job starter: /proc/self/exe does not name this program");
-  return (self.parent_path().parent_path() / ORVANED_STARTER).string();
+// the working directory. Found once: the program does not move while it runs.
+const Result<std::string>& starter_path() {
+  static const Result<std::string> path = []() -> Result<std::string> {
+    std::error_code error;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error || !self.is_absolute())
+      return fail("cannot find the job starter: /proc/self/exe does not name this program");
+    return (self.parent_path().parent_path() / ORVANED_STARTER).string();
+  }();
+  return path;
 }
 
 // "uid:gid,group,group...", as the starter reads it.
@@ -221,7 +224,7 @@ Result<LaunchPlan> plan_launch(const JobSpec& job) {
 
 Result<pid_t> spawn_process(const LaunchPlan& plan, const BeforeExec& before_exec,
                             StandardStreams streams) {
-  Result<std::string> starter = starter_path();
+  const Result<std::string>& starter = starter_path();
   if (!starter) return fail(starter.error());
   std::vector<std::string> argv_strings{*starter, plan.executable,
                                         plan.working_directory.value_or(""),

@@ -12,11 +12,15 @@ namespace {
 // Enough for the page versions a reader may lag behind while a request is on its way.
 constexpr std::size_t kKeptSteps = 8;
 
-std::string whole_page(const PageJson& page) {
-  std::string rows;
-  for (const auto& row : page.rows)
-    rows.append(rows.empty() ? "" : ",").append(row);
-  return "{\"rows\":[" + rows + "]" + (page.head.size() > 2 ? "," : "") + page.head.substr(1);
+// The JSON object `object` with the member `member` ("\"name\":value") put first.
+std::string with_member_first(const std::string& member, const std::string& object) {
+  return "{" + member + (object.size() > 2 ? "," : "") + object.substr(1);
+}
+
+// The length of the rows as one JSON array.
+std::size_t rows_size(const std::vector<std::string>& rows) {
+  return std::accumulate(rows.begin(), rows.end(), rows.size() + 1,
+                         [](std::size_t sum, const std::string& row) { return sum + row.size(); });
 }
 
 }  // namespace
@@ -34,11 +38,10 @@ void WebState::set_page(PageJson page, std::string log_label) {
     return;
   }
   std::string steps = row_patch(page_.rows, page.rows);
-  std::string whole = whole_page(page);
   std::lock_guard lock(mutex_);
   log_label_ = std::move(log_label);
   page_ = std::move(page);
-  whole_page_ = std::move(whole);
+  whole_page_.clear();
   steps_.push_back(std::move(steps));
   if (steps_.size() > kKeptSteps) steps_.pop_front();
   ++page_version_;
@@ -48,8 +51,7 @@ void WebState::set_page(PageJson page, std::string log_label) {
 std::uint64_t WebState::open_dialog(const std::string& json) {
   std::lock_guard lock(mutex_);
   dialog_id_ = ++dialogs_;
-  // The dialog's JSON is an object; its id goes first.
-  dialog_ = "{\"id\":" + std::to_string(dialog_id_) + (json.size() > 2 ? "," : "") + json.substr(1);
+  dialog_ = with_member_first("\"id\":" + std::to_string(dialog_id_), json);
   answer_.reset();
   changed_locked();
   return dialog_id_;
@@ -92,17 +94,28 @@ bool WebState::answer(std::uint64_t id, DialogAnswer answer) {
   return true;
 }
 
+// Made when a reader first needs it: most readers get the steps.
+const std::string& WebState::whole_page_locked() const {
+  if (whole_page_.empty()) {
+    std::string rows = "[";
+    for (const auto& row : page_.rows)
+      rows.append(rows.size() > 1 ? "," : "").append(row);
+    whole_page_ = with_member_first("\"rows\":" + rows + "]", page_.head);
+  }
+  return whole_page_;
+}
+
 // The changes since the reader's page when they are kept and shorter than the page itself.
 std::string WebState::page_field_locked(std::uint64_t known_page) const {
   if (known_page == page_version_) return "\"page\":null";
   std::uint64_t behind = page_version_ - known_page;
   if (known_page == 0 || known_page > page_version_ || behind > steps_.size())
-    return "\"page\":" + whole_page_;
+    return "\"page\":" + whole_page_locked();
   auto first = steps_.end() - static_cast<std::ptrdiff_t>(behind);
   std::size_t size =
-      std::accumulate(first, steps_.end(), page_.head.size(),
+      std::accumulate(first, steps_.end(), std::size_t{0},
                       [](std::size_t sum, const std::string& s) { return sum + s.size(); });
-  if (size >= whole_page_.size()) return "\"page\":" + whole_page_;
+  if (size >= rows_size(page_.rows)) return "\"page\":" + whole_page_locked();
   std::string steps;
   for (auto step = first; step != steps_.end(); ++step)
     steps.append(steps.empty() ? "" : ",").append(*step);

@@ -76,6 +76,7 @@ class WebState {
 
  private:
   StateSnapshot snapshot_locked(std::uint64_t known_page = 0) const;
+  const std::string& whole_page_locked() const;
   // "page" or "patch" for a reader that has page version `known_page`.
   std::string page_field_locked(std::uint64_t known_page) const;
   void changed_locked();
@@ -84,7 +85,7 @@ class WebState {
   mutable std::condition_variable changed_;
   std::uint64_t version_ = 1;
   PageJson page_{"{}", {}};
-  std::string whole_page_ = R"({"rows":[]})";
+  mutable std::string whole_page_;  // the page with its rows; empty until a reader needs it
   std::uint64_t page_version_ = 1;  // changes only when the page does; 0: none known
   // The steps from each of the last page versions to the next, the newest last.
   std::deque<std::string> steps_;
